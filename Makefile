@@ -1,0 +1,38 @@
+# Convenience targets around the CMake build.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE      ?= cmake
+
+.PHONY: all build demo test test-asan bench clean
+
+all: build
+
+build:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+# Trains a position weight matrix on the bundled splice-donor windows and
+# tests it on the held-out ones.
+demo: build
+	mkdir -p demo-output
+	cd demo-output && ../$(BUILD)/varnik ../data/examples/donor_train_ ../data/examples/donor_test_ \
+		../data/examples/pwm_donor.params pwm_donor.report
+	@echo "Report: demo-output/pwm_donor.report (ROC points: demo-output/pwm_donor.report-auc)"
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNIK_SANITIZE=ON
+	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	$(CMAKE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNIK_BENCH=ON -DVARNIK_TESTS=OFF
+	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS)
+	bash bench/run_benchmarks.sh $(BENCH_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) demo-output

@@ -1,0 +1,37 @@
+// The one failure type of the program. Every failure that ends a run is thrown
+// as a VarnikError; main catches it, prints "<code text>: <message>" on standard
+// output and returns the code as the exit status.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace varnik {
+
+enum ErrorCode : int {
+  kNoError = 0,
+  kUnspecifiedError = 1,
+  kCannotOpenFile = 2,
+  kCannotAllocateMemory = 3,
+  kReadFailed = 4,
+};
+
+// "No error", "Unspecified error", ... for the five codes; "Unknown error" else.
+const char* ErrorText(int code);
+
+class VarnikError : public std::runtime_error {
+ public:
+  VarnikError(int code, const std::string& message)
+      : std::runtime_error(message), code_(code) {}
+  int code() const { return code_; }
+  // The line main prints: "<code text>: <message>" (no line end added).
+  std::string Line() const;
+
+ private:
+  int code_;
+};
+
+// Ends the run with the given code and message (throws VarnikError).
+[[noreturn]] void OnErrorExit(int code, const std::string& message);
+
+}  // namespace varnik

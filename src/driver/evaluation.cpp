@@ -1,0 +1,167 @@
+#include "driver/evaluation.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/error.h"
+#include "common/numeric.h"
+#include "driver/parameters.h"
+#include "recognizers/pwm.h"
+
+namespace varnik {
+
+namespace {
+
+[[noreturn]] void NotBuiltYet(int method) {
+  OnErrorExit(kUnspecifiedError, "Recognition method " + RecognitionMethodWords()[method] +
+                                     " is not built yet");
+}
+
+}  // namespace
+
+float ClassifierOutput(const Recognizer& R, const char* window, int L, int /*offset*/,
+                       const Settings& settings) {
+  if (settings.Stacking) OnErrorExit(kUnspecifiedError, "Stacking is not built yet");
+  switch (settings.R_method) {
+    case kPWM:
+      return ScorePositionWeightMatrix(R, window, L);
+    case kSVM:
+    case kKNN:
+    case kC45:
+    case kSTOP:
+    case kEasyEnsemble:
+    case kBalanceCascadeEnsemble:
+    case kNeuralNet:
+      NotBuiltYet(settings.R_method);
+    default:
+      OnErrorExit(kUnspecifiedError, "Bad recognition method");
+  }
+}
+
+int ClassifySequence(const Recognizer& R, const char* window, int L, int offset,
+                     const Settings& settings) {
+  return ClassifierOutput(R, window, L, offset, settings) > R.threshold ? 1 : 0;
+}
+
+EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
+                                     const SequenceSet& negatives, int L, int offset,
+                                     const Settings& settings,
+                                     const std::vector<float>* positive_scores,
+                                     const std::vector<float>* negative_scores) {
+  EvaluationResults r;
+  const int n_pos = positives.size();
+  const int n_neg = negatives.size();
+  int correct = 0;
+  for (int i = 0; i < n_pos; ++i) {
+    const bool site = positive_scores != nullptr
+                          ? (*positive_scores)[i] > R.threshold
+                          : ClassifySequence(R, positives[i], L, offset, settings) == 1;
+    if (site) {
+      r.TP += 1;
+      ++correct;
+    } else {
+      r.FN += 1;
+    }
+  }
+  for (int i = 0; i < n_neg; ++i) {
+    const bool not_site = negative_scores != nullptr
+                              ? (*negative_scores)[i] <= R.threshold
+                              : ClassifySequence(R, negatives[i], L, offset, settings) == 0;
+    if (not_site) {
+      r.TN += 1;
+      ++correct;
+    } else {
+      r.FP += 1;
+    }
+  }
+  r.sensitivity = r.TP / (r.TP + r.FN);
+  r.specificity = r.TN / (r.TN + r.FP);
+  r.bio_specificity = r.TP + r.FP > 0 ? r.TP / (r.TP + r.FP) : 0.0f;
+  r.precision = r.bio_specificity;
+  r.F_measure = r.precision + r.sensitivity > 0
+                    ? 2 * r.sensitivity * r.precision / (r.precision + r.sensitivity)
+                    : 0.0f;
+  r.G_measure = static_cast<float>(std::pow(r.sensitivity * r.specificity, 0.5));
+  r.error = 1 - static_cast<float>(correct) / static_cast<float>(n_pos + n_neg);
+  return r;
+}
+
+void WriteTrainingResults(OutputFile& out, const EvaluationResults& r, int n_pos, int method) {
+  out.Printf("Recognition method: %d\n", method);
+  out.Printf("TRAINING results\nError: %lf\n", static_cast<double>(r.error));
+  out.Printf("Sensitivity (TP rate): %lf\nSpecificity (TN rate): %lf\n",
+             static_cast<double>(r.sensitivity), static_cast<double>(r.specificity));
+  out.Printf("G-measure: %lf\nF-measure: %lf\nPrecision: %lf\n", static_cast<double>(r.G_measure),
+             static_cast<double>(r.F_measure), static_cast<double>(r.precision));
+  out.Printf("FP rate: %lf\n", static_cast<double>(r.FP / (r.FP + r.TN)));
+  out.Printf("==> FN rate: %lf\n", static_cast<double>(r.FN / static_cast<float>(n_pos)));
+}
+
+void WriteTestingResults(OutputFile& out, const EvaluationResults& r, int n_pos) {
+  out.Printf("TESTING results\nError: %lf\n", static_cast<double>(r.error));
+  out.Printf("Sensitivity (TP rate): %lf\nSpecificity (TN rate): %lf\n",
+             static_cast<double>(r.sensitivity), static_cast<double>(r.specificity));
+  out.Printf("Bioinformatics specificity: %lf\n", static_cast<double>(r.bio_specificity));
+  out.Printf("G-measure: %lf\nF-measure: %lf\nPrecision: %lf\n", static_cast<double>(r.G_measure),
+             static_cast<double>(r.F_measure), static_cast<double>(r.precision));
+  out.Printf("FP rate: %lf\n", static_cast<double>(r.FP / (r.FP + r.TN)));
+  out.Printf("==> FN rate: %lf\n", static_cast<double>(r.FN / static_cast<float>(n_pos)));
+}
+
+std::vector<RocRow> RocRows(const std::vector<float>& sp, const std::vector<float>& sn,
+                            const std::vector<float>& threshold_scores) {
+  const int n_pos = static_cast<int>(sp.size());
+  const int n_neg = static_cast<int>(sn.size());
+  const int N = n_pos + n_neg;
+  const int n_thr = static_cast<int>(threshold_scores.size());
+  if (n_pos == 0 || n_neg == 0 || n_thr == 0) {
+    OnErrorExit(kUnspecifiedError, "The ROC table needs at least one positive and one negative window");
+  }
+  std::vector<RocRow> rows;
+  rows.push_back({static_cast<float>(n_pos) / static_cast<float>(N), 0, 1, 1, 0, 0, 0, 0, 1});
+  float d = 0.1f;
+  for (int row = 0; row < 9; ++row) {
+    const float t = threshold_scores[ClampedIndex(n_thr * (1.0 - static_cast<double>(d)), n_thr)];
+    // Positives scoring at least t, negatives scoring below t.
+    const int TP = n_pos - static_cast<int>(std::lower_bound(sp.begin(), sp.end(), t) - sp.begin());
+    const int TN = static_cast<int>(std::lower_bound(sn.begin(), sn.end(), t) - sn.begin());
+    const int FN = n_pos - TP;
+    const int FP = n_neg - TN;
+    const float Sn = static_cast<float>(TP) / static_cast<float>(TP + FN);
+    const float Sp = static_cast<float>(TN) / static_cast<float>(TN + FP);
+    const float Prec = TP + FP > 0 ? static_cast<float>(TP) / static_cast<float>(TP + FP) : 0.0f;
+    const double F = Prec + Sn > 0 ? 2.0 * Sn * Prec / (static_cast<double>(Prec) + Sn) : 0.0;
+    const double G = std::sqrt(static_cast<double>(Sn * Sp));
+    rows.push_back({static_cast<float>(FP + FN) / static_cast<float>(N), Sn, Sp, Prec, G, F, Prec,
+                    static_cast<float>(FP) / static_cast<float>(n_neg),
+                    static_cast<float>(FN) / static_cast<float>(n_pos)});
+    d = static_cast<float>(d + 0.1);
+  }
+  rows.push_back({static_cast<float>(n_neg) / static_cast<float>(N), 1, 0, 0, 0, 0, 0, 1, 0});
+  return rows;
+}
+
+void WriteROCTable(OutputFile& out, const std::string& report_path, const std::vector<float>& sp,
+                   const std::vector<float>& sn, const Settings& settings) {
+  out.Printf("%s", kRocHeader);
+  const std::vector<RocRow> rows = RocRows(sp, sn, sp);
+  if (settings.Write_AUC_data) {
+    OutputFile auc;
+    if (!auc.Open(report_path + "-auc")) OnErrorExit(kUnspecifiedError, "Error opening AUC file");
+    auc.Printf("0.0\t0.0\n");
+    for (int row = 1; row <= 9; ++row) {
+      // 1 - Sp and Sn, in single precision.
+      const float one_minus_sp = 1.0f - static_cast<float>(rows[row][2]);
+      auc.Printf("%6.4lf\t%6.4lf\n", static_cast<double>(one_minus_sp), rows[row][1]);
+    }
+    auc.Printf("1.0\t1.0\n");
+    auc.Close();
+  }
+  out.Printf("ROC data with TESTING sequences\n");
+  for (const RocRow& r : rows) {
+    out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", r[0], r[1],
+               r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
+  }
+}
+
+}  // namespace varnik

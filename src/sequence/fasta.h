@@ -1,0 +1,33 @@
+// FASTA window files: one class per file, one window per record.
+#pragma once
+
+#include <string>
+
+#include "common/random.h"
+#include "driver/settings.h"
+#include "sequence/sequence_set.h"
+
+namespace varnik {
+
+// Reads every record of the file into windows and returns the window length
+// after cutting to Offset / Length. When settings.Length is 0 it is set to
+// that length, so every later file of the run is cut the same way.
+int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& windows);
+
+// As ReadFastaFile, but keeps n_keep records chosen at random without
+// repetition, in file order. Asked for more records than the file holds, it
+// keeps them all.
+int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
+                                   SequenceSet& windows, int n_keep, CRandom& rng);
+
+// Validates one joined window (upper case, U already T) and cuts it to the part
+// of interest in place; returns the new length.
+int CheckAndCutSequence(std::string& window, const Settings& settings);
+
+// The file a window prefix and suffix ("pos" or "neg") name: prefix + suffix
+// when it is readable in the working directory, else
+// $HOME/<Data_directory>/<prefix><suffix>.
+std::string WindowFilePath(const std::string& prefix, const std::string& suffix,
+                           const Settings& settings);
+
+}  // namespace varnik
