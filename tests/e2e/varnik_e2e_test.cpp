@@ -1,0 +1,227 @@
+// End-to-end checks: the built program run in a temporary directory.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+using testing::Lines;
+using testing::ReadFile;
+using testing::RunVarnikIn;
+using testing::TempDir;
+using testing::WriteFile;
+
+// Small windows with a clear signal: positives carry GT at positions 3-4.
+void WriteSmallSet(const TempDir& dir, const std::string& prefix, int n_pos, int n_neg) {
+  std::string pos, neg;
+  const char* filler[] = {"ACGTTGCA", "TTGACCAG", "CAGTACGT", "GGCATTAC", "ATCGATCG"};
+  for (int i = 0; i < n_pos; ++i) {
+    std::string w = filler[i % 5];
+    w[3] = 'G';
+    w[4] = 'T';
+    pos += ">p" + std::to_string(i) + "\n" + w + "\n";
+  }
+  for (int i = 0; i < n_neg; ++i) {
+    std::string w = filler[(i + 2) % 5];
+    w[3] = 'C';
+    neg += ">n" + std::to_string(i) + "\n" + w + "\n";
+  }
+  WriteFile(dir / (prefix + "pos"), pos);
+  WriteFile(dir / (prefix + "neg"), neg);
+}
+
+std::string WithoutTimes(const std::string& report) {
+  return std::regex_replace(report, std::regex("time: [0-9:]+"), "time: T");
+}
+
+TEST(EndToEndTest, UsageLineWithTooFewArguments) {
+  TempDir dir;
+  const auto r = RunVarnikIn(dir.path(), "a b c");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "varnik train-file[pos/neg] {test-file[pos/neg]|NIL} parameters output "
+            "[save-outputs/save-model]\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(EndToEndTest, PwmOnTheBundledDonorWindows) {
+  TempDir dir;
+  const std::string ex = testing::ExamplesDir();
+  const auto r = RunVarnikIn(dir.path(), "'" + ex + "/donor_train_' '" + ex + "/donor_test_' '" +
+                                             ex + "/pwm_donor.params' run1");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Training of the model finished\n");
+  const std::string report = ReadFile(dir / "run1");
+  const std::vector<std::string> lines = Lines(report);
+  ASSERT_GE(lines.size(), 60u);
+  EXPECT_EQ(lines[0], "Parameters (* = default) ");
+  EXPECT_EQ(lines[1], "----------");
+  for (const char* expected :
+       {"Recognition_method = PWM\n", "Random seed: 12345 (fixed)\n", "Positive sequences: 511\n",
+        "Negative sequences: 1102\n", "Positive sequences: 256\n", "Negative sequences: 552\n",
+        "Recognition method: 6\nTRAINING results\n", "TESTING results\n",
+        "Bioinformatics specificity: ", "ROC data with TESTING sequences\n"}) {
+    EXPECT_NE(report.find(expected), std::string::npos) << expected;
+  }
+  EXPECT_TRUE(std::regex_search(report, std::regex("Base frequency: A: 0\\.\\d\\d% T: 0\\.\\d\\d% "
+                                                   "G: 0\\.\\d\\d% C: 0\\.\\d\\d% Other: 0\\.00%\n")));
+  EXPECT_TRUE(std::regex_search(report, std::regex("\nTRAINING time: \\d\\d:\\d\\d:\\d\\d\n")));
+  EXPECT_TRUE(std::regex_search(report, std::regex("\nTESTING time: \\d\\d:\\d\\d:\\d\\d\nTESTING results\n")));
+  // The test G-measure of a PWM on donor sites is high.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(report, m, std::regex("TESTING results\n(?:.*\n){4}G-measure: ([0-9.]+)")));
+  EXPECT_GT(std::stod(m[1]), 0.8);
+  // The ROC table closes the report: header, title, eleven rows.
+  const size_t header = report.find("Error\tSn\tSp\tSp(Bio)\tG\tF\tPrec\tFPrate\tFNrate\n");
+  ASSERT_NE(header, std::string::npos);
+  const std::vector<std::string> tail = Lines(report.substr(header));
+  ASSERT_EQ(tail.size(), 13u);
+  const std::regex row("(\\d\\.\\d{4}\t){8}\\d\\.\\d{4}");
+  for (size_t i = 2; i < tail.size(); ++i) EXPECT_TRUE(std::regex_match(tail[i], row)) << tail[i];
+  const std::vector<std::string> auc = Lines(ReadFile(dir / "run1-auc"));
+  ASSERT_EQ(auc.size(), 11u);
+  EXPECT_EQ(auc.front(), "0.0\t0.0");
+  EXPECT_EQ(auc.back(), "1.0\t1.0");
+}
+
+TEST(EndToEndTest, SeededRunsRepeatAndTheClockSeedIsNegative) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 20, 30);
+  WriteSmallSet(dir, "te_", 10, 15);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 99\nImbalance_method: UNDERSAMPLING\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p a").status, 0);
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p b").status, 0);
+  const std::string a = ReadFile(dir / "a");
+  EXPECT_EQ(WithoutTimes(a), WithoutTimes(ReadFile(dir / "b")));
+  // Undersampling while reading keeps as many negatives as positives.
+  EXPECT_NE(a.find("Positive sequences: 20\nNegative sequences: 20\n"), std::string::npos);
+  EXPECT_NE(a.find("Positive sequences: 10\nNegative sequences: 15\n"), std::string::npos);
+
+  WriteFile(dir / "q", "Recognition_method: PWM\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ q c").status, 0);
+  EXPECT_TRUE(std::regex_search(ReadFile(dir / "c"), std::regex("\nRandom seed: -\\d+\n")));
+}
+
+TEST(EndToEndTest, NilTestPrefixEndsAfterTraining) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 20, 30);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\nEvaluate_training_error: T\n");
+  const auto r = RunVarnikIn(dir.path(), "tr_ nIl p out");
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> lines = Lines(ReadFile(dir / "out"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("==> FN rate: ", 0), 0u);
+  EXPECT_EQ(ReadFile(dir / "out").find("TESTING"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "out").find("TRAINING time: "), std::string::npos);
+}
+
+TEST(EndToEndTest, SaveOutputsWritesEveryWindowScore) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteSmallSet(dir, "te_", 4, 5);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p out save-outputs-please").status, 0);
+  const std::vector<std::string> train = Lines(ReadFile(dir / "tr_out"));
+  const std::vector<std::string> test = Lines(ReadFile(dir / "te_out"));
+  ASSERT_EQ(train.size(), 15u);
+  ASSERT_EQ(test.size(), 9u);
+  const std::regex line("[ -]*\\d+\\.\\d{4} [01]");
+  for (const std::string& l : train) EXPECT_TRUE(std::regex_match(l, line)) << l;
+  EXPECT_EQ(train[0].back(), '1');
+  EXPECT_EQ(train[14].back(), '0');
+  // Test scores are sorted within each class.
+  for (int i = 1; i < 4; ++i) EXPECT_LE(std::stod(test[i - 1]), std::stod(test[i]));
+  for (int i = 5; i < 9; ++i) EXPECT_LE(std::stod(test[i - 1]), std::stod(test[i]));
+}
+
+TEST(EndToEndTest, MaskFileNarrowsTrainingAndTestWindows) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteSmallSet(dir, "te_", 4, 5);
+  WriteFile(dir / "mask", "0\n0\n0\n1\n1\n0\n0\n0");
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\nMask_file: \"mask\"\n");
+  const auto r = RunVarnikIn(dir.path(), "tr_ te_ p out save-outputs");
+  ASSERT_EQ(r.status, 0) << r.out;
+  // Only the two signal positions remain, where every positive reads GT: all
+  // positives score alike, and above every negative.
+  const std::vector<std::string> test = Lines(ReadFile(dir / "te_out"));
+  ASSERT_EQ(test.size(), 9u);
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(test[i], test[0]);
+  EXPECT_LT(std::stod(test[8]), std::stod(test[0]));
+  // Without the mask the fillers make the positive scores differ.
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p out save-outputs").status, 0);
+  EXPECT_NE(Lines(ReadFile(dir / "te_out"))[0], Lines(ReadFile(dir / "te_out"))[3]);
+}
+
+TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteFile(dir / "bad_pos", ">a\nACGTACGZ\n");
+  WriteFile(dir / "bad_neg", ">a\nACGTACGT\n");
+  WriteFile(dir / "short_pos", ">a\nACGTAC\n");
+  WriteFile(dir / "short_neg", ">a\nACGTAC\n");
+  WriteFile(dir / "pwm", "Recognition_method: PWM\nSeed: 1\n");
+  WriteFile(dir / "knn", "Recognition_method: kNN\nSeed: 1\n");
+  WriteFile(dir / "stop", "Seed: 1\n");
+  WriteFile(dir / "base", "Base_learner: kNN\n");
+  WriteFile(dir / "auc", "Recognition_method: PWM\nSeed: 1\nWrite_AUC_data: true\n");
+  WriteFile(dir / "mask", "Recognition_method: PWM\nMask_file: \"nomask\"\n");
+  struct Case {
+    std::string args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"tr_ tr_ pwm out save-model", 1, "Unspecified error: Not yet implemented\n"},
+      {"absent_ tr_ pwm out", 1, "Unspecified error: Sequence file not found\n"},
+      {"bad_ tr_ pwm out", 1, "Unspecified error: Sequence contains errors\n"},
+      {"tr_ short_ pwm out", 1, "Training of the model finished\nUnspecified error: Length too long\n"},
+      {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
+      {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
+      {"tr_ tr_ knn out", 1, "Unspecified error: Recognition method kNN is not built yet\n"},
+      {"tr_ tr_ stop out", 1, "Unspecified error: Recognition method STOP is not built yet\n"},
+      {"tr_ tr_ pwm nodir/out", 1, "Unspecified error: main: Cannot open output file\n\n"},
+      {"tr_ tr_ auc sub/../out", 1, "Unspecified error: main: Cannot open output file\n\n"},
+      {"tr_ tr_ mask out", 1, "Unspecified error: Cannot open mask file\n"},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunVarnikIn(dir.path(), c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    EXPECT_EQ(r.out, c.out) << c.args;
+  }
+  // The report written before the error stays on disk.
+  RunVarnikIn(dir.path(), "tr_ short_ pwm kept");
+  EXPECT_NE(ReadFile(dir / "kept").find("TRAINING time: "), std::string::npos);
+  // The AUC file cannot be created where its name points into a missing directory.
+  std::filesystem::create_directory(dir / "sub");
+  const auto r = RunVarnikIn(dir.path(), "tr_ tr_ auc sub/out");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(EndToEndTest, AFullDiskIsNotAQuietSuccess) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\n");
+  const auto r = RunVarnikIn(dir.path(), "tr_ tr_ p /dev/full");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("Cannot write file /dev/full"), std::string::npos) << r.out;
+}
+
+TEST(EndToEndTest, DataDirectoryUnderHome) {
+  TempDir dir;
+  TempDir home;
+  std::filesystem::create_directories(home / "sets/donor");
+  WriteSmallSet(dir, "tr_", 6, 9);
+  std::filesystem::rename(dir / "tr_pos", home / "sets/donor/tr_pos");
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\nData_directory: \"sets/donor\"\n");
+  const auto r = testing::RunCommand("cd '" + dir.path() + "' && HOME='" + home.path() + "' '" +
+                                     VARNIK_BINARY + "' tr_ NIL p out 2>/dev/null");
+  EXPECT_EQ(r.status, 1);  // NIL: ends after training
+  EXPECT_NE(ReadFile(dir / "out").find("Positive sequences: 6\nNegative sequences: 9\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varnik
