@@ -1,5 +1,7 @@
 #include "sequence/fasta.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,7 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "common/error.h"
 #include "sequence/alphabet.h"
@@ -19,43 +26,126 @@ namespace {
 // One diagnostic line on standard error, next to the error's own message.
 void Diagnose(const std::string& text) { std::fprintf(stderr, "varnik: %s\n", text.c_str()); }
 
-std::vector<char> LoadWholeFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    Diagnose("cannot open " + path);
-    OnErrorExit(kUnspecifiedError, "Sequence file not found");
+// The whole file as one block of text: mapped into memory when it is a
+// regular file (no copy, no fresh pages to clear), read otherwise.
+class FileText {
+ public:
+  FileText() = default;
+  ~FileText() {
+    if (mapped_ != nullptr) munmap(mapped_, size_);
   }
-  std::vector<char> data;
-  struct stat st {};
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    data.reserve(static_cast<size_t>(st.st_size));
-  }
-  char chunk[1 << 16];
-  size_t got;
-  // Read straight into the reserved block when the size is known.
-  if (data.capacity() > 0) {
-    data.resize(data.capacity());
-    size_t filled = 0;
-    while (filled < data.size() &&
-           (got = std::fread(data.data() + filled, 1, data.size() - filled, f)) > 0) {
-      filled += got;
+  FileText(const FileText&) = delete;
+  FileText& operator=(const FileText&) = delete;
+
+  const char* begin() const { return mapped_ != nullptr ? static_cast<const char*>(mapped_) : buffer_.data(); }
+  const char* end() const { return begin() + size_; }
+  size_t size() const { return size_; }
+
+  void Load(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+      Diagnose("cannot open " + path);
+      OnErrorExit(kUnspecifiedError, "Sequence file not found");
     }
-    data.resize(filled);
+    struct stat st {};
+    bool ok = true;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (m != MAP_FAILED) {
+        mapped_ = m;
+        size_ = static_cast<size_t>(st.st_size);
+        madvise(m, size_, MADV_SEQUENTIAL);
+      }
+    }
+    if (mapped_ == nullptr) {
+      char chunk[1 << 16];
+      ssize_t got;
+      while ((got = read(fd, chunk, sizeof chunk)) > 0) buffer_.insert(buffer_.end(), chunk, chunk + got);
+      ok = got == 0;
+      size_ = buffer_.size();
+    }
+    close(fd);
+    if (!ok) {
+      Diagnose("read error on " + path);
+      OnErrorExit(kReadFailed, "ReadFastaFile");
+    }
   }
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + got);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
-    Diagnose("read error on " + path);
-    OnErrorExit(kReadFailed, "ReadFastaFile");
-  }
-  return data;
-}
+
+ private:
+  void* mapped_ = nullptr;
+  std::vector<char> buffer_;
+  size_t size_ = 0;
+};
 
 void CheckCutSettings(const Settings& s) {
   if (s.Offset < 0) OnErrorExit(kUnspecifiedError, "Offset_to_start must not be negative");
   if (s.Length < 0) OnErrorExit(kUnspecifiedError, "Sequence_length must not be negative");
 }
+
+// Joins and normalises the letters of one record (upper case, U to T),
+// remembering the first character outside the alphabet. Letters outside the
+// alphabet are stored as 0.
+class RecordJoiner {
+ public:
+  void Reset() {
+    size_ = 0;
+    bad_position = -1;
+  }
+  size_t size() const { return size_; }
+  std::string_view letters() const { return std::string_view(raw_.data(), size_); }
+
+  // Appends the line starting at p and returns the position of its line end
+  // (or end when the text ends without one).
+  const char* AppendLine(const char* p, const char* end) {
+#ifdef __SSE2__
+    // Blocks of 16 plain upper-case bases go through unchanged.
+    const __m128i a = _mm_set1_epi8('A'), c = _mm_set1_epi8('C');
+    const __m128i g = _mm_set1_epi8('G'), t = _mm_set1_epi8('T');
+    while (end - p >= 16) {
+      Reserve(16);
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i ok = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, c)),
+                                      _mm_or_si128(_mm_cmpeq_epi8(v, g), _mm_cmpeq_epi8(v, t)));
+      if (_mm_movemask_epi8(ok) != 0xFFFF) {
+        // Something else in this block: take it letter by letter.
+        for (int k = 0; k < 16; ++k, ++p) {
+          if (*p == '\n') return p;
+          Put(*p);
+        }
+        continue;
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(raw_.data() + size_), v);
+      size_ += 16;
+      p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+      if (*p == '\n') return p;
+      Reserve(1);
+      Put(*p);
+    }
+    return p;
+  }
+
+  long bad_position = -1;
+  char bad_letter = 0;
+
+ private:
+  void Reserve(size_t n) {
+    if (size_ + n > raw_.size()) raw_.resize(std::max(raw_.size() * 2, size_ + n + 256));
+  }
+  void Put(char letter) {
+    const char normalised = kNormalisedLetter[static_cast<unsigned char>(letter)];
+    if (normalised == 0 && bad_position < 0) {
+      bad_position = static_cast<long>(size_);
+      bad_letter = letter;
+    }
+    raw_[size_++] = normalised;
+  }
+
+  std::vector<char> raw_;
+  size_t size_ = 0;
+};
 
 // Walks the records of a FASTA text. The first line is the first header.
 class RecordReader {
@@ -76,60 +166,29 @@ class RecordReader {
     return n;
   }
 
-  // Skips the header line at the current position, then hands each sequence
-  // line of the record (line end removed) to sink, up to the next header.
-  template <typename Sink>
-  void ReadRecord(Sink&& sink) {
-    p_ = LineEnd(p_);
+  // Skips the header line at the current position, then joins the sequence
+  // lines of the record, up to the next header.
+  void ReadRecord(RecordJoiner& joiner) {
+    SkipLine();
     while (p_ < end_ && *p_ != '>') {
-      const char* e = LineEnd(p_);
-      const char* stop = e[-1] == '\n' ? e - 1 : e;
-      sink(p_, static_cast<size_t>(stop - p_));
-      p_ = e;
+      p_ = joiner.AppendLine(p_, end_);
+      if (p_ < end_) ++p_;  // the line end
     }
   }
 
   void SkipRecord() {
-    ReadRecord([](const char*, size_t) {});
+    SkipLine();
+    while (p_ < end_ && *p_ != '>') SkipLine();
   }
 
  private:
-  // Position just past the line end of the line at p (or the text's end).
-  const char* LineEnd(const char* p) const {
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end_ - p)));
-    return nl == nullptr ? end_ : nl + 1;
+  void SkipLine() {
+    const char* nl = static_cast<const char*>(std::memchr(p_, '\n', static_cast<size_t>(end_ - p_)));
+    p_ = nl == nullptr ? end_ : nl + 1;
   }
 
   const char* p_;
   const char* end_;
-};
-
-// Joins and normalises the letters of one record into raw, remembering the
-// first letter outside the alphabet.
-struct RecordJoiner {
-  std::string raw;
-  long bad_position = -1;
-  char bad_letter = 0;
-
-  void Reset() {
-    raw.clear();
-    bad_position = -1;
-  }
-  void operator()(const char* p, size_t n) {
-    const size_t old = raw.size();
-    raw.resize(old + n);
-    char* out = raw.data() + old;
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(p);
-    for (size_t i = 0; i < n; ++i) out[i] = kNormalisedLetter[in[i]];
-    if (bad_position < 0) {
-      const void* zero = std::memchr(out, 0, n);
-      if (zero != nullptr) {
-        const size_t at = static_cast<const char*>(zero) - out;
-        bad_position = static_cast<long>(old + at);
-        bad_letter = p[at];
-      }
-    }
-  }
 };
 
 // The cut length of a window of raw length n, after the "Length too long"
@@ -149,7 +208,7 @@ std::string Where(const std::string& path, int record) {
 // returns its cut length.
 int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& path, int record,
                 const Settings& s) {
-  const long n = static_cast<long>(j.raw.size());
+  const long n = static_cast<long>(j.size());
   if (previous_length >= 0 && n != previous_length) {
     std::printf("Length: %d\tOld length: %d\n", static_cast<int>(n), static_cast<int>(previous_length));
     Diagnose(Where(path, record) + " has " + std::to_string(n) + " letters, the record before it " +
@@ -177,20 +236,18 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
 }
 
 struct LoadedFile {
-  std::vector<char> text;
+  FileText text;
   int records = 0;
 };
 
-LoadedFile OpenFastaText(const std::string& path, const Settings& settings, bool count) {
+void OpenFastaText(const std::string& path, const Settings& settings, bool count, LoadedFile& f) {
   CheckCutSettings(settings);
-  LoadedFile f;
-  f.text = LoadWholeFile(path);
-  if (f.text.empty() || f.text[0] != '>') {
-    if (!f.text.empty()) Diagnose(path + ": the first line is not a header line (\">...\")");
+  f.text.Load(path);
+  if (f.text.size() == 0 || *f.text.begin() != '>') {
+    if (f.text.size() != 0) Diagnose(path + ": the first line is not a header line (\">...\")");
     OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
   }
-  if (count) f.records = RecordReader::CountRecords(f.text.data(), f.text.data() + f.text.size());
-  return f;
+  if (count) f.records = RecordReader::CountRecords(f.text.begin(), f.text.end());
 }
 
 void CheckNotEmpty(int length, const std::string& path) {
@@ -215,10 +272,9 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
 }
 
 int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& windows) {
-  LoadedFile f = OpenFastaText(path, settings, false);
-  const char* begin = f.text.data();
-  const char* end = begin + f.text.size();
-  RecordReader reader(begin, end);
+  LoadedFile f;
+  OpenFastaText(path, settings, false, f);
+  RecordReader reader(f.text.begin(), f.text.end());
   RecordJoiner joiner;
   long previous = -1;
   int length = 0;
@@ -231,11 +287,11 @@ int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& wind
       windows = SequenceSet(0, length);
       // Every record takes at least its letters and a header line of two
       // characters, which bounds the number of records.
-      windows.Reserve(static_cast<int>(f.text.size() / (joiner.raw.size() + 2) + 1));
+      windows.Reserve(static_cast<int>(f.text.size() / (joiner.size() + 2) + 1));
     }
-    windows.Append(std::string_view(joiner.raw).substr(static_cast<size_t>(settings.Offset),
+    windows.Append(joiner.letters().substr(static_cast<size_t>(settings.Offset),
                                                        static_cast<size_t>(length)));
-    previous = static_cast<long>(joiner.raw.size());
+    previous = static_cast<long>(joiner.size());
     ++record;
   }
   CheckNotEmpty(length, path);
@@ -245,7 +301,8 @@ int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& wind
 
 int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
                                    SequenceSet& windows, int n_keep, CRandom& rng) {
-  LoadedFile f = OpenFastaText(path, settings, true);
+  LoadedFile f;
+  OpenFastaText(path, settings, true, f);
   const int n = f.records;
   std::vector<char> selected(static_cast<size_t>(n), 0);
   if (n_keep >= n) {
@@ -272,8 +329,7 @@ int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
       }
     }
   }
-  const char* begin = f.text.data();
-  RecordReader reader(begin, begin + f.text.size());
+  RecordReader reader(f.text.begin(), f.text.end());
   RecordJoiner joiner;
   long previous = -1;
   int length = 0;
@@ -287,9 +343,9 @@ int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
     reader.ReadRecord(joiner);
     length = CheckRecord(joiner, previous, path, record, settings);
     if (kept == 0) windows = SequenceSet(n_keep, length);
-    windows.Assign(kept, std::string_view(joiner.raw).substr(static_cast<size_t>(settings.Offset),
+    windows.Assign(kept, joiner.letters().substr(static_cast<size_t>(settings.Offset),
                                                              static_cast<size_t>(length)));
-    previous = static_cast<long>(joiner.raw.size());
+    previous = static_cast<long>(joiner.size());
     ++kept;
   }
   if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");

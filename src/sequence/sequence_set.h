@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/huge_page_allocator.h"
+
 namespace varnik {
 
 class SequenceSet {
@@ -61,7 +63,7 @@ class SequenceSet {
  private:
   size_t stride_ = 1;
   int count_ = 0;
-  std::vector<char> data_;
+  std::vector<char, HugePageAllocator<char>> data_;
 };
 
 }  // namespace varnik
