@@ -34,7 +34,7 @@ class SequenceSet {
   // Sets window i to text (at most capacity letters).
   void Assign(int i, std::string_view text) {
     char* w = (*this)[i];
-    std::memcpy(w, text.data(), text.size());
+    if (!text.empty()) std::memcpy(w, text.data(), text.size());
     w[text.size()] = '\0';
   }
   // Appends a window (at most capacity letters).
