@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
         varnik::ReadFastaFile(argv[i], settings, set);
         windows += set.size();
       }
-      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const double s =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (s < best) best = s;
     }
   } catch (const varnik::VarnikError& e) {

@@ -4,21 +4,23 @@ namespace varnik {
 
 const char* ErrorText(int code) {
   switch (code) {
-    case kNoError: return "No error";
-    case kUnspecifiedError: return "Unspecified error";
-    case kCannotOpenFile: return "Cannot open file";
-    case kCannotAllocateMemory: return "Cannot allocate memory";
-    case kReadFailed: return "Read failed";
-    default: return "Unknown error";
+    case kNoError:
+      return "No error";
+    case kUnspecifiedError:
+      return "Unspecified error";
+    case kCannotOpenFile:
+      return "Cannot open file";
+    case kCannotAllocateMemory:
+      return "Cannot allocate memory";
+    case kReadFailed:
+      return "Read failed";
+    default:
+      return "Unknown error";
   }
 }
 
-std::string VarnikError::Line() const {
-  return std::string(ErrorText(code_)) + ": " + what();
-}
+std::string VarnikError::Line() const { return std::string(ErrorText(code_)) + ": " + what(); }
 
-void OnErrorExit(int code, const std::string& message) {
-  throw VarnikError(code, message);
-}
+void OnErrorExit(int code, const std::string& message) { throw VarnikError(code, message); }
 
 }  // namespace varnik

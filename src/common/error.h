@@ -21,8 +21,7 @@ const char* ErrorText(int code);
 
 class VarnikError : public std::runtime_error {
  public:
-  VarnikError(int code, const std::string& message)
-      : std::runtime_error(message), code_(code) {}
+  VarnikError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
   int code() const { return code_; }
   // The line main prints: "<code text>: <message>" (no line end added).
   std::string Line() const;

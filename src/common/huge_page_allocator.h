@@ -35,7 +35,9 @@ class HugePageAllocator {
   }
 
   template <typename U>
-  bool operator==(const HugePageAllocator<U>&) const { return true; }
+  bool operator==(const HugePageAllocator<U>&) const {
+    return true;
+  }
 
  private:
   static constexpr std::size_t kHugePage = std::size_t{2} << 20;

@@ -21,8 +21,8 @@ void CRandom::Seed(unsigned int seed) {
 }
 
 int32_t CRandom::Next() {
-  const uint32_t value = static_cast<uint32_t>(state_[front_]) +
-                         static_cast<uint32_t>(state_[rear_]);
+  const uint32_t value =
+      static_cast<uint32_t>(state_[front_]) + static_cast<uint32_t>(state_[rear_]);
   state_[front_] = static_cast<int32_t>(value);
   if (++front_ >= kDegree) front_ = 0;
   if (++rear_ >= kDegree) rear_ = 0;

@@ -20,9 +20,7 @@ class CRandom {
   int32_t Next();
 
   // Uniform index below n: (int)((r - 1) / 2147483647 * n).
-  int UniformIndex(int n) {
-    return static_cast<int>((Next() - 1.0) / 2147483647.0 * n);
-  }
+  int UniformIndex(int n) { return static_cast<int>((Next() - 1.0) / 2147483647.0 * n); }
   // Uniform number in [0, 1): (r - 1) / 2147483647.
   double UniformNumber() { return (Next() - 1.0) / 2147483647.0; }
 

@@ -13,8 +13,8 @@ namespace varnik {
 namespace {
 
 [[noreturn]] void NotBuiltYet(int method) {
-  OnErrorExit(kUnspecifiedError, "Recognition method " + RecognitionMethodWords()[method] +
-                                     " is not built yet");
+  OnErrorExit(kUnspecifiedError,
+              "Recognition method " + RecognitionMethodWords()[method] + " is not built yet");
 }
 
 }  // namespace
@@ -115,7 +115,8 @@ std::vector<RocRow> RocRows(const std::vector<float>& sp, const std::vector<floa
   const int N = n_pos + n_neg;
   const int n_thr = static_cast<int>(threshold_scores.size());
   if (n_pos == 0 || n_neg == 0 || n_thr == 0) {
-    OnErrorExit(kUnspecifiedError, "The ROC table needs at least one positive and one negative window");
+    OnErrorExit(kUnspecifiedError,
+                "The ROC table needs at least one positive and one negative window");
   }
   std::vector<RocRow> rows;
   rows.push_back({static_cast<float>(n_pos) / static_cast<float>(N), 0, 1, 1, 0, 0, 0, 0, 1});
@@ -159,8 +160,8 @@ void WriteROCTable(OutputFile& out, const std::string& report_path, const std::v
   }
   out.Printf("ROC data with TESTING sequences\n");
   for (const RocRow& r : rows) {
-    out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", r[0], r[1],
-               r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
+    out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", r[0],
+               r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
   }
 }
 

@@ -29,7 +29,8 @@ std::vector<int> ReadMaskFile(const std::string& path, int L) {
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) OnErrorExit(kReadFailed, "Cannot read mask file");
-  if (static_cast<int>(flags.size()) < L) OnErrorExit(kUnspecifiedError, "Unexpected finish of mask file");
+  if (static_cast<int>(flags.size()) < L)
+    OnErrorExit(kUnspecifiedError, "Unexpected finish of mask file");
   if (nonzero == 0) OnErrorExit(kUnspecifiedError, "All bases masked out");
   return flags;
 }

@@ -3,8 +3,8 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -85,8 +85,7 @@ std::string LoadString(const ParameterFile& file, const std::string& key,
 }
 
 int LoadEnumerate(const ParameterFile& file, const std::string& key,
-                  const std::vector<std::string>& words, int default_code,
-                  OutputFile& report) {
+                  const std::vector<std::string>& words, int default_code, OutputFile& report) {
   if (const std::string* line = file.Find(key)) {
     const char* text = ValueAfterSeparator(*line, key);
     int code = default_code;
@@ -102,8 +101,8 @@ int LoadEnumerate(const ParameterFile& file, const std::string& key,
   return default_code;
 }
 
-bool LoadBoolean(const ParameterFile& file, const std::string& key,
-                 bool default_value, OutputFile& report) {
+bool LoadBoolean(const ParameterFile& file, const std::string& key, bool default_value,
+                 OutputFile& report) {
   if (const std::string* line = file.Find(key)) {
     const char c = *ValueAfterSeparator(*line, key);
     const bool value = c == 'T' || c == 't';
@@ -114,8 +113,8 @@ bool LoadBoolean(const ParameterFile& file, const std::string& key,
   return default_value;
 }
 
-float LoadReal(const ParameterFile& file, const std::string& key,
-               float default_value, OutputFile& report) {
+float LoadReal(const ParameterFile& file, const std::string& key, float default_value,
+               OutputFile& report) {
   if (const std::string* line = file.Find(key)) {
     const float value = static_cast<float>(std::strtod(AfterColon(*line, key), nullptr));
     report.Printf("%s = %lf\n", key.c_str(), static_cast<double>(value));
@@ -125,8 +124,8 @@ float LoadReal(const ParameterFile& file, const std::string& key,
   return default_value;
 }
 
-int LoadInteger(const ParameterFile& file, const std::string& key,
-                int default_value, OutputFile& report) {
+int LoadInteger(const ParameterFile& file, const std::string& key, int default_value,
+                OutputFile& report) {
   if (const std::string* line = file.Find(key)) {
     long value = std::strtol(AfterColon(*line, key), nullptr, 10);
     if (value > INT_MAX) value = INT_MAX;
@@ -168,7 +167,8 @@ void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) 
   const Settings d;  // defaults
   out.Printf("Parameters (* = default) \n----------\n");
   s.Datad = LoadString(f, "Data_directory", d.Datad, out);
-  s.Imbalance_method = LoadEnumerate(f, "Imbalance_method", ImbalanceMethodWords(), d.Imbalance_method, out);
+  s.Imbalance_method =
+      LoadEnumerate(f, "Imbalance_method", ImbalanceMethodWords(), d.Imbalance_method, out);
   s.Eval_training = LoadBoolean(f, "Evaluate_training_error", d.Eval_training, out);
   s.Offset = LoadInteger(f, "Offset_to_start", d.Offset, out);
   s.Length = LoadInteger(f, "Sequence_length", d.Length, out);
@@ -205,7 +205,8 @@ void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) 
   s.K = LoadInteger(f, "K", d.K, out);
   s.Min_k = LoadInteger(f, "Minimum_k", d.Min_k, out);
   s.Max_k = LoadInteger(f, "Maximum_k", d.Max_k, out);
-  s.KNN_weight_by_distance = LoadBoolean(f, "KNN_weight_by_distance", d.KNN_weight_by_distance, out);
+  s.KNN_weight_by_distance =
+      LoadBoolean(f, "KNN_weight_by_distance", d.KNN_weight_by_distance, out);
   s.Base_learner = LoadEnumerate(f, "Base_learner", RecognitionMethodWords(), d.Base_learner, out);
   s.Ensemble_T = LoadInteger(f, "Ensemble_T", d.Ensemble_T, out);
   s.Easy_s_i = LoadInteger(f, "Ensemble_s_i", d.Easy_s_i, out);

@@ -31,14 +31,13 @@ class ParameterFile {
 std::string LoadString(const ParameterFile& file, const std::string& key,
                        const std::string& default_value, OutputFile& report);
 int LoadEnumerate(const ParameterFile& file, const std::string& key,
-                  const std::vector<std::string>& words, int default_code,
-                  OutputFile& report);
-bool LoadBoolean(const ParameterFile& file, const std::string& key,
-                 bool default_value, OutputFile& report);
-float LoadReal(const ParameterFile& file, const std::string& key,
-               float default_value, OutputFile& report);
-int LoadInteger(const ParameterFile& file, const std::string& key,
-                int default_value, OutputFile& report);
+                  const std::vector<std::string>& words, int default_code, OutputFile& report);
+bool LoadBoolean(const ParameterFile& file, const std::string& key, bool default_value,
+                 OutputFile& report);
+float LoadReal(const ParameterFile& file, const std::string& key, float default_value,
+               OutputFile& report);
+int LoadInteger(const ParameterFile& file, const std::string& key, int default_value,
+                OutputFile& report);
 
 // Word tables of the enumerated keys.
 const std::vector<std::string>& RecognitionMethodWords();
@@ -48,10 +47,8 @@ const std::vector<std::string>& StackerWords();
 
 // Reads every setting from the file at path, echoes them to the report and
 // applies the consistency rules.
-void LoadGlobalParameters(const std::string& path, Settings& settings,
-                          OutputFile& report);
+void LoadGlobalParameters(const std::string& path, Settings& settings, OutputFile& report);
 // The same from an already read file (for tests and embedding).
-void LoadGlobalParameters(const ParameterFile& file, Settings& settings,
-                          OutputFile& report);
+void LoadGlobalParameters(const ParameterFile& file, Settings& settings, OutputFile& report);
 
 }  // namespace varnik

@@ -9,7 +9,7 @@
 namespace varnik {
 
 struct Recognizer {
-  int length = 0;        // window length after reading (and translation)
+  int length = 0;  // window length after reading (and translation)
   float threshold = 0.0f;
 
   // Position weight matrix: one row of L log-odds weights per letter class

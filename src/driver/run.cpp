@@ -23,7 +23,8 @@ namespace {
 
 void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
   const long seconds = static_cast<long>(std::time(nullptr) - since);
-  out.Printf("%s time: %02ld:%02ld:%02ld\n", label, seconds / 3600, (seconds % 3600) / 60, seconds % 60);
+  out.Printf("%s time: %02ld:%02ld:%02ld\n", label, seconds / 3600, (seconds % 3600) / 60,
+             seconds % 60);
 }
 
 [[noreturn]] void NotBuiltYet(const std::string& what) {

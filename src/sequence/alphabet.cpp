@@ -1,6 +1,5 @@
 #include "sequence/alphabet.h"
 
-
 namespace varnik {
 
 namespace {

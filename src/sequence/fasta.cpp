@@ -37,7 +37,9 @@ class FileText {
   FileText(const FileText&) = delete;
   FileText& operator=(const FileText&) = delete;
 
-  const char* begin() const { return mapped_ != nullptr ? static_cast<const char*>(mapped_) : buffer_.data(); }
+  const char* begin() const {
+    return mapped_ != nullptr ? static_cast<const char*>(mapped_) : buffer_.data();
+  }
   const char* end() const { return begin() + size_; }
   size_t size() const { return size_; }
 
@@ -50,7 +52,8 @@ class FileText {
     struct stat st {};
     bool ok = true;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ,
+                     MAP_PRIVATE | MAP_POPULATE, fd, 0);
       if (m != MAP_FAILED) {
         mapped_ = m;
         size_ = static_cast<size_t>(st.st_size);
@@ -60,7 +63,8 @@ class FileText {
     if (mapped_ == nullptr) {
       char chunk[1 << 16];
       ssize_t got;
-      while ((got = read(fd, chunk, sizeof chunk)) > 0) buffer_.insert(buffer_.end(), chunk, chunk + got);
+      while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        buffer_.insert(buffer_.end(), chunk, chunk + got);
       ok = got == 0;
       size_ = buffer_.size();
     }
@@ -183,7 +187,8 @@ class RecordReader {
 
  private:
   void SkipLine() {
-    const char* nl = static_cast<const char*>(std::memchr(p_, '\n', static_cast<size_t>(end_ - p_)));
+    const char* nl =
+        static_cast<const char*>(std::memchr(p_, '\n', static_cast<size_t>(end_ - p_)));
     p_ = nl == nullptr ? end_ : nl + 1;
   }
 
@@ -210,14 +215,16 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
                 const Settings& s) {
   const long n = static_cast<long>(j.size());
   if (previous_length >= 0 && n != previous_length) {
-    std::printf("Length: %d\tOld length: %d\n", static_cast<int>(n), static_cast<int>(previous_length));
+    std::printf("Length: %d\tOld length: %d\n", static_cast<int>(n),
+                static_cast<int>(previous_length));
     Diagnose(Where(path, record) + " has " + std::to_string(n) + " letters, the record before it " +
              std::to_string(previous_length));
     OnErrorExit(kUnspecifiedError, "Lengths differ");
   }
   if (static_cast<long long>(s.Length) + s.Offset > n) {
     Diagnose(Where(path, record) + " has " + std::to_string(n) + " letters, fewer than " +
-             "Offset_to_start + Sequence_length = " + std::to_string(static_cast<long long>(s.Length) + s.Offset));
+             "Offset_to_start + Sequence_length = " +
+             std::to_string(static_cast<long long>(s.Length) + s.Offset));
   }
   const int cut = CutLength(static_cast<size_t>(n), s);
   if (j.bad_position >= 0) {
@@ -228,8 +235,8 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
     } else {
       std::snprintf(shown, sizeof shown, "code %d", c);
     }
-    Diagnose(Where(path, record) + ", position " + std::to_string(j.bad_position + 1) + ": " + shown +
-             " is not a nucleotide letter");
+    Diagnose(Where(path, record) + ", position " + std::to_string(j.bad_position + 1) + ": " +
+             shown + " is not a nucleotide letter");
     OnErrorExit(kUnspecifiedError, "Sequence contains errors");
   }
   return cut;
@@ -289,8 +296,8 @@ int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& wind
       // characters, which bounds the number of records.
       windows.Reserve(static_cast<int>(f.text.size() / (joiner.size() + 2) + 1));
     }
-    windows.Append(joiner.letters().substr(static_cast<size_t>(settings.Offset),
-                                                       static_cast<size_t>(length)));
+    windows.Append(
+        joiner.letters().substr(static_cast<size_t>(settings.Offset), static_cast<size_t>(length)));
     previous = static_cast<long>(joiner.size());
     ++record;
   }
@@ -344,7 +351,7 @@ int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
     length = CheckRecord(joiner, previous, path, record, settings);
     if (kept == 0) windows = SequenceSet(n_keep, length);
     windows.Assign(kept, joiner.letters().substr(static_cast<size_t>(settings.Offset),
-                                                             static_cast<size_t>(length)));
+                                                 static_cast<size_t>(length)));
     previous = static_cast<long>(joiner.size());
     ++kept;
   }

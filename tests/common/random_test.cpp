@@ -13,8 +13,8 @@ namespace varnik {
 namespace {
 
 TEST(CRandomTest, RepeatsTheCLibrarySequenceForManySeeds) {
-  for (unsigned seed : {0u, 1u, 2u, 42u, 12345u, 2147483647u, 4294967295u,
-                        static_cast<unsigned>(-1733210000)}) {
+  for (unsigned seed :
+       {0u, 1u, 2u, 42u, 12345u, 2147483647u, 4294967295u, static_cast<unsigned>(-1733210000)}) {
     srandom(seed);
     CRandom rng(seed);
     for (int i = 0; i < 2000; ++i) {
@@ -91,7 +91,7 @@ TEST(NumericTest, ThresholdIndexUsesSinglePrecisionSettingAndIsClamped) {
   EXPECT_EQ(SensitivityIndex(10, 0.8f), 1);
   EXPECT_EQ(SensitivityIndex(100, 0.8f), 19);
   EXPECT_EQ(SensitivityIndex(10, 0.5f), 5);
-  EXPECT_EQ(SensitivityIndex(10, 0.0f), 9);   // 10 would be past the end
+  EXPECT_EQ(SensitivityIndex(10, 0.0f), 9);  // 10 would be past the end
   EXPECT_EQ(SensitivityIndex(10, -0.5f), 9);
   EXPECT_EQ(SensitivityIndex(10, 1.0f), 0);
   EXPECT_EQ(SensitivityIndex(10, 1.5f), 0);

@@ -141,7 +141,8 @@ TEST(ParametersTest, BooleansStringsNumbers) {
   EXPECT_TRUE(s.Write_AUC_data);
   EXPECT_TRUE(s.Stacking);
   EXPECT_EQ(s.Datad, "Research/Experiments/Data/Class");
-  EXPECT_NE(echo.find("Data_directory = \"Research/Experiments/Data/Class\" (*)\n"), std::string::npos);
+  EXPECT_NE(echo.find("Data_directory = \"Research/Experiments/Data/Class\" (*)\n"),
+            std::string::npos);
   EXPECT_EQ(s.Mask_file, "masks/m1");
   EXPECT_NE(echo.find("Mask_file = \"masks/m1\"\n"), std::string::npos);
   EXPECT_EQ(s.Sensitivity, 0.15f);

@@ -66,13 +66,16 @@ TEST(EndToEndTest, PwmOnTheBundledDonorWindows) {
         "Bioinformatics specificity: ", "ROC data with TESTING sequences\n"}) {
     EXPECT_NE(report.find(expected), std::string::npos) << expected;
   }
-  EXPECT_TRUE(std::regex_search(report, std::regex("Base frequency: A: 0\\.\\d\\d% T: 0\\.\\d\\d% "
-                                                   "G: 0\\.\\d\\d% C: 0\\.\\d\\d% Other: 0\\.00%\n")));
+  EXPECT_TRUE(
+      std::regex_search(report, std::regex("Base frequency: A: 0\\.\\d\\d% T: 0\\.\\d\\d% "
+                                           "G: 0\\.\\d\\d% C: 0\\.\\d\\d% Other: 0\\.00%\n")));
   EXPECT_TRUE(std::regex_search(report, std::regex("\nTRAINING time: \\d\\d:\\d\\d:\\d\\d\n")));
-  EXPECT_TRUE(std::regex_search(report, std::regex("\nTESTING time: \\d\\d:\\d\\d:\\d\\d\nTESTING results\n")));
+  EXPECT_TRUE(std::regex_search(
+      report, std::regex("\nTESTING time: \\d\\d:\\d\\d:\\d\\d\nTESTING results\n")));
   // The test G-measure of a PWM on donor sites is high.
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(report, m, std::regex("TESTING results\n(?:.*\n){4}G-measure: ([0-9.]+)")));
+  ASSERT_TRUE(
+      std::regex_search(report, m, std::regex("TESTING results\n(?:.*\n){4}G-measure: ([0-9.]+)")));
   EXPECT_GT(std::stod(m[1]), 0.8);
   // The ROC table closes the report: header, title, eleven rows.
   const size_t header = report.find("Error\tSn\tSp\tSp(Bio)\tG\tF\tPrec\tFPrate\tFNrate\n");
@@ -178,7 +181,8 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
       {"tr_ tr_ pwm out save-model", 1, "Unspecified error: Not yet implemented\n"},
       {"absent_ tr_ pwm out", 1, "Unspecified error: Sequence file not found\n"},
       {"bad_ tr_ pwm out", 1, "Unspecified error: Sequence contains errors\n"},
-      {"tr_ short_ pwm out", 1, "Training of the model finished\nUnspecified error: Length too long\n"},
+      {"tr_ short_ pwm out", 1,
+       "Training of the model finished\nUnspecified error: Length too long\n"},
       {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
       {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
       {"tr_ tr_ knn out", 1, "Unspecified error: Recognition method kNN is not built yet\n"},
@@ -220,7 +224,8 @@ TEST(EndToEndTest, DataDirectoryUnderHome) {
   const auto r = testing::RunCommand("cd '" + dir.path() + "' && HOME='" + home.path() + "' '" +
                                      VARNIK_BINARY + "' tr_ NIL p out 2>/dev/null");
   EXPECT_EQ(r.status, 1);  // NIL: ends after training
-  EXPECT_NE(ReadFile(dir / "out").find("Positive sequences: 6\nNegative sequences: 9\n"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "out").find("Positive sequences: 6\nNegative sequences: 9\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -61,7 +61,9 @@ TEST(PwmTest, AmbiguousLettersScoreWithTheOtherRow) {
 TEST(PwmTest, ThresholdIndexFollowsTheDesiredSensitivity) {
   // Ten positives with distinct scores: k copies of A in the first position...
   std::vector<std::string> pos;
-  for (int k = 0; k < 10; ++k) pos.push_back(std::string(static_cast<size_t>(k), 'A') + std::string(static_cast<size_t>(9 - k), 'C'));
+  for (int k = 0; k < 10; ++k)
+    pos.push_back(std::string(static_cast<size_t>(k), 'A') +
+                  std::string(static_cast<size_t>(9 - k), 'C'));
   const std::vector<std::string> neg = {"CCCCCCCCC", "GGGGGGGGG"};
   auto sorted_scores = [&](const Recognizer& R) {
     std::vector<float> v;

@@ -59,8 +59,8 @@ TEST_F(FastaTest, EveryAlphabetLetterInEitherCaseIsAccepted) {
 }
 
 TEST_F(FastaTest, LettersOutsideTheAlphabetStopTheRun) {
-  for (const char* bad : {">a\nACZT\n", ">a\nAC1T\n", ">a\nACGT\r\n", ">a\nAC T\n",
-                          ">a\nACGT\n>b\nAC.T\n"}) {
+  for (const char* bad :
+       {">a\nACZT\n", ">a\nAC1T\n", ">a\nACGT\r\n", ">a\nAC T\n", ">a\nACGT\n>b\nAC.T\n"}) {
     const VarnikError e = ReadError(bad);
     EXPECT_EQ(e.code(), 1);
     EXPECT_STREQ(e.what(), "Sequence contains errors") << bad;
@@ -113,7 +113,8 @@ TEST_F(FastaTest, LengthChecks) {
 TEST_F(FastaTest, LastLineWithoutLineEndAndLongHeadersAreRead) {
   const std::string header(25000, 'x');
   const std::string long_seq(30000, 'G');
-  EXPECT_EQ(Read(">" + header + "ACGT\nACGT\n>b\nTTTT"), (std::vector<std::string>{"ACGT", "TTTT"}));
+  EXPECT_EQ(Read(">" + header + "ACGT\nACGT\n>b\nTTTT"),
+            (std::vector<std::string>{"ACGT", "TTTT"}));
   settings_ = Settings();
   EXPECT_TRUE(Read(">a\n" + long_seq + "\n")[0] == long_seq);
   // Blank lines inside a record add nothing.
@@ -127,7 +128,8 @@ TEST_F(FastaTest, BadFilesGetClearErrors) {
     EXPECT_EQ(e.code(), 1);
     EXPECT_NE(std::string(e.what()).find("no records"), std::string::npos);
   }
-  EXPECT_NE(std::string(ReadError("ACGT\n>a\nACGT\n").what()).find("no records"), std::string::npos);
+  EXPECT_NE(std::string(ReadError("ACGT\n>a\nACGT\n").what()).find("no records"),
+            std::string::npos);
   // A header with no letters gives empty windows, which cannot be used.
   EXPECT_STREQ(ReadError(">a\n>b\n").what(), "Empty sequence windows");
 
