@@ -6,7 +6,10 @@
 #include "common/error.h"
 #include "common/numeric.h"
 #include "driver/parameters.h"
+#include "learners/neural_network.h"
+#include "recognizers/knn.h"
 #include "recognizers/pwm.h"
+#include "recognizers/stop_codon.h"
 
 namespace varnik {
 
@@ -19,19 +22,22 @@ namespace {
 
 }  // namespace
 
-float ClassifierOutput(const Recognizer& R, const char* window, int L, int /*offset*/,
+float ClassifierOutput(const Recognizer& R, const char* window, int L, int offset,
                        const Settings& settings) {
   if (settings.Stacking) OnErrorExit(kUnspecifiedError, "Stacking is not built yet");
   switch (settings.R_method) {
     case kPWM:
       return ScorePositionWeightMatrix(R, window, L);
-    case kSVM:
     case kKNN:
-    case kC45:
+      return ClassifySequencekNN(R, window, L, settings.KNN_weight_by_distance);
     case kSTOP:
+      return GetSequenceScore(window, L, R.scores, offset);
+    case kNeuralNet:
+      return NeuralNetworkOutput(R, window, L);
+    case kSVM:
+    case kC45:
     case kEasyEnsemble:
     case kBalanceCascadeEnsemble:
-    case kNeuralNet:
       NotBuiltYet(settings.R_method);
     default:
       OnErrorExit(kUnspecifiedError, "Bad recognition method");

@@ -14,7 +14,10 @@
 #include "driver/parameters.h"
 #include "driver/recognizer.h"
 #include "driver/settings.h"
+#include "learners/neural_network.h"
+#include "recognizers/knn.h"
 #include "recognizers/pwm.h"
+#include "recognizers/stop_codon.h"
 #include "sequence/fasta.h"
 
 namespace varnik {
@@ -143,13 +146,25 @@ class Run {
       case kPWM:
         GetPositionWeightMatrix(R_, positives_, negatives_, L_, settings_, out_);
         return;
-      case kSVM:
       case kKNN:
-      case kC45:
+        if (settings_.CV_parameters) {
+          NotBuiltYet("Parameter search by cross-validation (\"Cross-validate parameters\")");
+        }
+        R_.threshold = 0.0f;
+        BuildkNN(R_, positives_, negatives_, L_, settings_.K);
+        if (settings_.Sensitivity > 0) SetkNNThreshold(R_, settings_, out_);
+        keep_training_ = true;
+        return;
       case kSTOP:
+        StopCodonMethod();
+      case kNeuralNet:
+        TrainNeuralNetwork(R_, positives_, negatives_, L_, settings_.NN_hidden_nodes, settings_,
+                           rng_);
+        return;
+      case kSVM:
+      case kC45:
       case kEasyEnsemble:
       case kBalanceCascadeEnsemble:
-      case kNeuralNet:
         NotBuiltYet("Recognition method " + RecognitionMethodWords()[settings_.R_method]);
       default:
         OnErrorExit(kUnspecifiedError, "Bad recognition method");

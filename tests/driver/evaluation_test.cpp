@@ -76,7 +76,7 @@ TEST(EvaluateRecognizerTest, AllSitesAndNoSites) {
 TEST(DispatchTest, MethodsNotBuiltAndBadCodesStopTheRun) {
   const Recognizer R = LetterScorer(0);
   Settings s;
-  for (int method : {kSVM, kKNN, kC45, kSTOP, kEasyEnsemble, kBalanceCascadeEnsemble, kNeuralNet}) {
+  for (int method : {kSVM, kC45, kEasyEnsemble, kBalanceCascadeEnsemble}) {
     s.R_method = method;
     EXPECT_THROW(ClassifierOutput(R, "A", 1, 0, s), VarnikError);
   }

@@ -170,6 +170,7 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
   WriteFile(dir / "pwm", "Recognition_method: PWM\nSeed: 1\n");
   WriteFile(dir / "knn", "Recognition_method: kNN\nSeed: 1\n");
   WriteFile(dir / "stop", "Seed: 1\n");
+  WriteFile(dir / "svm", "Recognition_method: SVM\nSeed: 1\n");
   WriteFile(dir / "base", "Base_learner: kNN\n");
   WriteFile(dir / "auc", "Recognition_method: PWM\nSeed: 1\nWrite_AUC_data: true\n");
   WriteFile(dir / "mask", "Recognition_method: PWM\nMask_file: \"nomask\"\n");
@@ -185,8 +186,11 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
        "Training of the model finished\nUnspecified error: Length too long\n"},
       {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
       {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
-      {"tr_ tr_ knn out", 1, "Unspecified error: Recognition method kNN is not built yet\n"},
-      {"tr_ tr_ stop out", 1, "Unspecified error: Recognition method STOP is not built yet\n"},
+      {"tr_ tr_ knn out", 1,
+       "Unspecified error: Parameter search by cross-validation (\"Cross-validate parameters\") "
+       "is not built yet\n"},
+      {"tr_ tr_ svm out", 1, "Unspecified error: Recognition method SVM is not built yet\n"},
+      {"tr_ tr_ stop out", 1, "Unspecified error: Offset to sequence must be reprogrammed\n"},
       {"tr_ tr_ pwm nodir/out", 1, "Unspecified error: main: Cannot open output file\n\n"},
       {"tr_ tr_ auc sub/../out", 1, "Unspecified error: main: Cannot open output file\n\n"},
       {"tr_ tr_ mask out", 1, "Unspecified error: Cannot open mask file\n"},

@@ -1,0 +1,134 @@
+#include "learners/neural_network.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "common/error.h"
+#include "common/numeric.h"
+#include "common/vector_ops.h"
+#include "svm/encoding.h"
+
+namespace varnik {
+
+float HyperbolicTangent(float s, float A, float B) {
+  if (s < -45) return -A;
+  if (s > 45) return A;
+  return static_cast<float>(static_cast<double>(A) * std::tanh(static_cast<double>(B * s)));
+}
+
+namespace {
+
+// The one-hot input of a window is 1 at its hot indices and 0 elsewhere.
+// Products with a 0 input add (signed) zeros to sums that started at +0, which
+// changes no sum, so the passes below visit the hot inputs only; a sum over
+// the hot inputs in ascending order is the full sum, bit for bit.
+//
+// Weights are stored input-major (row k holds the H weights leaving input k),
+// so that one hot input adds a contiguous row to the H hidden sums.
+
+// Hidden sums and outputs for one row; returns the network output.
+float Forward(const float* ih, const float* ho, int H, int d, float A, float B,
+              const int32_t* hot, int n_hot, float* sums, float* hidden) {
+  std::fill(sums, sums + H, 0.0f);
+  for (int t = 0; t < n_hot; ++t) AddInto(sums, ih + static_cast<size_t>(hot[t]) * H, H);
+  AddInto(sums, ih + static_cast<size_t>(d) * H, H);  // bias
+  float s = 0.0f;
+  for (int j = 0; j < H; ++j) {
+    hidden[j] = HyperbolicTangent(sums[j], A, B);
+    s += hidden[j] * ho[j];
+  }
+  s += ho[H];
+  return HyperbolicTangent(s, A, B);
+}
+
+}  // namespace
+
+void TrainNeuralNetwork(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives,
+                        int L, int H, const Settings& settings, CRandom& rng) {
+  const int n_pos = positives.size();
+  const int n = n_pos + negatives.size();
+  if (n_pos < 1) OnErrorExit(kUnspecifiedError, "TrainNeuralNetwork: no positive windows");
+  if (H < 0) OnErrorExit(kUnspecifiedError, "TrainNeuralNetwork: negative number of hidden units");
+  const int d = 4 * L;
+
+  // Training rows as hot-index lists, positives first; desired +1 / -1.
+  std::vector<int32_t> hot(static_cast<size_t>(n) * std::max(L, 0));
+  std::vector<int> n_hot(static_cast<size_t>(n));
+  std::vector<float> desired(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* w = i < n_pos ? positives[i] : negatives[i - n_pos];
+    n_hot[i] = OneHotIndices(w, L, hot.data() + static_cast<size_t>(i) * L);
+    desired[i] = i < n_pos ? 1.0f : -1.0f;
+  }
+
+  R.nn_hidden = H;
+  R.nn_inputs = d;
+  R.nn_A = settings.Htan_A;
+  R.nn_B = settings.Htan_B;
+  const float A = R.nn_A, B = R.nn_B;
+  const size_t n_ih = static_cast<size_t>(d + 1) * H;
+  R.nn_ih.assign(n_ih, 0.0f);
+  R.nn_ho.assign(static_cast<size_t>(H) + 1, 0.0f);
+  auto initial = [&rng] { return static_cast<float>((rng.Next() - 1) / 2147483647.0 * 0.2 - 0.1); };
+  for (int j = 0; j < H; ++j) {
+    for (int k = 0; k <= d; ++k) R.nn_ih[static_cast<size_t>(k) * H + j] = initial();
+  }
+  for (int j = 0; j <= H; ++j) R.nn_ho[j] = initial();
+
+  std::vector<float> momentum_ih(n_ih, 0.0f), change_ih(n_ih, 0.0f);
+  std::vector<float> momentum_ho(static_cast<size_t>(H) + 1, 0.0f);
+  std::vector<float> change_ho(static_cast<size_t>(H) + 1, 0.0f);
+  std::vector<float> sums(static_cast<size_t>(H)), h(static_cast<size_t>(H));
+  std::vector<float> delta(static_cast<size_t>(H)), eta_delta(static_cast<size_t>(H));
+  float* ih = R.nn_ih.data();
+  float* ho = R.nn_ho.data();
+  const float eta = settings.Eta, alpha = settings.Alpha, flat = settings.Flat_spot;
+  const float b_over_a = B / A;
+
+  for (int epoch = 0; epoch < settings.N_epochs; ++epoch) {
+    for (int step = 0; step < settings.Epoch_size; ++step) {
+      const int i = rng.UniformIndex(n);
+      const int32_t* row = hot.data() + static_cast<size_t>(i) * L;
+      const float o = Forward(ih, ho, H, d, A, B, row, n_hot[i], sums.data(), h.data());
+      const float delta_o = (b_over_a * (A - o) * (A + o) + flat) * (desired[i] - o);
+      for (int j = 0; j < H; ++j) {
+        delta[j] = delta_o * ho[j] * (b_over_a * (A - h[j]) * (A + h[j]) + flat);
+        eta_delta[j] = eta * delta[j];
+      }
+      for (int t = 0; t < n_hot[i]; ++t) {
+        AddInto(change_ih.data() + static_cast<size_t>(row[t]) * H, eta_delta.data(), H);
+      }
+      AddInto(change_ih.data() + static_cast<size_t>(d) * H, eta_delta.data(), H);  // bias
+      const float eta_o = eta * delta_o;
+      for (int j = 0; j < H; ++j) change_ho[j] += eta_o * h[j];
+      change_ho[H] += eta_o;
+    }
+    MomentumUpdate(ih, momentum_ih.data(), change_ih.data(), alpha, static_cast<int>(n_ih));
+    MomentumUpdate(ho, momentum_ho.data(), change_ho.data(), alpha, H + 1);
+  }
+
+  std::vector<float> scores(static_cast<size_t>(n_pos));
+  for (int i = 0; i < n_pos; ++i) scores[i] = NeuralNetworkOutput(R, positives[i], L);
+  std::sort(scores.begin(), scores.end());
+  const int index = settings.Sensitivity > 0 ? SensitivityIndex(n_pos, settings.Sensitivity)
+                                             : ClampedIndex(n_pos * 0.2, n_pos);
+  R.threshold = scores[index];
+}
+
+float NeuralNetworkOutput(const Recognizer& R, const char* sequence, int L) {
+  const int H = R.nn_hidden;
+  const int d = R.nn_inputs;
+  thread_local std::vector<int32_t> hot;
+  thread_local std::vector<float> sums, hidden;
+  hot.resize(static_cast<size_t>(std::max(L, 0)));
+  sums.resize(static_cast<size_t>(H));
+  hidden.resize(static_cast<size_t>(H));
+  // Inputs beyond the trained width have no weights: they are left out.
+  const int n_hot = OneHotIndices(sequence, std::min(L, d / 4), hot.data());
+  return Forward(R.nn_ih.data(), R.nn_ho.data(), H, d, R.nn_A, R.nn_B, hot.data(), n_hot,
+                 sums.data(), hidden.data());
+}
+
+}  // namespace varnik

@@ -1,0 +1,151 @@
+#include "recognizers/knn.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "common/numeric.h"
+
+namespace varnik {
+
+float HammingDistance(const char* a, const char* b, int L) {
+  return static_cast<float>(CountMismatches(a, b, L, L)) / static_cast<float>(L);
+}
+
+int CountMismatches(const char* a, const char* b, int L, int limit) {
+  int i = 0;
+  int mismatches = 0;
+#ifdef __SSE2__
+  // Equal bytes are counted per lane (a lane gains one per block, so it holds
+  // up to 255 blocks) and summed every two blocks to check the limit.
+  while (L - i >= 32) {
+    const int blocks = std::min((L - i) / 16, 254) & ~1;
+    __m128i equal = _mm_setzero_si128();
+    int b16 = 0;
+    for (; b16 < blocks; b16 += 2) {
+      const __m128i e0 =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+      const __m128i e1 =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i + 16)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 16)));
+      equal = _mm_sub_epi8(_mm_sub_epi8(equal, e0), e1);
+      i += 32;
+      const __m128i sums = _mm_sad_epu8(equal, _mm_setzero_si128());
+      const int same = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+      if (mismatches + (32 * (b16 / 2 + 1) - same) > limit) return limit + 1;
+    }
+    const __m128i sums = _mm_sad_epu8(equal, _mm_setzero_si128());
+    mismatches +=
+        16 * blocks - (_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+  if (L - i >= 16) {
+    const __m128i e = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+    mismatches += 16 - __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(e)));
+    i += 16;
+  }
+#endif
+  for (; i < L; ++i) mismatches += a[i] != b[i];
+  return mismatches;
+}
+
+void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
+              int K) {
+  R.k = K;
+  R.n_pos = positives.size();
+  R.n_neg = negatives.size();
+  R.pos_length = L;
+  R.neg_length = L;
+  R.poss = positives.Pointers();
+  R.negs = negatives.Pointers();
+}
+
+namespace {
+
+// Largest mismatch count c in [0, L] whose distance c / L (in single
+// precision) is below worst; -1 when there is none.
+int CountLimit(float worst, int L) {
+  if (L <= 0) return -1;
+  const float fl = static_cast<float>(L);
+  double guess = std::floor(static_cast<double>(worst) * L);
+  int c = guess > L ? L : (guess < -1 ? -1 : static_cast<int>(guess));
+  while (c >= 0 && !(static_cast<float>(c) / fl < worst)) --c;
+  while (c < L && static_cast<float>(c + 1) / fl < worst) ++c;
+  return c;
+}
+
+}  // namespace
+
+void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
+  const int k = R.k;
+  nb.distance.assign(static_cast<size_t>(k), 2.0f);
+  nb.label.assign(static_cast<size_t>(k), -1);
+  float* dist = nb.distance.data();
+  signed char* label = nb.label.data();
+  float worst = 2.0f;
+  int limit = CountLimit(worst, L);
+  const float fl = static_cast<float>(L);
+  auto visit = [&](const std::vector<const char*>& prototypes, signed char cls) {
+    for (const char* proto : prototypes) {
+      const int c = CountMismatches(window, proto, L, limit);
+      if (c > limit) continue;
+      const float d = static_cast<float>(c) / fl;
+      // d < worst: it enters in front of the first slot at d or beyond.
+      int p = 0;
+      while (dist[p] < d) ++p;
+      for (int s = k - 1; s > p; --s) {
+        dist[s] = dist[s - 1];
+        label[s] = label[s - 1];
+      }
+      dist[p] = d;
+      label[p] = cls;
+      worst = dist[k - 1];
+      limit = CountLimit(worst, L);
+    }
+  };
+  visit(R.poss, 1);
+  visit(R.negs, 0);
+}
+
+float ClassifySequencekNN(const Recognizer& R, const char* window, int L,
+                          bool weight_by_distance) {
+  if (R.k <= 0) return 0.0f;
+  thread_local Neighbours nb;  // reused: no allocation per scored window
+  FindNeighbours(R, window, L, nb);
+  const int k = R.k;
+  if (!weight_by_distance) {
+    int score = 0;
+    for (int s = 0; s < k; ++s) score += nb.label[s] == 1 ? 1 : (nb.label[s] == 0 ? -1 : 0);
+    return static_cast<float>(score);
+  }
+  float Z = 0.0f;
+  for (int s = 0; s < k; ++s) Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
+  if (Z < 1e-6) Z = 1e-6f;
+  float P = 0.0f, N = 0.0f;
+  for (int s = 0; s < k; ++s) {
+    const double term = std::exp(-static_cast<double>(nb.distance[s])) / Z;
+    if (nb.label[s] == 1) {
+      P = static_cast<float>(P + term);
+    } else if (nb.label[s] == 0) {
+      N = static_cast<float>(N + term);
+    }
+  }
+  return P - N;
+}
+
+void SetkNNThreshold(Recognizer& R, const Settings& settings, OutputFile& out) {
+  std::vector<float> scores(static_cast<size_t>(R.n_pos));
+  for (int i = 0; i < R.n_pos; ++i) {
+    scores[i] = ClassifySequencekNN(R, R.poss[i], R.pos_length, settings.KNN_weight_by_distance);
+  }
+  std::sort(scores.begin(), scores.end());
+  R.threshold = scores.empty() ? 0.0f : scores[SensitivityIndex(R.n_pos, settings.Sensitivity)];
+  out.Printf("k-NN threshold: %lf\n", static_cast<double>(R.threshold));
+}
+
+}  // namespace varnik

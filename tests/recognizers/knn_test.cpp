@@ -1,0 +1,223 @@
+#include "recognizers/knn.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/random.h"
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+SequenceSet Set(const std::vector<std::string>& windows, int L) {
+  SequenceSet set(0, L);
+  for (const std::string& w : windows) set.Append(w);
+  return set;
+}
+
+std::string RandomWindow(CRandom& rng, int L, const char* alphabet = "ACGT", int letters = 4) {
+  std::string w(static_cast<size_t>(L), 'A');
+  for (char& c : w) c = alphabet[rng.UniformIndex(letters)];
+  return w;
+}
+
+TEST(HammingTest, DistanceAndMismatchCountWithLimit) {
+  EXPECT_EQ(HammingDistance("ACGT", "ACGT", 4), 0.0f);
+  EXPECT_EQ(HammingDistance("ACGT", "TGCA", 4), 1.0f);
+  EXPECT_EQ(HammingDistance("ACGTAC", "ACGTTT", 6), 2.0f / 6.0f);
+  // Against a plain count, for lengths around the block sizes and any limit:
+  // the count is exact when it is within the limit, above the limit otherwise.
+  CRandom rng(3);
+  for (int L = 1; L <= 600; L += (L < 80 ? 1 : 37)) {
+    for (int trial = 0; trial < 6; ++trial) {
+      const std::string a = RandomWindow(rng, L, "ACGT", trial % 2 == 0 ? 4 : 2);
+      const std::string b = RandomWindow(rng, L, "ACGT", trial % 2 == 0 ? 4 : 2);
+      int plain = 0;
+      for (int i = 0; i < L; ++i) plain += a[i] != b[i];
+      ASSERT_EQ(CountMismatches(a.c_str(), b.c_str(), L, L), plain) << L;
+      for (int limit : {-1, 0, plain - 1, plain, plain + 1, L / 3}) {
+        const int got = CountMismatches(a.c_str(), b.c_str(), L, limit);
+        if (plain <= limit) {
+          ASSERT_EQ(got, plain) << L << " " << limit;
+        } else {
+          ASSERT_GT(got, limit) << L << " " << limit;
+        }
+      }
+    }
+  }
+}
+
+// A recogniser over the given prototypes (windows of length 4).
+Recognizer Knn(const SequenceSet& pos, const SequenceSet& neg, int k) {
+  Recognizer R;
+  BuildkNN(R, pos, neg, 4, k);
+  return R;
+}
+
+TEST(KnnSlotsTest, EarlierPrototypesWinTiesAndNewcomersGoInFront) {
+  // Query AAAA. Distances: P1 0.5, N1 0.5, N2 0.25, P2 0.25 (in visiting
+  // order: positives first, so P1, P2, N1, N2).
+  const SequenceSet pos = Set({"AACC", "AAAC"}, 4);  // P1 0.5, P2 0.25
+  const SequenceSet neg = Set({"CCAA", "CAAA"}, 4);  // N1 0.5, N2 0.25
+  Neighbours nb;
+  Recognizer R = Knn(pos, neg, 3);
+  FindNeighbours(R, "AAAA", 4, nb);
+  // After P1, P2: [P2 .25, P1 .5, -]; N1 at .5 goes in front of P1:
+  // [P2, N1, P1]; N2 at .25 goes in front of P2 and P1 drops out.
+  EXPECT_EQ(nb.distance, (std::vector<float>{0.25f, 0.25f, 0.5f}));
+  EXPECT_EQ(nb.label, (std::vector<signed char>{0, 1, 0}));
+
+  // One slot, two prototypes at the same distance: the one visited first keeps it.
+  // (The sets hold the prototypes and must outlive the recogniser.)
+  const SequenceSet p1 = Set({"AACC"}, 4), n1 = Set({"CCAA"}, 4), none = Set({}, 4);
+  R = Knn(p1, n1, 1);
+  FindNeighbours(R, "AAAA", 4, nb);
+  EXPECT_EQ(nb.label, (std::vector<signed char>{1}));
+  const SequenceSet n2 = Set({"CCAA", "AACC"}, 4);
+  R = Knn(none, n2, 1);
+  FindNeighbours(R, "AAAA", 4, nb);
+  EXPECT_EQ(nb.label, (std::vector<signed char>{0}));
+  EXPECT_EQ(nb.distance, (std::vector<float>{0.5f}));
+
+  // Fewer prototypes than slots: the rest stay empty at 2.0.
+  const SequenceSet p3 = Set({"AAAT"}, 4);
+  R = Knn(p3, none, 3);
+  FindNeighbours(R, "AAAA", 4, nb);
+  EXPECT_EQ(nb.distance, (std::vector<float>{0.25f, 2.0f, 2.0f}));
+  EXPECT_EQ(nb.label, (std::vector<signed char>{1, -1, -1}));
+}
+
+TEST(KnnScoreTest, UnweightedAndWeightedScores) {
+  const SequenceSet pos = Set({"AAAT", "AATT"}, 4);  // 0.25, 0.5 from AAAA
+  const SequenceSet neg = Set({"ATTT", "TTTT"}, 4);  // 0.75, 1.0
+  Recognizer R = Knn(pos, neg, 3);
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);  // labels 1, 1, 0
+
+  // exp in double, running sums in single precision.
+  const double e1 = std::exp(-0.25), e2 = std::exp(-0.5), e3 = std::exp(-0.75);
+  float Z = 0.0f;
+  Z = static_cast<float>(Z + e1);
+  Z = static_cast<float>(Z + e2);
+  Z = static_cast<float>(Z + e3);
+  float P = 0.0f;
+  P = static_cast<float>(P + e1 / Z);
+  P = static_cast<float>(P + e2 / Z);
+  const float N = static_cast<float>(0.0f + e3 / Z);
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), P - N);
+  EXPECT_NEAR(P - N, (e1 + e2 - e3) / (e1 + e2 + e3), 1e-6);
+
+  // All neighbours positive at distance 1: 1; an even split at one distance: 0.
+  const SequenceSet far = Set({"TTTT", "TTTT", "GGGG"}, 4), none = Set({}, 4);
+  R = Knn(far, none, 3);
+  EXPECT_FLOAT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 1.0f);
+  const SequenceSet half_p = Set({"AATT"}, 4), half_n = Set({"TTAA"}, 4);
+  R = Knn(half_p, half_n, 2);
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 0.0f);
+
+  // Empty slots count for neither class but weigh in Z.
+  const SequenceSet same = Set({"AAAA"}, 4);
+  R = Knn(same, none, 3);
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);
+  float z = 0.0f;
+  z = static_cast<float>(z + 1.0);
+  z = static_cast<float>(z + std::exp(-2.0));
+  z = static_cast<float>(z + std::exp(-2.0));
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), static_cast<float>(0.0f + 1.0 / z));
+
+  R.k = 0;
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 0.0f);
+  R.k = -2;
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 0.0f);
+}
+
+// Straightforward k-NN: every distance in full, then the slot rule.
+float ReferenceScore(const std::vector<std::string>& pos, const std::vector<std::string>& neg,
+                     const std::string& w, int k, bool weighted) {
+  const int L = static_cast<int>(w.size());
+  std::vector<float> dist(static_cast<size_t>(k), 2.0f);
+  std::vector<int> label(static_cast<size_t>(k), -1);
+  auto visit = [&](const std::string& proto, int cls) {
+    float count = 0.0f;
+    for (int i = 0; i < L; ++i) count += w[i] != proto[i] ? 1.0f : 0.0f;
+    const float d = count / static_cast<float>(L);
+    if (!(d < dist[k - 1])) return;
+    int p = 0;
+    while (dist[p] < d) ++p;
+    for (int s = k - 1; s > p; --s) {
+      dist[s] = dist[s - 1];
+      label[s] = label[s - 1];
+    }
+    dist[p] = d;
+    label[p] = cls;
+  };
+  for (const std::string& p : pos) visit(p, 1);
+  for (const std::string& n : neg) visit(n, 0);
+  if (!weighted) {
+    int s = 0;
+    for (int l : label) s += l == 1 ? 1 : (l == 0 ? -1 : 0);
+    return static_cast<float>(s);
+  }
+  float Z = 0.0f, P = 0.0f, N = 0.0f;
+  for (float d : dist) Z = static_cast<float>(Z + std::exp(-static_cast<double>(d)));
+  if (Z < 1e-6) Z = 1e-6f;
+  for (int s = 0; s < k; ++s) {
+    const double t = std::exp(-static_cast<double>(dist[s])) / Z;
+    if (label[s] == 1) P = static_cast<float>(P + t);
+    if (label[s] == 0) N = static_cast<float>(N + t);
+  }
+  return P - N;
+}
+
+TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
+  CRandom rng(11);
+  for (int L : {7, 40, 100, 133}) {
+    std::vector<std::string> pos, neg;
+    for (int i = 0; i < 60; ++i) pos.push_back(RandomWindow(rng, L, "ACGT", 2));
+    for (int i = 0; i < 150; ++i) neg.push_back(RandomWindow(rng, L, "ACGT", 2));
+    const SequenceSet ps = Set(pos, L), ns = Set(neg, L);
+    Recognizer R;
+    for (int k : {1, 3, 8, 300}) {
+      BuildkNN(R, ps, ns, L, k);
+      for (int q = 0; q < 40; ++q) {
+        const std::string w = RandomWindow(rng, L, "ACGT", 2);
+        for (bool weighted : {false, true}) {
+          ASSERT_EQ(ClassifySequencekNN(R, w.c_str(), L, weighted),
+                    ReferenceScore(pos, neg, w, k, weighted))
+              << L << " " << k << " " << weighted;
+        }
+      }
+    }
+  }
+}
+
+TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
+  CRandom rng(5);
+  for (int n_pos : {10, 100}) {
+    std::vector<std::string> pos, neg;
+    for (int i = 0; i < n_pos; ++i) pos.push_back(RandomWindow(rng, 6, "ACGT", 2));
+    for (int i = 0; i < 3 * n_pos; ++i) neg.push_back(RandomWindow(rng, 6, "ACGT", 2));
+    const SequenceSet ps = Set(pos, 6), ns = Set(neg, 6);
+    Recognizer R;
+    BuildkNN(R, ps, ns, 6, 5);
+    Settings s;
+    s.KNN_weight_by_distance = false;
+    testing::TempDir dir;
+    OutputFile out;
+    ASSERT_TRUE(out.Open(dir / "r"));
+    SetkNNThreshold(R, s, out);
+    out.Close();
+    std::vector<float> scores;
+    for (const std::string& p : pos) scores.push_back(ClassifySequencekNN(R, p.c_str(), 6, false));
+    std::sort(scores.begin(), scores.end());
+    const int index = n_pos == 10 ? 1 : 19;  // 0.8 in single precision
+    EXPECT_EQ(R.threshold, scores[index]);
+    char line[64];
+    std::snprintf(line, sizeof line, "k-NN threshold: %lf\n", static_cast<double>(scores[index]));
+    EXPECT_EQ(testing::ReadFile(dir / "r"), line);
+  }
+}
+
+}  // namespace
+}  // namespace varnik
