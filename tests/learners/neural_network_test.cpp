@@ -1,0 +1,219 @@
+#include "learners/neural_network.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "common/numeric.h"
+#include "svm/encoding.h"
+
+namespace varnik {
+namespace {
+
+SequenceSet Set(const std::vector<std::string>& windows, int L) {
+  SequenceSet set(0, L);
+  for (const std::string& w : windows) set.Append(w);
+  return set;
+}
+
+// The network trained the plain way: dense one-hot rows, weights row by row
+// (ih[j][k]), every product computed.
+struct ReferenceNet {
+  int H = 0, d = 0;
+  float A = 0, B = 0;
+  std::vector<std::vector<float>> ih;
+  std::vector<float> ho;
+
+  float f(float s) const {
+    if (s < -45) return -A;
+    if (s > 45) return A;
+    return static_cast<float>(static_cast<double>(A) * std::tanh(static_cast<double>(B * s)));
+  }
+  float Output(const float* x, std::vector<float>& h) const {
+    h.assign(static_cast<size_t>(H), 0.0f);
+    for (int j = 0; j < H; ++j) {
+      float s = 0.0f;
+      for (int k = 0; k < d; ++k) s += ih[j][k] * x[k];
+      s += ih[j][d];
+      h[j] = f(s);
+    }
+    float s = 0.0f;
+    for (int j = 0; j < H; ++j) s += h[j] * ho[j];
+    s += ho[H];
+    return f(s);
+  }
+
+  void Train(const SequenceSet& pos, const SequenceSet& neg, int L, int hidden,
+             const Settings& st, CRandom& rng) {
+    ScalarData data = ConvertToScalarData(pos, neg, L, 0);
+    const int n = data.ndata;
+    H = hidden;
+    d = data.dim;
+    A = st.Htan_A;
+    B = st.Htan_B;
+    auto draw = [&] { return static_cast<float>((rng.Next() - 1) / 2147483647.0 * 0.2 - 0.1); };
+    ih.assign(static_cast<size_t>(H), std::vector<float>(static_cast<size_t>(d) + 1));
+    for (int j = 0; j < H; ++j) {
+      for (int k = 0; k <= d; ++k) ih[j][k] = draw();
+    }
+    ho.resize(static_cast<size_t>(H) + 1);
+    for (int j = 0; j <= H; ++j) ho[j] = draw();
+    auto mi = ih, ci = ih;
+    for (auto& r : mi) std::fill(r.begin(), r.end(), 0.0f);
+    for (auto& r : ci) std::fill(r.begin(), r.end(), 0.0f);
+    std::vector<float> mo(ho.size(), 0.0f), co(ho.size(), 0.0f), h, delta(static_cast<size_t>(H));
+    for (int e = 0; e < st.N_epochs; ++e) {
+      for (int s = 0; s < st.Epoch_size; ++s) {
+        const int i = static_cast<int>((rng.Next() - 1.0) / 2147483647.0 * n);
+        const float* x = data.row(i);
+        const float desired = data.labels[i] == 0 ? 1.0f : -1.0f;
+        const float o = Output(x, h);
+        const float dout = ((B / A) * (A - o) * (A + o) + st.Flat_spot) * (desired - o);
+        for (int j = 0; j < H; ++j) {
+          delta[j] = dout * ho[j] * ((B / A) * (A - h[j]) * (A + h[j]) + st.Flat_spot);
+        }
+        for (int j = 0; j < H; ++j) {
+          for (int k = 0; k < d; ++k) ci[j][k] += st.Eta * delta[j] * x[k];
+          ci[j][d] += st.Eta * delta[j];
+        }
+        for (int j = 0; j < H; ++j) co[j] += st.Eta * dout * h[j];
+        co[H] += st.Eta * dout;
+      }
+      for (int j = 0; j < H; ++j) {
+        for (int k = 0; k <= d; ++k) {
+          mi[j][k] = mi[j][k] * st.Alpha + ci[j][k];
+          ci[j][k] = 0.0f;
+          ih[j][k] = ih[j][k] + mi[j][k];
+        }
+      }
+      for (int j = 0; j <= H; ++j) {
+        mo[j] = mo[j] * st.Alpha + co[j];
+        co[j] = 0.0f;
+        ho[j] = ho[j] + mo[j];
+      }
+    }
+  }
+};
+
+uint32_t Bits(float v) {
+  uint32_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+class NeuralNetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CRandom rng(77);
+    const char* letters = "ACGTACGTNRY-";
+    for (int i = 0; i < 23; ++i) {
+      std::string w(9, 'A');
+      for (char& c : w) c = letters[rng.UniformIndex(i < 10 ? 12 : 6)];
+      if (i < 10) w[4] = 'G';
+      (i < 10 ? pos_ : neg_).push_back(w);
+    }
+    settings_.N_epochs = 400;
+    settings_.Epoch_size = 5;
+    settings_.Eta = 0.05f;
+    settings_.Alpha = 0.5f;
+    settings_.Htan_A = 1.7159f;
+    settings_.Htan_B = 0.6666f;
+  }
+  std::vector<std::string> pos_, neg_;
+  Settings settings_;
+};
+
+TEST_F(NeuralNetworkTest, BitIdenticalToThePlainComputation) {
+  const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
+  for (int H : {0, 1, 7}) {
+    Recognizer R;
+    CRandom rng(2024);
+    TrainNeuralNetwork(R, pos, neg, 9, H, settings_, rng);
+    ReferenceNet ref;
+    CRandom ref_rng(2024);
+    ref.Train(pos, neg, 9, H, settings_, ref_rng);
+    ASSERT_EQ(R.nn_hidden, H);
+    ASSERT_EQ(R.nn_inputs, 36);
+    for (int j = 0; j < H; ++j) {
+      for (int k = 0; k <= 36; ++k) {
+        ASSERT_EQ(Bits(R.nn_ih[static_cast<size_t>(k) * H + j]), Bits(ref.ih[j][k])) << j << " " << k;
+      }
+    }
+    for (int j = 0; j <= H; ++j) ASSERT_EQ(Bits(R.nn_ho[j]), Bits(ref.ho[j]));
+    // Outputs, and the threshold at index 1 of the ten positive outputs.
+    std::vector<float> x(36), h, pos_out;
+    for (const std::vector<std::string>* set : {&pos_, &neg_}) {
+      for (const std::string& w : *set) {
+        ConvertToScalarSequence(w.c_str(), 9, x.data());
+        const float expected = ref.Output(x.data(), h);
+        EXPECT_EQ(Bits(NeuralNetworkOutput(R, w.c_str(), 9)), Bits(expected));
+        if (set == &pos_) pos_out.push_back(expected);
+      }
+    }
+    std::sort(pos_out.begin(), pos_out.end());
+    EXPECT_EQ(R.threshold, pos_out[1]);
+    // Both generators drew the same numbers.
+    EXPECT_EQ(rng.Next(), ref_rng.Next());
+  }
+}
+
+TEST_F(NeuralNetworkTest, LearnsAndRepeatsWithTheSameSeed) {
+  const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
+  Recognizer a, b;
+  CRandom r1(9), r2(9);
+  settings_.N_epochs = 3000;
+  TrainNeuralNetwork(a, pos, neg, 9, 4, settings_, r1);
+  TrainNeuralNetwork(b, pos, neg, 9, 4, settings_, r2);
+  EXPECT_EQ(a.nn_ih, b.nn_ih);
+  EXPECT_EQ(a.nn_ho, b.nn_ho);
+  // The planted G separates the classes after training.
+  float lowest_pos = 10, highest_neg = -10;
+  for (const std::string& w : pos_) lowest_pos = std::min(lowest_pos, NeuralNetworkOutput(a, w.c_str(), 9));
+  for (const std::string& w : neg_) highest_neg = std::max(highest_neg, NeuralNetworkOutput(a, w.c_str(), 9));
+  EXPECT_GT(lowest_pos, highest_neg);
+}
+
+TEST_F(NeuralNetworkTest, NoLearningRateKeepsTheInitialWeights) {
+  const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
+  settings_.Eta = 0.0f;
+  Recognizer R;
+  CRandom rng(4);
+  TrainNeuralNetwork(R, pos, neg, 9, 3, settings_, rng);
+  CRandom draws(4);
+  for (int j = 0; j < 3; ++j) {
+    for (int k = 0; k <= 36; ++k) {
+      const float w = static_cast<float>((draws.Next() - 1) / 2147483647.0 * 0.2 - 0.1);
+      EXPECT_EQ(R.nn_ih[static_cast<size_t>(k) * 3 + j], w);
+    }
+  }
+  for (int j = 0; j <= 3; ++j) {
+    EXPECT_EQ(R.nn_ho[j], static_cast<float>((draws.Next() - 1) / 2147483647.0 * 0.2 - 0.1));
+  }
+}
+
+TEST(HyperbolicTangentTest, ClampedBeyond45) {
+  EXPECT_EQ(HyperbolicTangent(45.5f, 1.7f, 0.5f), 1.7f);
+  EXPECT_EQ(HyperbolicTangent(-46.0f, 1.7f, 0.5f), -1.7f);
+  // 45 itself goes through tanh.
+  EXPECT_EQ(HyperbolicTangent(45.0f, 1.0f, 0.01f),
+            static_cast<float>(std::tanh(static_cast<double>(0.01f * 45.0f))));
+  EXPECT_EQ(HyperbolicTangent(0.0f, 1.0f, 1.0f), 0.0f);
+  EXPECT_EQ(HyperbolicTangent(1.0f, 2.0f, 0.3333f),
+            static_cast<float>(2.0 * std::tanh(static_cast<double>(0.3333f * 1.0f))));
+}
+
+TEST(NeuralNetworkOutputTest, NoHiddenUnitsGivesTheOutputBias) {
+  Recognizer R;
+  R.nn_hidden = 0;
+  R.nn_inputs = 8;
+  R.nn_ih.assign(9 * 0, 0.0f);
+  R.nn_ho = {0.25f};
+  R.nn_A = 1.0f;
+  R.nn_B = 1.0f;
+  EXPECT_EQ(NeuralNetworkOutput(R, "ACGT", 2), HyperbolicTangent(0.25f, 1.0f, 1.0f));
+}
+
+}  // namespace
+}  // namespace varnik
