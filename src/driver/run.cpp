@@ -43,10 +43,10 @@ class Run {
     LoadGlobalParameters(args_[3], settings_, out_);
     ReadFifthArgument();
     SeedGenerator();
-    ReadWindows(args_[1]);
+    ReadWindows(args_[1], positives_, negatives_, true);
     R_.length = L_;
     ReadMask();
-    if (mask_) L_ = ApplyMaskToBoth();
+    if (mask_) L_ = ApplyMaskToBoth(positives_, negatives_);
     start_ = std::time(nullptr);
     TreatImbalance();
     SelectFeatures();
@@ -98,17 +98,19 @@ class Run {
     rng_.Seed(static_cast<unsigned int>(settings_.Seed));
   }
 
-  // Reads the windows of one prefix into positives_ and negatives_ and sets L_.
-  void ReadWindows(const std::string& prefix) {
-    L_ = ReadFastaFile(WindowFilePath(prefix, "pos", settings_), settings_, positives_);
-    out_.Printf("Positive sequences: %d\n", positives_.size());
+  // Reads the windows of one prefix and sets L_. Undersampling while reading
+  // applies to the training negatives only.
+  void ReadWindows(const std::string& prefix, SequenceSet& positives, SequenceSet& negatives,
+                   bool training) {
+    L_ = ReadFastaFile(WindowFilePath(prefix, "pos", settings_), settings_, positives);
+    out_.Printf("Positive sequences: %d\n", positives.size());
     const std::string neg_path = WindowFilePath(prefix, "neg", settings_);
-    if (settings_.Imbalance_method == kUndersampling && !testing_) {
-      L_ = ReadFastaFileWithUndersampling(neg_path, settings_, negatives_, positives_.size(), rng_);
+    if (settings_.Imbalance_method == kUndersampling && training) {
+      L_ = ReadFastaFileWithUndersampling(neg_path, settings_, negatives, positives.size(), rng_);
     } else {
-      L_ = ReadFastaFile(neg_path, settings_, negatives_);
+      L_ = ReadFastaFile(neg_path, settings_, negatives);
     }
-    out_.Printf("Negative sequences: %d\n", negatives_.size());
+    out_.Printf("Negative sequences: %d\n", negatives.size());
     if (settings_.Use_protein_sequence) NotBuiltYet("Protein translation");
   }
 
@@ -118,9 +120,9 @@ class Run {
     mask_ = true;
   }
 
-  int ApplyMaskToBoth() {
-    ApplyMask(positives_, L_, mask_flags_);
-    return ApplyMask(negatives_, L_, mask_flags_);
+  int ApplyMaskToBoth(SequenceSet& positives, SequenceSet& negatives) {
+    ApplyMask(positives, L_, mask_flags_);
+    return ApplyMask(negatives, L_, mask_flags_);
   }
 
   void TreatImbalance() {
@@ -193,19 +195,21 @@ class Run {
   }
 
   void Test() {
-    testing_ = true;
-    ReadWindows(args_[2]);
-    if (mask_) L_ = ApplyMaskToBoth();
+    // The test windows get their own sets: the k-NN prototypes are the
+    // training windows and must stay as they are.
+    SequenceSet positives, negatives;
+    ReadWindows(args_[2], positives, negatives, false);
+    if (mask_) L_ = ApplyMaskToBoth(positives, negatives);
     const std::time_t test_start = std::time(nullptr);
-    std::vector<float> sc_pos = Scores(positives_);
-    std::vector<float> sc_neg = Scores(negatives_);
+    std::vector<float> sc_pos = Scores(positives);
+    std::vector<float> sc_neg = Scores(negatives);
     std::sort(sc_pos.begin(), sc_pos.end());
     std::sort(sc_neg.begin(), sc_neg.end());
     if (settings_.save_outputs) WriteOutputFile(args_[2] + args_[4], sc_pos, sc_neg);
     const EvaluationResults r =
-        EvaluateRecognizer(R_, positives_, negatives_, L_, 0, settings_, &sc_pos, &sc_neg);
+        EvaluateRecognizer(R_, positives, negatives, L_, 0, settings_, &sc_pos, &sc_neg);
     WriteElapsed(out_, "TESTING", test_start);
-    WriteTestingResults(out_, r, positives_.size());
+    WriteTestingResults(out_, r, positives.size());
     WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
   }
 
@@ -221,7 +225,6 @@ class Run {
   std::vector<int> mask_flags_;
   std::time_t start_ = 0;
   bool keep_training_ = false;
-  bool testing_ = false;
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <regex>
 
+#include "recognizers/knn.h"
+#include "sequence/fasta.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -107,6 +109,42 @@ TEST(EndToEndTest, KnnOnTheBundledDonorWindows) {
   EXPECT_NE(report.find("Recognition_method = kNN\n"), std::string::npos);
   EXPECT_TRUE(std::regex_search(report, std::regex("\nk-NN threshold: -?\\d+\\.\\d{6}\nTRAINING time")));
   EXPECT_GT(g, 0.5);
+}
+
+TEST(EndToEndTest, KnnTestScoresComeFromTheTrainingPrototypes) {
+  // The test windows must not take the place of the prototypes: the saved test
+  // scores equal scores against the training windows, computed here.
+  TempDir dir;
+  const std::string ex = dir.path();  // a copy: outputs are written beside the windows
+  for (const char* f : {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
+    std::filesystem::copy_file(testing::ExamplesDir() + "/" + f, dir / f);
+  }
+  WriteFile(dir / "p", "Recognition_method: kNN\nK: 5\nCross-validate parameters: F\nSeed: 1\n");
+  const auto r = RunVarnikIn(dir.path(), "donor_train_ donor_test_ p out save-outputs");
+  ASSERT_EQ(r.status, 0);
+  Settings s;
+  SequenceSet tr_pos, tr_neg, te_pos, te_neg;
+  const int L = ReadFastaFile(ex + "/donor_train_pos", s, tr_pos);
+  ReadFastaFile(ex + "/donor_train_neg", s, tr_neg);
+  ReadFastaFile(ex + "/donor_test_pos", s, te_pos);
+  ReadFastaFile(ex + "/donor_test_neg", s, te_neg);
+  Recognizer R;
+  BuildkNN(R, tr_pos, tr_neg, L, 5);
+  std::vector<float> expected;
+  for (const SequenceSet* set : {&te_pos, &te_neg}) {
+    std::vector<float> part;
+    for (int i = 0; i < set->size(); ++i) part.push_back(ClassifySequencekNN(R, (*set)[i], L, true));
+    std::sort(part.begin(), part.end());
+    expected.insert(expected.end(), part.begin(), part.end());
+  }
+  const std::vector<std::string> saved = Lines(ReadFile(dir / "donor_test_out"));
+  ASSERT_EQ(saved.size(), expected.size());
+  for (size_t i = 0; i < saved.size(); ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%7.4lf %d", static_cast<double>(expected[i]),
+                  i < static_cast<size_t>(te_pos.size()) ? 1 : 0);
+    ASSERT_EQ(saved[i], line) << i;
+  }
 }
 
 TEST(EndToEndTest, NeuralNetOnTheBundledDonorWindows) {
