@@ -9,6 +9,8 @@
 #endif
 
 #include "common/numeric.h"
+#include "recognizers/knn_kernels.h"
+#include "recognizers/knn_search.h"
 
 namespace varnik {
 
@@ -16,7 +18,7 @@ float HammingDistance(const char* a, const char* b, int L) {
   return static_cast<float>(CountMismatches(a, b, L, L)) / static_cast<float>(L);
 }
 
-int CountMismatches(const char* a, const char* b, int L, int limit) {
+int CountMismatchesPortable(const char* a, const char* b, int L, int limit) {
   int i = 0;
   int mismatches = 0;
 #ifdef __SSE2__
@@ -27,9 +29,8 @@ int CountMismatches(const char* a, const char* b, int L, int limit) {
     __m128i equal = _mm_setzero_si128();
     int b16 = 0;
     for (; b16 < blocks; b16 += 2) {
-      const __m128i e0 =
-          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+      const __m128i e0 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
       const __m128i e1 =
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i + 16)),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 16)));
@@ -65,55 +66,37 @@ void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& ne
   R.negs = negatives.Pointers();
 }
 
-namespace {
-
-// Largest mismatch count c in [0, L] whose distance c / L (in single
-// precision) is below worst; -1 when there is none.
-int CountLimit(float worst, int L) {
-  if (L <= 0) return -1;
-  const float fl = static_cast<float>(L);
-  double guess = std::floor(static_cast<double>(worst) * L);
-  int c = guess > L ? L : (guess < -1 ? -1 : static_cast<int>(guess));
-  while (c >= 0 && !(static_cast<float>(c) / fl < worst)) --c;
-  while (c < L && static_cast<float>(c + 1) / fl < worst) ++c;
-  return c;
+bool UseAvx2Search() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool use =
+      HasAvx2Search() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return use;
+#else
+  return false;
+#endif
 }
 
-}  // namespace
+int CountMismatches(const char* a, const char* b, int L, int limit) {
+  return UseAvx2Search() ? CountMismatchesAvx2(a, b, L, limit)
+                         : CountMismatchesPortable(a, b, L, limit);
+}
 
 void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
   const int k = R.k;
   nb.distance.assign(static_cast<size_t>(k), 2.0f);
   nb.label.assign(static_cast<size_t>(k), -1);
-  float* dist = nb.distance.data();
-  signed char* label = nb.label.data();
-  float worst = 2.0f;
-  int limit = CountLimit(worst, L);
-  const float fl = static_cast<float>(L);
-  auto visit = [&](const std::vector<const char*>& prototypes, signed char cls) {
-    for (const char* proto : prototypes) {
-      const int c = CountMismatches(window, proto, L, limit);
-      if (c > limit) continue;
-      const float d = static_cast<float>(c) / fl;
-      // d < worst: it enters in front of the first slot at d or beyond.
-      int p = 0;
-      while (dist[p] < d) ++p;
-      for (int s = k - 1; s > p; --s) {
-        dist[s] = dist[s - 1];
-        label[s] = label[s - 1];
-      }
-      dist[p] = d;
-      label[p] = cls;
-      worst = dist[k - 1];
-      limit = CountLimit(worst, L);
-    }
-  };
-  visit(R.poss, 1);
-  visit(R.negs, 0);
+  if (UseAvx2Search()) {
+    SearchNeighboursAvx2(R.poss.data(), static_cast<int>(R.poss.size()), R.negs.data(),
+                         static_cast<int>(R.negs.size()), window, L, k, nb.distance.data(),
+                         nb.label.data());
+  } else {
+    SearchNeighbours(R.poss.data(), static_cast<int>(R.poss.size()), R.negs.data(),
+                     static_cast<int>(R.negs.size()), window, L, k, nb.distance.data(),
+                     nb.label.data(), CountMismatchesPortable);
+  }
 }
 
-float ClassifySequencekNN(const Recognizer& R, const char* window, int L,
-                          bool weight_by_distance) {
+float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance) {
   if (R.k <= 0) return 0.0f;
   thread_local Neighbours nb;  // reused: no allocation per scored window
   FindNeighbours(R, window, L, nb);
@@ -124,7 +107,8 @@ float ClassifySequencekNN(const Recognizer& R, const char* window, int L,
     return static_cast<float>(score);
   }
   float Z = 0.0f;
-  for (int s = 0; s < k; ++s) Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
+  for (int s = 0; s < k; ++s)
+    Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
   if (Z < 1e-6) Z = 1e-6f;
   float P = 0.0f, N = 0.0f;
   for (int s = 0; s < k; ++s) {

@@ -14,8 +14,13 @@ namespace varnik {
 float HammingDistance(const char* a, const char* b, int L);
 
 // Number of positions where a and b differ. Once the count is known to exceed
-// limit, counting stops and some value above limit is returned.
+// limit, counting stops and some value above limit is returned. Picks the
+// fastest build the processor runs (knn_kernels.h); CountMismatchesPortable
+// is the build for every x86-64 processor.
 int CountMismatches(const char* a, const char* b, int L, int limit);
+int CountMismatchesPortable(const char* a, const char* b, int L, int limit);
+// True when the AVX2 build is compiled in and the processor runs it.
+bool UseAvx2Search();
 
 // Fills the k-NN fields of R: k from K, the prototypes are the windows of the
 // two sets (shared, not copied: the sets must outlive R).
@@ -41,8 +46,7 @@ void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& 
 // negative labels among the k nearest, weighted by exp(-distance) when
 // weight_by_distance is set. In [-k, k] unweighted, [-1, 1] weighted; 0 when
 // k <= 0.
-float ClassifySequencekNN(const Recognizer& R, const char* window, int L,
-                          bool weight_by_distance);
+float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance);
 
 // Sets R.threshold from the scores of R's own positive prototypes and writes
 // the "k-NN threshold" line.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/numeric.h"
+#include "learners/reference_network.h"
 #include "svm/encoding.h"
 
 namespace varnik {
@@ -17,85 +18,6 @@ SequenceSet Set(const std::vector<std::string>& windows, int L) {
   for (const std::string& w : windows) set.Append(w);
   return set;
 }
-
-// The network trained the plain way: dense one-hot rows, weights row by row
-// (ih[j][k]), every product computed.
-struct ReferenceNet {
-  int H = 0, d = 0;
-  float A = 0, B = 0;
-  std::vector<std::vector<float>> ih;
-  std::vector<float> ho;
-
-  float f(float s) const {
-    if (s < -45) return -A;
-    if (s > 45) return A;
-    return static_cast<float>(static_cast<double>(A) * std::tanh(static_cast<double>(B * s)));
-  }
-  float Output(const float* x, std::vector<float>& h) const {
-    h.assign(static_cast<size_t>(H), 0.0f);
-    for (int j = 0; j < H; ++j) {
-      float s = 0.0f;
-      for (int k = 0; k < d; ++k) s += ih[j][k] * x[k];
-      s += ih[j][d];
-      h[j] = f(s);
-    }
-    float s = 0.0f;
-    for (int j = 0; j < H; ++j) s += h[j] * ho[j];
-    s += ho[H];
-    return f(s);
-  }
-
-  void Train(const SequenceSet& pos, const SequenceSet& neg, int L, int hidden,
-             const Settings& st, CRandom& rng) {
-    ScalarData data = ConvertToScalarData(pos, neg, L, 0);
-    const int n = data.ndata;
-    H = hidden;
-    d = data.dim;
-    A = st.Htan_A;
-    B = st.Htan_B;
-    auto draw = [&] { return static_cast<float>((rng.Next() - 1) / 2147483647.0 * 0.2 - 0.1); };
-    ih.assign(static_cast<size_t>(H), std::vector<float>(static_cast<size_t>(d) + 1));
-    for (int j = 0; j < H; ++j) {
-      for (int k = 0; k <= d; ++k) ih[j][k] = draw();
-    }
-    ho.resize(static_cast<size_t>(H) + 1);
-    for (int j = 0; j <= H; ++j) ho[j] = draw();
-    auto mi = ih, ci = ih;
-    for (auto& r : mi) std::fill(r.begin(), r.end(), 0.0f);
-    for (auto& r : ci) std::fill(r.begin(), r.end(), 0.0f);
-    std::vector<float> mo(ho.size(), 0.0f), co(ho.size(), 0.0f), h, delta(static_cast<size_t>(H));
-    for (int e = 0; e < st.N_epochs; ++e) {
-      for (int s = 0; s < st.Epoch_size; ++s) {
-        const int i = static_cast<int>((rng.Next() - 1.0) / 2147483647.0 * n);
-        const float* x = data.row(i);
-        const float desired = data.labels[i] == 0 ? 1.0f : -1.0f;
-        const float o = Output(x, h);
-        const float dout = ((B / A) * (A - o) * (A + o) + st.Flat_spot) * (desired - o);
-        for (int j = 0; j < H; ++j) {
-          delta[j] = dout * ho[j] * ((B / A) * (A - h[j]) * (A + h[j]) + st.Flat_spot);
-        }
-        for (int j = 0; j < H; ++j) {
-          for (int k = 0; k < d; ++k) ci[j][k] += st.Eta * delta[j] * x[k];
-          ci[j][d] += st.Eta * delta[j];
-        }
-        for (int j = 0; j < H; ++j) co[j] += st.Eta * dout * h[j];
-        co[H] += st.Eta * dout;
-      }
-      for (int j = 0; j < H; ++j) {
-        for (int k = 0; k <= d; ++k) {
-          mi[j][k] = mi[j][k] * st.Alpha + ci[j][k];
-          ci[j][k] = 0.0f;
-          ih[j][k] = ih[j][k] + mi[j][k];
-        }
-      }
-      for (int j = 0; j <= H; ++j) {
-        mo[j] = mo[j] * st.Alpha + co[j];
-        co[j] = 0.0f;
-        ho[j] = ho[j] + mo[j];
-      }
-    }
-  }
-};
 
 uint32_t Bits(float v) {
   uint32_t b;
@@ -131,14 +53,15 @@ TEST_F(NeuralNetworkTest, BitIdenticalToThePlainComputation) {
     Recognizer R;
     CRandom rng(2024);
     TrainNeuralNetwork(R, pos, neg, 9, H, settings_, rng);
-    ReferenceNet ref;
+    testing::ReferenceNet ref;
     CRandom ref_rng(2024);
     ref.Train(pos, neg, 9, H, settings_, ref_rng);
     ASSERT_EQ(R.nn_hidden, H);
     ASSERT_EQ(R.nn_inputs, 36);
     for (int j = 0; j < H; ++j) {
       for (int k = 0; k <= 36; ++k) {
-        ASSERT_EQ(Bits(R.nn_ih[static_cast<size_t>(k) * H + j]), Bits(ref.ih[j][k])) << j << " " << k;
+        ASSERT_EQ(Bits(R.nn_ih[static_cast<size_t>(k) * H + j]), Bits(ref.ih[j][k]))
+            << j << " " << k;
       }
     }
     for (int j = 0; j <= H; ++j) ASSERT_EQ(Bits(R.nn_ho[j]), Bits(ref.ho[j]));
@@ -170,8 +93,10 @@ TEST_F(NeuralNetworkTest, LearnsAndRepeatsWithTheSameSeed) {
   EXPECT_EQ(a.nn_ho, b.nn_ho);
   // The planted G separates the classes after training.
   float lowest_pos = 10, highest_neg = -10;
-  for (const std::string& w : pos_) lowest_pos = std::min(lowest_pos, NeuralNetworkOutput(a, w.c_str(), 9));
-  for (const std::string& w : neg_) highest_neg = std::max(highest_neg, NeuralNetworkOutput(a, w.c_str(), 9));
+  for (const std::string& w : pos_)
+    lowest_pos = std::min(lowest_pos, NeuralNetworkOutput(a, w.c_str(), 9));
+  for (const std::string& w : neg_)
+    highest_neg = std::max(highest_neg, NeuralNetworkOutput(a, w.c_str(), 9));
   EXPECT_GT(lowest_pos, highest_neg);
 }
 

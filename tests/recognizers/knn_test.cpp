@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "common/random.h"
+#include "recognizers/knn_kernels.h"
+#include "recognizers/reference_knn.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -37,12 +39,17 @@ TEST(HammingTest, DistanceAndMismatchCountWithLimit) {
       int plain = 0;
       for (int i = 0; i < L; ++i) plain += a[i] != b[i];
       ASSERT_EQ(CountMismatches(a.c_str(), b.c_str(), L, L), plain) << L;
-      for (int limit : {-1, 0, plain - 1, plain, plain + 1, L / 3}) {
-        const int got = CountMismatches(a.c_str(), b.c_str(), L, limit);
-        if (plain <= limit) {
-          ASSERT_EQ(got, plain) << L << " " << limit;
-        } else {
-          ASSERT_GT(got, limit) << L << " " << limit;
+      // Every build of the count the processor can run.
+      std::vector<int (*)(const char*, const char*, int, int)> counts = {CountMismatchesPortable};
+      if (UseAvx2Search()) counts.push_back(CountMismatchesAvx2);
+      for (auto count : counts) {
+        for (int limit : {-1, 0, plain - 1, plain, plain + 1, L / 3}) {
+          const int got = count(a.c_str(), b.c_str(), L, limit);
+          if (plain <= limit) {
+            ASSERT_EQ(got, plain) << L << " " << limit;
+          } else {
+            ASSERT_GT(got, limit) << L << " " << limit;
+          }
         }
       }
     }
@@ -132,44 +139,6 @@ TEST(KnnScoreTest, UnweightedAndWeightedScores) {
   EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 0.0f);
 }
 
-// Straightforward k-NN: every distance in full, then the slot rule.
-float ReferenceScore(const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                     const std::string& w, int k, bool weighted) {
-  const int L = static_cast<int>(w.size());
-  std::vector<float> dist(static_cast<size_t>(k), 2.0f);
-  std::vector<int> label(static_cast<size_t>(k), -1);
-  auto visit = [&](const std::string& proto, int cls) {
-    float count = 0.0f;
-    for (int i = 0; i < L; ++i) count += w[i] != proto[i] ? 1.0f : 0.0f;
-    const float d = count / static_cast<float>(L);
-    if (!(d < dist[k - 1])) return;
-    int p = 0;
-    while (dist[p] < d) ++p;
-    for (int s = k - 1; s > p; --s) {
-      dist[s] = dist[s - 1];
-      label[s] = label[s - 1];
-    }
-    dist[p] = d;
-    label[p] = cls;
-  };
-  for (const std::string& p : pos) visit(p, 1);
-  for (const std::string& n : neg) visit(n, 0);
-  if (!weighted) {
-    int s = 0;
-    for (int l : label) s += l == 1 ? 1 : (l == 0 ? -1 : 0);
-    return static_cast<float>(s);
-  }
-  float Z = 0.0f, P = 0.0f, N = 0.0f;
-  for (float d : dist) Z = static_cast<float>(Z + std::exp(-static_cast<double>(d)));
-  if (Z < 1e-6) Z = 1e-6f;
-  for (int s = 0; s < k; ++s) {
-    const double t = std::exp(-static_cast<double>(dist[s])) / Z;
-    if (label[s] == 1) P = static_cast<float>(P + t);
-    if (label[s] == 0) N = static_cast<float>(N + t);
-  }
-  return P - N;
-}
-
 TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
   CRandom rng(11);
   for (int L : {7, 40, 100, 133}) {
@@ -184,7 +153,7 @@ TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
         const std::string w = RandomWindow(rng, L, "ACGT", 2);
         for (bool weighted : {false, true}) {
           ASSERT_EQ(ClassifySequencekNN(R, w.c_str(), L, weighted),
-                    ReferenceScore(pos, neg, w, k, weighted))
+                    testing::ReferenceKnnScore(pos, neg, w, k, weighted))
               << L << " " << k << " " << weighted;
         }
       }
