@@ -45,3 +45,36 @@ run_s=$(cd "$work" && best_of "$OLDPWD/$varnik" pwm_train_ pwm_test_ pwm.params 
 echo "reading the four files: ${files_s} s, whole PWM run: ${run_s} s," \
      "ratio $(awk -v a="$run_s" -v b="$files_s" 'BEGIN { printf "%.2f", a / b }')"
 grep -A3 "TESTING results" "$work/pwm.report" | sed 's/^/  /'
+
+echo "== k-NN scoring, medium synthetic set (2,000 + 20,000 windows of 100 letters, train and test)"
+peers="$here/../../shared/peers"
+if [ ! -f "$work/medium_test_neg" ]; then
+  if [ -f "$peers/synth.py" ] && /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+    for part in "train 21" "test 22"; do
+      set -- $part
+      /usr/bin/python3 "$peers/synth.py" "$work/medium_$1_" --pos 2000 --neg 20000 --length 100 \
+        --seed "$2" --strength 0.4 --decoy-frac 0.1 --n-frac 0.01 --motif-len 12 --core GT \
+        --motif-seed 12345 >/dev/null
+    done
+  else
+    echo "(no ../shared/peers/synth.py with numpy: using bench/make_windows instead)"
+    "$gen" "$work/medium_train_" 2000 20000 100 21 GACTACGGCTCT 0.6
+    "$gen" "$work/medium_test_" 2000 20000 100 22 GACTACGGCTCT 0.6
+  fi
+fi
+"$build/bench/knn_bench" "$work/medium_train_" "$work/medium_test_" 3 1 200
+printf 'Recognition_method: kNN\nCross-validate parameters: false\nSeed: 3\n' > "$work/knn.params"
+knn_s=$(cd "$work" && best_of "$OLDPWD/$varnik" medium_train_ medium_test_ knn.params knn.report)
+echo "whole varnik k-NN run (threshold from the training positives, then the test windows): ${knn_s} s"
+if [ -f "$peers/run_peers.py" ] && /usr/bin/python3 -c 'import sklearn' 2>/dev/null; then
+  row=$(cd "$peers" && /usr/bin/python3 run_peers.py "$work/medium_train_" "$work/medium_test_" \
+        --only knn_hamming --repeats 1 2>/dev/null | awk -F'\t' '$1 == "knn_hamming"')
+  train=$(echo "$row" | cut -f2); test=$(echo "$row" | cut -f3)
+  echo "scikit-learn brute-force Hamming k-NN (k = 3): fit+threshold ${train} s, test ${test} s;" \
+       "varnik is $(awk -v a="$train" -v b="$test" -v c="$knn_s" 'BEGIN { printf "%.1f", (a + b) / c }') x faster"
+else
+  echo "(scikit-learn peer not available: apt-get install python3-sklearn to compare)"
+fi
+
+echo "== Neural network, default settings (100 hidden units, 100,000 epochs of 16 rows), bundled donor set"
+"$build/bench/nn_bench" "$here/../data/examples/donor_train_" 100000 100 0 300
