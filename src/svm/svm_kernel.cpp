@@ -1,0 +1,315 @@
+#include "svm/svm_kernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace varnik {
+
+const char* const svm_type_table[] = {"c_svc", "nu_svc", "one_class", "epsilon_svr", "nu_svr",
+                                      nullptr};
+const char* const kernel_type_table[] = {"linear", "polynomial", "rbf", "sigmoid",
+                                         "precomputed", "wd", "wds", nullptr};
+
+double dot(const svm_node* px, const svm_node* py) {
+  double sum = 0;
+  while (px->index != -1 && py->index != -1) {
+    if (px->index == py->index) {
+      sum += px->value * py->value;
+      ++px;
+      ++py;
+    } else if (px->index > py->index) {
+      ++py;
+    } else {
+      ++px;
+    }
+  }
+  return sum;
+}
+
+namespace {
+
+double powi(double base, int times) {
+  double tmp = base, ret = 1.0;
+  for (int t = times; t > 0; t /= 2) {
+    if (t % 2 == 1) ret *= tmp;
+    tmp = tmp * tmp;
+  }
+  return ret;
+}
+
+int NodeCount(const svm_node* x) {
+  int n = 0;
+  while (x[n].index != -1) ++n;
+  return n;
+}
+
+// The window's letters when every value is a letter code (0 .. 255, whole).
+bool AsLetters(const svm_node* x, int n, std::string& out) {
+  out.resize(static_cast<size_t>(n));
+  for (int p = 0; p < n; ++p) {
+    const double v = x[p].value;
+    if (!(v >= 0 && v <= 255) || v != std::floor(v)) return false;
+    out[p] = static_cast<char>(static_cast<unsigned char>(v));
+  }
+  return true;
+}
+
+// Weights for (d, n), kept from call to call (prediction evaluates one model
+// against many windows of one length).
+const WdWeights& CachedWeights(int d, int n) {
+  thread_local WdWeights cached;
+  if (cached.d() != d || cached.n() != n || (d == 0 && n == 0)) cached = WdWeights(d, n);
+  return cached;
+}
+
+}  // namespace
+
+WdWeights::WdWeights(int d, int n) : d_(d), n_(n) {
+  run_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
+  for (int r = 1; r <= n; ++r) {
+    int64_t sum = 0;
+    for (int k = 1; k <= std::min(d, r); ++k) sum += static_cast<int64_t>(d - k + 1) * (r - k + 1);
+    run_[r] = sum;
+  }
+  prefix_.assign(static_cast<size_t>(std::max(d, 0)) + 1, 0);
+  for (int k = 1; k <= d; ++k) prefix_[k] = prefix_[k - 1] + (d - k + 1);
+}
+
+namespace {
+
+template <typename T>
+double WdKernelOf(const T* a, const T* b, int n, const WdWeights& w) {
+  bool same = true;
+  for (int p = 0; p < n && same; ++p) same = a[p] == b[p];
+  if (n == 0 || same) return 1.0;
+  // matches_k counts the k-mers inside runs of matching letters: a run of r
+  // letters holds r - k + 1 of them, so the numerator is a sum over runs.
+  int64_t numerator = 0;
+  int r = 0;
+  for (int p = 0; p < n; ++p) {
+    if (a[p] == b[p]) {
+      ++r;
+    } else {
+      numerator += w.run(r);
+      r = 0;
+    }
+  }
+  numerator += w.run(r);
+  return static_cast<double>(numerator) / static_cast<double>(w.run(n));
+}
+
+template <typename T>
+double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeights& w) {
+  // For shift s, the k-mer at i matches on side A when the run of letters
+  // with u[t + s] = v[t] starting at t = i is at least min(k, n - s - i) long
+  // (the comparison stops at the window's end), and likewise on side B with
+  // u[t] = v[t + s]. Summing beta_k over k = 1 .. min(d, n - i) is then one
+  // look-up in the prefix sums of beta. Position i may shift by s when
+  // (int)(i * sigma) >= s and i + s < n.
+  thread_local std::vector<int> run_a, run_b;
+  run_a.resize(static_cast<size_t>(n) + 1);
+  run_b.resize(static_cast<size_t>(n) + 1);
+  double total = 0;
+  for (int s = 0; s < n; ++s) {
+    int first = 0;  // the first position allowed to shift by s
+    while (first + s < n && !(first * sigma >= s)) ++first;
+    if (first + s >= n) break;  // no position can shift this far, nor further
+    const int m_all = n - s;
+    run_a[m_all] = run_b[m_all] = 0;
+    for (int t = m_all - 1; t >= first; --t) {
+      run_a[t] = u[t + s] == v[t] ? run_a[t + 1] + 1 : 0;
+      run_b[t] = u[t] == v[t + s] ? run_b[t + 1] + 1 : 0;
+    }
+    int64_t count = 0;
+    for (int i = first; i + s < n; ++i) {
+      if (!(i * sigma >= s)) continue;  // (a negative sigma allows position 0 only)
+      const int m = n - s - i;          // letters compared at most
+      const int K = std::min(d, n - i);  // k-mer lengths at position i
+      count += run_a[i] < m ? w.beta_prefix(std::min(run_a[i], K)) : w.beta_prefix(K);
+      count += run_b[i] < m ? w.beta_prefix(std::min(run_b[i], K)) : w.beta_prefix(K);
+    }
+    total += static_cast<double>(count) / (2.0 * (s + 1));
+  }
+  return total;
+}
+
+std::vector<double> Values(const svm_node* x) {
+  std::vector<double> v;
+  for (; x->index != -1; ++x) v.push_back(x->value);
+  return v;
+}
+
+}  // namespace
+
+double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w) {
+  if (n > 0 && std::memcmp(a, b, static_cast<size_t>(n)) == 0) return 1.0;
+  return WdKernelOf(a, b, n, w);
+}
+
+double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,
+              const WdWeights& w) {
+  return WdsSumOf(u, v, n, d, sigma, w);
+}
+
+double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d,
+                        double sigma, const WdWeights& w, double self_a, double self_b) {
+  if (n == 0 || std::memcmp(a, b, static_cast<size_t>(n)) == 0) return 1.0;
+  return WdsSumOf(a, b, n, d, sigma, w) / std::sqrt(self_a * self_b);
+}
+
+double WeightedDegreeKernel(const svm_node* x, const svm_node* y, int d) {
+  const std::vector<double> a = Values(x), b = Values(y);
+  const int n = static_cast<int>(a.size());
+  if (static_cast<int>(b.size()) < n) return 0.0;  // y must be at least as long
+  return WdKernelOf(a.data(), b.data(), n, CachedWeights(d, n));
+}
+
+double WeightedDegreeKernelWithShifts(const svm_node* x, const svm_node* y, int d, double sigma) {
+  const std::vector<double> a = Values(x), b = Values(y);
+  const int n = static_cast<int>(a.size()), ny = static_cast<int>(b.size());
+  if (ny < n) return 0.0;  // y must be at least as long
+  bool same = true;
+  for (int p = 0; p < n && same; ++p) same = a[p] == b[p];
+  if (n == 0 || same) return 1.0;
+  const WdWeights wx(d, n), wy(d, ny);
+  const double self_x = WdsSumOf(a.data(), a.data(), n, d, sigma, wx);
+  const double self_y = WdsSumOf(b.data(), b.data(), ny, d, sigma, wy);
+  return WdsSumOf(a.data(), b.data(), n, d, sigma, wx) / std::sqrt(self_x * self_y);
+}
+
+Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_run* run)
+    : run_(run),
+      x_(x, x + l),
+      kernel_type_(param.kernel_type),
+      degree_(param.degree),
+      gamma_(param.gamma),
+      coef0_(param.coef0) {
+  if (kernel_type_ == rbf) {
+    x_square_.resize(static_cast<size_t>(l));
+    for (int i = 0; i < l; ++i) x_square_[i] = dot(x_[i], x_[i]);
+  }
+  const bool plain = run != nullptr && ((kernel_type_ == wd && run->wd_kernel != nullptr) ||
+                                        (kernel_type_ == wds && run->wds_kernel != nullptr));
+  if ((kernel_type_ == wd || kernel_type_ == wds) && !plain) {
+    row_letters_.resize(static_cast<size_t>(l));
+    row_length_.resize(static_cast<size_t>(l));
+    letters_ = true;
+    for (int i = 0; i < l && letters_; ++i) {
+      row_length_[i] = NodeCount(x_[i]);
+      letters_ = AsLetters(x_[i], row_length_[i], row_letters_[i]);
+    }
+    if (letters_ && kernel_type_ == wds) {
+      self_wds_.resize(static_cast<size_t>(l));
+      for (int i = 0; i < l; ++i) {
+        const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
+        self_wds_[i] = WdsSum(a, a, row_length_[i], degree_, gamma_, WeightsFor(row_length_[i]));
+      }
+    }
+  }
+}
+
+const WdWeights& Kernel::WeightsFor(int n) {
+  for (const WdWeights& w : weights_) {
+    if (w.n() == n) return w;
+  }
+  weights_.emplace_back(degree_, n);
+  return weights_.back();
+}
+
+void Kernel::swap_index(int i, int j) {
+  std::swap(x_[i], x_[j]);
+  if (!x_square_.empty()) std::swap(x_square_[i], x_square_[j]);
+  if (letters_) {
+    std::swap(row_letters_[i], row_letters_[j]);
+    std::swap(row_length_[i], row_length_[j]);
+    if (!self_wds_.empty()) std::swap(self_wds_[i], self_wds_[j]);
+  }
+}
+
+double Kernel::kernel_string(int i, int j) {
+  const int n = row_length_[i];
+  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
+  const auto* b = reinterpret_cast<const unsigned char*>(row_letters_[j].data());
+  const WdWeights& w = WeightsFor(n);
+  if (kernel_type_ == wd) return WdKernelLetters(a, b, n, w);
+  return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);
+}
+
+double Kernel::kernel(int i, int j) {
+  if (run_ != nullptr) ++run_->kernel_evaluations;
+  switch (kernel_type_) {
+    case linear:
+      return dot(x_[i], x_[j]);
+    case polynomial:
+      return powi(gamma_ * dot(x_[i], x_[j]) + coef0_, degree_);
+    case rbf:
+      return std::exp(-gamma_ * (x_square_[i] + x_square_[j] - 2 * dot(x_[i], x_[j])));
+    case sigmoid:
+      return std::tanh(gamma_ * dot(x_[i], x_[j]) + coef0_);
+    case precomputed:
+      return x_[i][static_cast<int>(x_[j][0].value)].value;
+    case wd:
+      if (letters_) return kernel_string(i, j);
+      return run_ != nullptr && run_->wd_kernel != nullptr ? run_->wd_kernel(x_[i], x_[j], degree_)
+                                                           : WeightedDegreeKernel(x_[i], x_[j], degree_);
+    case wds:
+      if (letters_) return kernel_string(i, j);
+      return run_ != nullptr && run_->wds_kernel != nullptr
+                 ? run_->wds_kernel(x_[i], x_[j], degree_, gamma_)
+                 : WeightedDegreeKernelWithShifts(x_[i], x_[j], degree_, gamma_);
+    default:
+      return 0;
+  }
+}
+
+double Kernel::k_function(const svm_node* x, const svm_node* y, const svm_parameter& param) {
+  switch (param.kernel_type) {
+    case linear:
+      return dot(x, y);
+    case polynomial:
+      return powi(param.gamma * dot(x, y) + param.coef0, param.degree);
+    case rbf: {
+      double sum = 0;
+      while (x->index != -1 && y->index != -1) {
+        if (x->index == y->index) {
+          const double d = x->value - y->value;
+          sum += d * d;
+          ++x;
+          ++y;
+        } else if (x->index > y->index) {
+          sum += y->value * y->value;
+          ++y;
+        } else {
+          sum += x->value * x->value;
+          ++x;
+        }
+      }
+      while (x->index != -1) {
+        sum += x->value * x->value;
+        ++x;
+      }
+      while (y->index != -1) {
+        sum += y->value * y->value;
+        ++y;
+      }
+      return std::exp(-param.gamma * sum);
+    }
+    case sigmoid:
+      return std::tanh(param.gamma * dot(x, y) + param.coef0);
+    case precomputed:
+      return x[static_cast<int>(y->value)].value;
+    case wd:
+      return WeightedDegreeKernel(x, y, param.degree);
+    case wds:
+      return WeightedDegreeKernelWithShifts(x, y, param.degree, param.gamma);
+    default:
+      return 0;
+  }
+}
+
+double k_function(const svm_node* x, const svm_node* y, const svm_parameter& param) {
+  return Kernel::k_function(x, y, param);
+}
+
+}  // namespace varnik

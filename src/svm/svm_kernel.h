@@ -1,0 +1,82 @@
+// The kernel matrix family read by the solver: QMatrix (columns of Q), Kernel
+// (kernel values of training rows), and the fast string kernels.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "svm/svm.h"
+
+namespace varnik {
+
+// Columns of the matrix Q of the dual problem.
+class QMatrix {
+ public:
+  virtual ~QMatrix() = default;
+  // The first len entries of column i (valid until the next call but one).
+  virtual const float* get_Q(int column, int len) = 0;
+  virtual const double* get_QD() const = 0;
+  virtual void swap_index(int i, int j) = 0;
+};
+
+// Sparse dot product.
+double dot(const svm_node* px, const svm_node* py);
+
+// Weights of the weighted-degree kernel for windows of n letters and maximal
+// k-mer length d: the value of a run of r matching letters, and prefix sums of
+// the k-mer weights beta_k = d - k + 1.
+class WdWeights {
+ public:
+  WdWeights() = default;
+  WdWeights(int d, int n);
+  int d() const { return d_; }
+  int n() const { return n_; }
+  // Sum over k = 1 .. min(d, r) of beta_k (r - k + 1): what a run of r
+  // matches adds to the numerator (and, for r = n, the denominator).
+  int64_t run(int r) const { return run_[r]; }
+  // Sum over k = 1 .. min(d, t) of beta_k.
+  int64_t beta_prefix(int t) const { return prefix_[t < d_ ? t : d_]; }
+
+ private:
+  int d_ = 0, n_ = 0;
+  std::vector<int64_t> run_, prefix_;
+};
+
+// The string kernels on letter strings of n letters (b at least as long).
+double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w);
+double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,
+              const WdWeights& w);
+double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d,
+                        double sigma, const WdWeights& w, double self_a, double self_b);
+
+// Kernel values of the rows of a training problem.
+class Kernel : public QMatrix {
+ public:
+  Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_run* run);
+  void swap_index(int i, int j) override;
+
+  static double k_function(const svm_node* x, const svm_node* y, const svm_parameter& param);
+
+ protected:
+  double kernel(int i, int j);
+  svm_run* run_;
+
+ private:
+  double kernel_string(int i, int j);
+
+  std::vector<const svm_node*> x_;
+  std::vector<double> x_square_;  // rbf only
+  int kernel_type_, degree_;
+  double gamma_, coef0_;
+  // String kernels: every row as letters (when all values are letter codes),
+  // its length, and W(x_i, x_i) for wds.
+  bool letters_ = false;
+  std::vector<std::string> row_letters_;
+  std::vector<int> row_length_;
+  std::vector<double> self_wds_;
+  std::vector<WdWeights> weights_;  // by window length, for the lengths met
+  const WdWeights& WeightsFor(int n);
+};
+
+}  // namespace varnik

@@ -1,0 +1,306 @@
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "svm/svm.h"
+
+namespace varnik {
+
+int svm_save_model(const std::string& path, const svm_model& model) {
+  std::FILE* fp = std::fopen(path.c_str(), "w");
+  if (fp == nullptr) return -1;
+  const svm_parameter& param = model.param;
+  std::fprintf(fp, "svm_type %s\n", svm_type_table[param.svm_type]);
+  std::fprintf(fp, "kernel_type %s\n", kernel_type_table[param.kernel_type]);
+  if (param.kernel_type == polynomial || param.kernel_type == wd || param.kernel_type == wds) {
+    std::fprintf(fp, "degree %d\n", param.degree);
+  }
+  if (param.kernel_type == polynomial || param.kernel_type == rbf ||
+      param.kernel_type == sigmoid || param.kernel_type == wds) {
+    std::fprintf(fp, "gamma %g\n", param.gamma);
+  }
+  if (param.kernel_type == polynomial || param.kernel_type == sigmoid) {
+    std::fprintf(fp, "coef0 %g\n", param.coef0);
+  }
+  const int nr_class = model.nr_class;
+  const int l = model.l;
+  std::fprintf(fp, "nr_class %d\n", nr_class);
+  std::fprintf(fp, "total_sv %d\n", l);
+  const int pairs = nr_class * (nr_class - 1) / 2;
+  std::fprintf(fp, "rho");
+  for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.rho[i]);
+  std::fprintf(fp, "\n");
+  if (!model.label.empty()) {
+    std::fprintf(fp, "label");
+    for (int i = 0; i < nr_class; ++i) std::fprintf(fp, " %d", model.label[i]);
+    std::fprintf(fp, "\n");
+  }
+  if (!model.probA.empty()) {
+    std::fprintf(fp, "probA");
+    for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.probA[i]);
+    std::fprintf(fp, "\n");
+  }
+  if (!model.probB.empty()) {
+    std::fprintf(fp, "probB");
+    for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.probB[i]);
+    std::fprintf(fp, "\n");
+  }
+  if (!model.nSV.empty()) {
+    std::fprintf(fp, "nr_sv");
+    for (int i = 0; i < nr_class; ++i) std::fprintf(fp, " %d", model.nSV[i]);
+    std::fprintf(fp, "\n");
+  }
+  std::fprintf(fp, "SV\n");
+  for (int i = 0; i < l; ++i) {
+    for (int j = 0; j < nr_class - 1; ++j) std::fprintf(fp, "%.16g ", model.sv_coef[j][i]);
+    const svm_node* p = model.SV[i];
+    if (param.kernel_type == precomputed) {
+      std::fprintf(fp, "0:%d ", static_cast<int>(p->value));
+    } else {
+      for (; p->index != -1; ++p) std::fprintf(fp, "%d:%.8g ", p->index, p->value);
+    }
+    std::fprintf(fp, "\n");
+  }
+  const bool write_error = std::ferror(fp) != 0;
+  const bool close_error = std::fclose(fp) != 0;
+  return write_error || close_error ? -1 : 0;
+}
+
+namespace {
+
+// Reads a model file held in memory: header words, then one line per
+// support vector. Every number must be well formed.
+class ModelReader {
+ public:
+  explicit ModelReader(std::string text) : text_(std::move(text)) {}
+
+  std::unique_ptr<svm_model> Read() {
+    auto model = std::make_unique<svm_model>();
+    svm_parameter& param = model->param;
+    // Fields the file does not hold are zero.
+    param.svm_type = -1;
+    param.kernel_type = -1;
+    param.degree = 0;
+    param.gamma = 0;
+    param.coef0 = 0;
+    param.cache_size = 0;
+    param.eps = 0;
+    param.C = 0;
+    param.nu = 0;
+    param.p = 0;
+    param.shrinking = 0;
+    param.probability = 0;
+    bool have_nr_class = false, have_total = false, have_rho = false;
+    std::string word;
+    while (true) {
+      if (!NextWord(word)) return Fail("the header has no SV line");
+      if (word == "svm_type" || word == "kernel_type") {
+        const bool svm_type = word == "svm_type";
+        std::string value;
+        if (!NextWord(value)) return Fail("missing " + word);
+        const char* const* table = svm_type ? svm_type_table : kernel_type_table;
+        int code = -1;
+        for (int i = 0; table[i] != nullptr; ++i) {
+          if (value == table[i]) code = i;
+        }
+        if (code < 0) {
+          std::fprintf(stderr, svm_type ? "unknown svm type.\n" : "unknown kernel function.\n");
+          return nullptr;
+        }
+        (svm_type ? param.svm_type : param.kernel_type) = code;
+      } else if (word == "degree") {
+        if (!NextInt(param.degree)) return Fail("bad degree");
+      } else if (word == "gamma") {
+        if (!NextDouble(param.gamma)) return Fail("bad gamma");
+      } else if (word == "coef0") {
+        if (!NextDouble(param.coef0)) return Fail("bad coef0");
+      } else if (word == "nr_class") {
+        if (!NextInt(model->nr_class) || model->nr_class < 1 || model->nr_class > 65536) {
+          return Fail("bad nr_class");
+        }
+        have_nr_class = true;
+      } else if (word == "total_sv") {
+        if (!NextInt(model->l) || model->l < 0) return Fail("bad total_sv");
+        have_total = true;
+      } else if (word == "rho" || word == "probA" || word == "probB") {
+        if (!have_nr_class) return Fail(word + " before nr_class");
+        std::vector<double>& v =
+            word == "rho" ? model->rho : (word == "probA" ? model->probA : model->probB);
+        const int pairs = model->nr_class * (model->nr_class - 1) / 2;
+        v.assign(static_cast<size_t>(pairs), 0.0);
+        for (double& x : v) {
+          if (!NextDouble(x)) return Fail("bad " + word + " value");
+        }
+        if (word == "rho") have_rho = true;
+      } else if (word == "label" || word == "nr_sv") {
+        if (!have_nr_class) return Fail(word + " before nr_class");
+        std::vector<int>& v = word == "label" ? model->label : model->nSV;
+        v.assign(static_cast<size_t>(model->nr_class), 0);
+        for (int& x : v) {
+          if (!NextInt(x)) return Fail("bad " + word + " value");
+        }
+      } else if (word == "SV") {
+        SkipLine();
+        break;
+      } else {
+        std::fprintf(stderr, "unknown text in model file: [%s]\n", word.c_str());
+        return nullptr;
+      }
+    }
+    if (param.svm_type < 0 || param.kernel_type < 0) return Fail("svm_type or kernel_type missing");
+    if (!have_nr_class || !have_total || !have_rho) return Fail("nr_class, total_sv or rho missing");
+    const bool classification = param.svm_type == c_svc || param.svm_type == nu_svc;
+    if (!classification && model->nr_class != 2) return Fail("nr_class must be 2");
+    if (classification) {
+      if (model->label.empty() || model->nSV.empty()) return Fail("label or nr_sv missing");
+      long long sum = 0;
+      for (int c : model->nSV) {
+        if (c < 0) return Fail("negative nr_sv");
+        sum += c;
+      }
+      if (sum != model->l) return Fail("nr_sv does not add up to total_sv");
+    }
+    if ((param.kernel_type == wd || param.kernel_type == wds) && param.degree < 1) {
+      return Fail("string kernel degree below 1");
+    }
+    if (!ReadSupportVectors(*model)) return nullptr;
+    model->free_sv = 1;
+    return model;
+  }
+
+ private:
+  std::unique_ptr<svm_model> Fail(const std::string& what) {
+    std::fprintf(stderr, "malformed model file: %s\n", what.c_str());
+    return nullptr;
+  }
+
+  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+  // A word of at most 80 characters, as the header holds.
+  bool NextWord(std::string& word) {
+    while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+    const size_t start = pos_;
+    while (pos_ < text_.size() && !IsBlank(text_[pos_])) ++pos_;
+    word.assign(text_, start, pos_ - start);
+    return !word.empty() && word.size() <= 80;
+  }
+  bool NextDouble(double& v) {
+    std::string w;
+    return NextWord(w) && ParseDouble(w.c_str(), w.size(), v);
+  }
+  bool NextInt(int& v) {
+    std::string w;
+    return NextWord(w) && ParseInt(w.c_str(), w.size(), v);
+  }
+  void SkipLine() {
+    while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+    if (pos_ < text_.size()) ++pos_;
+  }
+  static bool ParseDouble(const char* s, size_t n, double& v) {
+    if (n == 0 || n > 400) return false;
+    char buf[401];
+    std::memcpy(buf, s, n);
+    buf[n] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtod(buf, &end);
+    return end == buf + n && errno != ERANGE;
+  }
+  static bool ParseInt(const char* s, size_t n, int& v) {
+    if (n == 0 || n > 20) return false;
+    char buf[21];
+    std::memcpy(buf, s, n);
+    buf[n] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    const long x = std::strtol(buf, &end, 10);
+    if (end != buf + n || errno == ERANGE || x < INT_MIN || x > INT_MAX) return false;
+    v = static_cast<int>(x);
+    return true;
+  }
+
+  // One line per support vector: nr_class - 1 coefficients, then index:value
+  // pairs in increasing index order.
+  bool ReadSupportVectors(svm_model& model) {
+    const int k = model.nr_class;
+    model.sv_coef.assign(static_cast<size_t>(k - 1), {});
+    std::vector<size_t> starts;
+    int line_no = 0;
+    while (pos_ < text_.size()) {
+      size_t end = text_.find('\n', pos_);
+      if (end == std::string::npos) end = text_.size();
+      const std::string_view line(text_.data() + pos_, end - pos_);
+      pos_ = end + 1;
+      size_t p = 0;
+      auto next_piece = [&](std::string_view& piece) {
+        while (p < line.size() && (line[p] == ' ' || line[p] == '\t' || line[p] == '\r')) ++p;
+        const size_t s = p;
+        while (p < line.size() && line[p] != ' ' && line[p] != '\t' && line[p] != '\r') ++p;
+        piece = line.substr(s, p - s);
+        return !piece.empty();
+      };
+      std::string_view piece;
+      if (!next_piece(piece)) continue;  // blank line
+      ++line_no;
+      if (line_no > model.l) {
+        Fail("more support vectors than total_sv");
+        return false;
+      }
+      for (int c = 0; c < k - 1; ++c) {
+        double v;
+        if ((c > 0 && !next_piece(piece)) || !ParseDouble(piece.data(), piece.size(), v)) {
+          Fail("bad coefficient in support vector " + std::to_string(line_no));
+          return false;
+        }
+        model.sv_coef[c].push_back(v);
+      }
+      if (k == 1) p = 0;  // no coefficients: the first piece is a node
+      starts.push_back(model.sv_storage.size());
+      int last_index = INT_MIN;
+      while (next_piece(piece)) {
+        const size_t colon = piece.find(':');
+        svm_node node{};
+        if (colon == std::string_view::npos ||
+            !ParseInt(piece.data(), colon, node.index) ||
+            !ParseDouble(piece.data() + colon + 1, piece.size() - colon - 1, node.value) ||
+            node.index < 0 || node.index <= last_index) {
+          Fail("bad or out-of-order node in support vector " + std::to_string(line_no));
+          return false;
+        }
+        last_index = node.index;
+        model.sv_storage.push_back(node);
+      }
+      model.sv_storage.push_back(svm_node{-1, 0.0});
+    }
+    if (line_no != model.l) {
+      Fail("fewer support vectors than total_sv");
+      return false;
+    }
+    model.SV.resize(starts.size());
+    for (size_t i = 0; i < starts.size(); ++i) model.SV[i] = model.sv_storage.data() + starts[i];
+    return true;
+  }
+
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<svm_model> svm_load_model(const std::string& path) {
+  std::FILE* fp = std::fopen(path.c_str(), "rb");
+  if (fp == nullptr) return nullptr;
+  std::string text;
+  char buf[1 << 16];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
+  const bool read_error = std::ferror(fp) != 0;
+  if (std::fclose(fp) != 0 || read_error) return nullptr;
+  return ModelReader(std::move(text)).Read();
+}
+
+}  // namespace varnik

@@ -1,0 +1,654 @@
+#include "svm/svm_solver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace varnik {
+
+namespace {
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr double TAU = 1e-12;
+
+// A quarter of the machine's memory: a larger kernel cache could exhaust it.
+long long SafeCacheBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 1LL << 30;
+  return static_cast<long long>(pages) * page_size / 4;
+}
+
+long long CacheBytes(double megabytes) {
+  const double bytes = megabytes * 1048576.0;
+  const double cap = static_cast<double>(SafeCacheBytes());
+  return static_cast<long long>(bytes < cap ? bytes : cap);
+}
+
+}  // namespace
+
+Cache::Cache(int l, long long size_bytes) : l_(l), head_(static_cast<size_t>(l)) {
+  size_ = std::min(size_bytes, SafeCacheBytes()) / static_cast<long long>(sizeof(float));
+  size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
+  size_ = std::max(size_, 2LL * l);             // at least two columns
+  lru_head_.next = lru_head_.prev = &lru_head_;
+}
+
+void Cache::lru_delete(Head* h) {
+  h->prev->next = h->next;
+  h->next->prev = h->prev;
+}
+
+void Cache::lru_insert(Head* h) {
+  h->next = &lru_head_;
+  h->prev = lru_head_.prev;
+  h->prev->next = h;
+  h->next->prev = h;
+}
+
+void Cache::release(Head* h) {
+  size_ += h->len;
+  h->data.clear();
+  h->data.shrink_to_fit();
+  h->len = 0;
+}
+
+int Cache::get_data(int index, float** data, int len) {
+  Head* h = &head_[index];
+  if (h->len) lru_delete(h);
+  const int more = len - h->len;
+  if (more > 0) {
+    while (size_ < more) {  // free least recently used columns
+      Head* old = lru_head_.next;
+      lru_delete(old);
+      release(old);
+    }
+    h->data.resize(static_cast<size_t>(len));
+    size_ -= more;
+    std::swap(h->len, len);
+  }
+  lru_insert(h);
+  *data = h->data.data();
+  return len;
+}
+
+void Cache::swap_index(int i, int j) {
+  if (i == j) return;
+  if (head_[i].len) lru_delete(&head_[i]);
+  if (head_[j].len) lru_delete(&head_[j]);
+  std::swap(head_[i].data, head_[j].data);
+  std::swap(head_[i].len, head_[j].len);
+  if (head_[i].len) lru_insert(&head_[i]);
+  if (head_[j].len) lru_insert(&head_[j]);
+  if (i > j) std::swap(i, j);
+  for (Head* h = lru_head_.next; h != &lru_head_;) {
+    Head* next = h->next;
+    if (h->len > i) {
+      if (h->len > j) {
+        std::swap(h->data[i], h->data[j]);
+      } else {  // holds i but not j: give the column up
+        lru_delete(h);
+        release(h);
+      }
+    }
+    h = next;
+  }
+}
+
+SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed char* y,
+             svm_run* run)
+    : Kernel(prob.l, prob.x.data(), param, run),
+      y_(y, y + prob.l),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      QD_(static_cast<size_t>(prob.l)) {
+  for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
+}
+
+const float* SVC_Q::get_Q(int i, int len) {
+  float* data;
+  const int start = cache_->get_data(i, &data, len);
+  for (int j = start; j < len; ++j) data[j] = static_cast<float>(y_[i] * y_[j] * kernel(i, j));
+  return data;
+}
+
+void SVC_Q::swap_index(int i, int j) {
+  cache_->swap_index(i, j);
+  Kernel::swap_index(i, j);
+  std::swap(y_[i], y_[j]);
+  std::swap(QD_[i], QD_[j]);
+}
+
+ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run)
+    : Kernel(prob.l, prob.x.data(), param, run),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      QD_(static_cast<size_t>(prob.l)) {
+  for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
+}
+
+const float* ONE_CLASS_Q::get_Q(int i, int len) {
+  float* data;
+  const int start = cache_->get_data(i, &data, len);
+  for (int j = start; j < len; ++j) data[j] = static_cast<float>(kernel(i, j));
+  return data;
+}
+
+void ONE_CLASS_Q::swap_index(int i, int j) {
+  cache_->swap_index(i, j);
+  Kernel::swap_index(i, j);
+  std::swap(QD_[i], QD_[j]);
+}
+
+SVR_Q::SVR_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run)
+    : Kernel(prob.l, prob.x.data(), param, run),
+      l_(prob.l),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      sign_(static_cast<size_t>(2 * prob.l)),
+      index_(static_cast<size_t>(2 * prob.l)),
+      QD_(static_cast<size_t>(2 * prob.l)) {
+  for (int k = 0; k < l_; ++k) {
+    sign_[k] = 1;
+    sign_[k + l_] = -1;
+    index_[k] = k;
+    index_[k + l_] = k;
+    QD_[k] = kernel(k, k);
+    QD_[k + l_] = QD_[k];
+  }
+  buffer_[0].resize(static_cast<size_t>(2 * l_));
+  buffer_[1].resize(static_cast<size_t>(2 * l_));
+}
+
+const float* SVR_Q::get_Q(int i, int len) {
+  float* data;
+  const int real_i = index_[i];
+  if (cache_->get_data(real_i, &data, l_) < l_) {
+    for (int j = 0; j < l_; ++j) data[j] = static_cast<float>(kernel(real_i, j));
+  }
+  float* buf = buffer_[next_buffer_].data();
+  next_buffer_ = 1 - next_buffer_;
+  const signed char si = sign_[i];
+  for (int j = 0; j < len; ++j) buf[j] = static_cast<float>(si) * static_cast<float>(sign_[j]) * data[index_[j]];
+  return buf;
+}
+
+void SVR_Q::swap_index(int i, int j) {
+  std::swap(sign_[i], sign_[j]);
+  std::swap(index_[i], index_[j]);
+  std::swap(QD_[i], QD_[j]);
+}
+
+void Solver::swap_index(int i, int j) {
+  Q->swap_index(i, j);
+  std::swap(y[i], y[j]);
+  std::swap(G[i], G[j]);
+  std::swap(alpha_status[i], alpha_status[j]);
+  std::swap(alpha[i], alpha[j]);
+  std::swap(p[i], p[j]);
+  std::swap(active_set[i], active_set[j]);
+  std::swap(G_bar[i], G_bar[j]);
+}
+
+void Solver::reconstruct_gradient() {
+  if (active_size == l) return;
+  int nr_free = 0;
+  for (int j = active_size; j < l; ++j) G[j] = G_bar[j] + p[j];
+  for (int j = 0; j < active_size; ++j) {
+    if (is_free(j)) ++nr_free;
+  }
+  if (static_cast<double>(nr_free) * l > 2.0 * active_size * (l - active_size)) {
+    for (int i = active_size; i < l; ++i) {
+      const float* Q_i = Q->get_Q(i, active_size);
+      for (int j = 0; j < active_size; ++j) {
+        if (is_free(j)) G[i] += alpha[j] * Q_i[j];
+      }
+    }
+  } else {
+    for (int i = 0; i < active_size; ++i) {
+      if (is_free(i)) {
+        const float* Q_i = Q->get_Q(i, l);
+        const double alpha_i = alpha[i];
+        for (int j = active_size; j < l; ++j) G[j] += alpha_i * Q_i[j];
+      }
+    }
+  }
+}
+
+void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed char* y_in,
+                   double* alpha_in, double Cp_in, double Cn_in, double eps_in, SolutionInfo* si,
+                   int shrinking) {
+  l = l_in;
+  Q = &Q_in;
+  QD = Q->get_QD();
+  p.assign(p_in, p_in + l);
+  y.assign(y_in, y_in + l);
+  alpha.assign(alpha_in, alpha_in + l);
+  Cp = Cp_in;
+  Cn = Cn_in;
+  eps = eps_in;
+  unshrink = false;
+
+  alpha_status.assign(static_cast<size_t>(l), LOWER_BOUND);
+  for (int i = 0; i < l; ++i) update_alpha_status(i);
+  active_set.resize(static_cast<size_t>(l));
+  for (int i = 0; i < l; ++i) active_set[i] = i;
+  active_size = l;
+
+  // Gradient.
+  G.assign(p.begin(), p.end());
+  G_bar.assign(static_cast<size_t>(l), 0.0);
+  for (int i = 0; i < l; ++i) {
+    if (!is_lower_bound(i)) {
+      const float* Q_i = Q->get_Q(i, l);
+      const double alpha_i = alpha[i];
+      for (int j = 0; j < l; ++j) G[j] += alpha_i * Q_i[j];
+      if (is_upper_bound(i)) {
+        for (int j = 0; j < l; ++j) G_bar[j] += get_C(i) * Q_i[j];
+      }
+    }
+  }
+
+  // Optimisation. The step limit is far beyond what a solvable problem needs;
+  // it only guards against a run that would never end.
+  const long long max_iter = std::max<long long>(10000000, 100LL * l);
+  long long iter = 0;
+  int counter = std::min(l, 1000) + 1;
+  while (iter < max_iter) {
+    if (--counter == 0) {
+      counter = std::min(l, 1000);
+      if (shrinking) do_shrinking();
+    }
+    int i, j;
+    if (select_working_set(i, j) != 0) {
+      reconstruct_gradient();
+      active_size = l;
+      if (select_working_set(i, j) != 0) break;
+      counter = 1;  // shrink at the next step
+    }
+    ++iter;
+
+    const float* Q_i = Q->get_Q(i, active_size);
+    const float* Q_j = Q->get_Q(j, active_size);
+    const double C_i = get_C(i);
+    const double C_j = get_C(j);
+    const double old_alpha_i = alpha[i];
+    const double old_alpha_j = alpha[j];
+
+    if (y[i] != y[j]) {
+      double quad = QD[i] + QD[j] + 2 * Q_i[j];
+      if (quad <= 0) quad = TAU;
+      const double delta = (-G[i] - G[j]) / quad;
+      const double diff = alpha[i] - alpha[j];
+      alpha[i] += delta;
+      alpha[j] += delta;
+      if (diff > 0) {
+        if (alpha[j] < 0) {
+          alpha[j] = 0;
+          alpha[i] = diff;
+        }
+      } else {
+        if (alpha[i] < 0) {
+          alpha[i] = 0;
+          alpha[j] = -diff;
+        }
+      }
+      if (diff > C_i - C_j) {
+        if (alpha[i] > C_i) {
+          alpha[i] = C_i;
+          alpha[j] = C_i - diff;
+        }
+      } else {
+        if (alpha[j] > C_j) {
+          alpha[j] = C_j;
+          alpha[i] = C_j + diff;
+        }
+      }
+    } else {
+      double quad = QD[i] + QD[j] - 2 * Q_i[j];
+      if (quad <= 0) quad = TAU;
+      const double delta = (G[i] - G[j]) / quad;
+      const double sum = alpha[i] + alpha[j];
+      alpha[i] -= delta;
+      alpha[j] += delta;
+      if (sum > C_i) {
+        if (alpha[i] > C_i) {
+          alpha[i] = C_i;
+          alpha[j] = sum - C_i;
+        }
+      } else {
+        if (alpha[j] < 0) {
+          alpha[j] = 0;
+          alpha[i] = sum;
+        }
+      }
+      if (sum > C_j) {
+        if (alpha[j] > C_j) {
+          alpha[j] = C_j;
+          alpha[i] = sum - C_j;
+        }
+      } else {
+        if (alpha[i] < 0) {
+          alpha[i] = 0;
+          alpha[j] = sum;
+        }
+      }
+    }
+
+    // Gradient and G_bar.
+    const double delta_alpha_i = alpha[i] - old_alpha_i;
+    const double delta_alpha_j = alpha[j] - old_alpha_j;
+    for (int k = 0; k < active_size; ++k) G[k] += Q_i[k] * delta_alpha_i + Q_j[k] * delta_alpha_j;
+
+    const bool ui = is_upper_bound(i);
+    const bool uj = is_upper_bound(j);
+    update_alpha_status(i);
+    update_alpha_status(j);
+    if (ui != is_upper_bound(i)) {
+      const float* Q_full = Q->get_Q(i, l);
+      if (ui) {
+        for (int k = 0; k < l; ++k) G_bar[k] -= C_i * Q_full[k];
+      } else {
+        for (int k = 0; k < l; ++k) G_bar[k] += C_i * Q_full[k];
+      }
+    }
+    if (uj != is_upper_bound(j)) {
+      const float* Q_full = Q->get_Q(j, l);
+      if (uj) {
+        for (int k = 0; k < l; ++k) G_bar[k] -= C_j * Q_full[k];
+      } else {
+        for (int k = 0; k < l; ++k) G_bar[k] += C_j * Q_full[k];
+      }
+    }
+  }
+  if (iter >= max_iter) {
+    if (active_size < l) {
+      reconstruct_gradient();
+      active_size = l;
+    }
+    std::fprintf(stderr, "varnik: the SVM solver stopped after %lld steps without converging\n",
+                 iter);
+  }
+
+  si->rho = calculate_rho();
+  double v = 0;
+  for (int i = 0; i < l; ++i) v += alpha[i] * (G[i] + p[i]);
+  si->obj = v / 2;
+  for (int i = 0; i < l; ++i) alpha_in[active_set[i]] = alpha[i];
+  si->upper_bound_p = Cp;
+  si->upper_bound_n = Cn;
+  si->iterations = iter;
+}
+
+int Solver::select_working_set(int& out_i, int& out_j) {
+  double Gmax = -INF;
+  double Gmax2 = -INF;
+  int Gmax_idx = -1;
+  int Gmin_idx = -1;
+  double obj_diff_min = INF;
+
+  for (int t = 0; t < active_size; ++t) {
+    if (y[t] == +1) {
+      if (!is_upper_bound(t) && -G[t] >= Gmax) {
+        Gmax = -G[t];
+        Gmax_idx = t;
+      }
+    } else {
+      if (!is_lower_bound(t) && G[t] >= Gmax) {
+        Gmax = G[t];
+        Gmax_idx = t;
+      }
+    }
+  }
+  const int i = Gmax_idx;
+  const float* Q_i = i != -1 ? Q->get_Q(i, active_size) : nullptr;
+
+  for (int j = 0; j < active_size; ++j) {
+    if (y[j] == +1) {
+      if (!is_lower_bound(j)) {
+        const double grad_diff = Gmax + G[j];
+        if (G[j] >= Gmax2) Gmax2 = G[j];
+        if (grad_diff > 0) {
+          const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
+          const double obj_diff =
+              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          if (obj_diff <= obj_diff_min) {
+            Gmin_idx = j;
+            obj_diff_min = obj_diff;
+          }
+        }
+      }
+    } else {
+      if (!is_upper_bound(j)) {
+        const double grad_diff = Gmax - G[j];
+        if (-G[j] >= Gmax2) Gmax2 = -G[j];
+        if (grad_diff > 0) {
+          const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
+          const double obj_diff =
+              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          if (obj_diff <= obj_diff_min) {
+            Gmin_idx = j;
+            obj_diff_min = obj_diff;
+          }
+        }
+      }
+    }
+  }
+  if (Gmax + Gmax2 < eps || Gmin_idx == -1) return 1;
+  out_i = Gmax_idx;
+  out_j = Gmin_idx;
+  return 0;
+}
+
+bool Solver::be_shrunk(int i, double Gmax1, double Gmax2) const {
+  if (is_upper_bound(i)) {
+    return y[i] == +1 ? -G[i] > Gmax1 : -G[i] > Gmax2;
+  }
+  if (is_lower_bound(i)) {
+    return y[i] == +1 ? G[i] > Gmax2 : G[i] > Gmax1;
+  }
+  return false;
+}
+
+void Solver::do_shrinking() {
+  double Gmax1 = -INF;  // max of -y_i G_i over the variables that may move up
+  double Gmax2 = -INF;  // max of y_i G_i over the variables that may move down
+  for (int i = 0; i < active_size; ++i) {
+    if (y[i] == +1) {
+      if (!is_upper_bound(i) && -G[i] >= Gmax1) Gmax1 = -G[i];
+      if (!is_lower_bound(i) && G[i] >= Gmax2) Gmax2 = G[i];
+    } else {
+      if (!is_upper_bound(i) && -G[i] >= Gmax2) Gmax2 = -G[i];
+      if (!is_lower_bound(i) && G[i] >= Gmax1) Gmax1 = G[i];
+    }
+  }
+  if (!unshrink && Gmax1 + Gmax2 <= eps * 10) {
+    unshrink = true;
+    reconstruct_gradient();
+    active_size = l;
+  }
+  for (int i = 0; i < active_size; ++i) {
+    if (be_shrunk(i, Gmax1, Gmax2)) {
+      --active_size;
+      while (active_size > i) {
+        if (!be_shrunk(active_size, Gmax1, Gmax2)) {
+          swap_index(i, active_size);
+          break;
+        }
+        --active_size;
+      }
+    }
+  }
+}
+
+double Solver::calculate_rho() {
+  int nr_free = 0;
+  double ub = INF, lb = -INF, sum_free = 0;
+  for (int i = 0; i < active_size; ++i) {
+    const double yG = y[i] * G[i];
+    if (is_upper_bound(i)) {
+      if (y[i] == -1) {
+        ub = std::min(ub, yG);
+      } else {
+        lb = std::max(lb, yG);
+      }
+    } else if (is_lower_bound(i)) {
+      if (y[i] == +1) {
+        ub = std::min(ub, yG);
+      } else {
+        lb = std::max(lb, yG);
+      }
+    } else {
+      ++nr_free;
+      sum_free += yG;
+    }
+  }
+  return nr_free > 0 ? sum_free / nr_free : (ub + lb) / 2;
+}
+
+int Solver_NU::select_working_set(int& out_i, int& out_j) {
+  double Gmaxp = -INF, Gmaxp2 = -INF;
+  int Gmaxp_idx = -1;
+  double Gmaxn = -INF, Gmaxn2 = -INF;
+  int Gmaxn_idx = -1;
+  int Gmin_idx = -1;
+  double obj_diff_min = INF;
+
+  for (int t = 0; t < active_size; ++t) {
+    if (y[t] == +1) {
+      if (!is_upper_bound(t) && -G[t] >= Gmaxp) {
+        Gmaxp = -G[t];
+        Gmaxp_idx = t;
+      }
+    } else {
+      if (!is_lower_bound(t) && G[t] >= Gmaxn) {
+        Gmaxn = G[t];
+        Gmaxn_idx = t;
+      }
+    }
+  }
+  const int ip = Gmaxp_idx;
+  const int in = Gmaxn_idx;
+  const float* Q_ip = ip != -1 ? Q->get_Q(ip, active_size) : nullptr;
+  const float* Q_in = in != -1 ? Q->get_Q(in, active_size) : nullptr;
+
+  for (int j = 0; j < active_size; ++j) {
+    if (y[j] == +1) {
+      if (!is_lower_bound(j)) {
+        const double grad_diff = Gmaxp + G[j];
+        if (G[j] >= Gmaxp2) Gmaxp2 = G[j];
+        if (grad_diff > 0) {
+          const double quad = QD[ip] + QD[j] - 2 * Q_ip[j];
+          const double obj_diff =
+              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          if (obj_diff <= obj_diff_min) {
+            Gmin_idx = j;
+            obj_diff_min = obj_diff;
+          }
+        }
+      }
+    } else {
+      if (!is_upper_bound(j)) {
+        const double grad_diff = Gmaxn - G[j];
+        if (-G[j] >= Gmaxn2) Gmaxn2 = -G[j];
+        if (grad_diff > 0) {
+          const double quad = QD[in] + QD[j] - 2 * Q_in[j];
+          const double obj_diff =
+              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          if (obj_diff <= obj_diff_min) {
+            Gmin_idx = j;
+            obj_diff_min = obj_diff;
+          }
+        }
+      }
+    }
+  }
+  if (std::max(Gmaxp + Gmaxp2, Gmaxn + Gmaxn2) < eps || Gmin_idx == -1) return 1;
+  out_i = y[Gmin_idx] == +1 ? Gmaxp_idx : Gmaxn_idx;
+  out_j = Gmin_idx;
+  return 0;
+}
+
+bool Solver_NU::be_shrunk(int i, double Gmax1, double Gmax2, double Gmax3, double Gmax4) const {
+  if (is_upper_bound(i)) {
+    return y[i] == +1 ? -G[i] > Gmax1 : -G[i] > Gmax4;
+  }
+  if (is_lower_bound(i)) {
+    return y[i] == +1 ? G[i] > Gmax2 : G[i] > Gmax3;
+  }
+  return false;
+}
+
+void Solver_NU::do_shrinking() {
+  double Gmax1 = -INF;  // -G over y = +1 not at the upper bound
+  double Gmax2 = -INF;  // G over y = +1 not at the lower bound
+  double Gmax3 = -INF;  // G over y = -1 not at the lower bound
+  double Gmax4 = -INF;  // -G over y = -1 not at the upper bound
+  for (int i = 0; i < active_size; ++i) {
+    if (!is_upper_bound(i)) {
+      if (y[i] == +1) {
+        if (-G[i] > Gmax1) Gmax1 = -G[i];
+      } else if (-G[i] > Gmax4) {
+        Gmax4 = -G[i];
+      }
+    }
+    if (!is_lower_bound(i)) {
+      if (y[i] == +1) {
+        if (G[i] > Gmax2) Gmax2 = G[i];
+      } else if (G[i] > Gmax3) {
+        Gmax3 = G[i];
+      }
+    }
+  }
+  if (!unshrink && std::max(Gmax1 + Gmax2, Gmax3 + Gmax4) <= eps * 10) {
+    unshrink = true;
+    reconstruct_gradient();
+    active_size = l;
+  }
+  for (int i = 0; i < active_size; ++i) {
+    if (be_shrunk(i, Gmax1, Gmax2, Gmax3, Gmax4)) {
+      --active_size;
+      while (active_size > i) {
+        if (!be_shrunk(active_size, Gmax1, Gmax2, Gmax3, Gmax4)) {
+          swap_index(i, active_size);
+          break;
+        }
+        --active_size;
+      }
+    }
+  }
+}
+
+double Solver_NU::calculate_rho() {
+  // r1 and r2 per sign, each with its own equality constraint.
+  int nr_free1 = 0, nr_free2 = 0;
+  double ub1 = INF, ub2 = INF, lb1 = -INF, lb2 = -INF;
+  double sum_free1 = 0, sum_free2 = 0;
+  for (int i = 0; i < active_size; ++i) {
+    if (y[i] == +1) {
+      if (is_upper_bound(i)) {
+        lb1 = std::max(lb1, G[i]);
+      } else if (is_lower_bound(i)) {
+        ub1 = std::min(ub1, G[i]);
+      } else {
+        ++nr_free1;
+        sum_free1 += G[i];
+      }
+    } else {
+      if (is_upper_bound(i)) {
+        lb2 = std::max(lb2, G[i]);
+      } else if (is_lower_bound(i)) {
+        ub2 = std::min(ub2, G[i]);
+      } else {
+        ++nr_free2;
+        sum_free2 += G[i];
+      }
+    }
+  }
+  const double r1 = nr_free1 > 0 ? sum_free1 / nr_free1 : (ub1 + lb1) / 2;
+  const double r2 = nr_free2 > 0 ? sum_free2 / nr_free2 : (ub2 + lb2) / 2;
+  si_->r = (r1 + r2) / 2;
+  return (r1 - r2) / 2;
+}
+
+}  // namespace varnik

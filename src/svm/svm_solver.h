@@ -1,0 +1,159 @@
+// The dual problem solver: SMO with second-order working-set selection,
+// shrinking and a least-recently-used cache of Q columns.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "svm/svm_kernel.h"
+
+namespace varnik {
+
+// Least-recently-used store of Q columns within a budget of numbers.
+class Cache {
+ public:
+  // l columns, size bytes (capped at a safe share of the machine's memory).
+  Cache(int l, long long size_bytes);
+  // Makes column index hold at least len numbers; *data points at them.
+  // Returns how many leading numbers were already there.
+  int get_data(int index, float** data, int len);
+  void swap_index(int i, int j);
+
+ private:
+  struct Head {
+    Head* prev = nullptr;
+    Head* next = nullptr;
+    std::vector<float> data;
+    int len = 0;
+  };
+  void lru_delete(Head* h);
+  void lru_insert(Head* h);
+  void release(Head* h);
+
+  int l_;
+  long long size_;  // remaining budget in numbers
+  std::vector<Head> head_;
+  Head lru_head_;
+};
+
+// Q of C-SVC and nu-SVC: Q_ij = y_i y_j K(i, j).
+class SVC_Q : public Kernel {
+ public:
+  SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed char* y, svm_run* run);
+  const float* get_Q(int i, int len) override;
+  const double* get_QD() const override { return QD_.data(); }
+  void swap_index(int i, int j) override;
+
+ private:
+  std::vector<signed char> y_;
+  std::unique_ptr<Cache> cache_;
+  std::vector<double> QD_;
+};
+
+// Q of one-class SVM: Q_ij = K(i, j).
+class ONE_CLASS_Q : public Kernel {
+ public:
+  ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run);
+  const float* get_Q(int i, int len) override;
+  const double* get_QD() const override { return QD_.data(); }
+  void swap_index(int i, int j) override;
+
+ private:
+  std::unique_ptr<Cache> cache_;
+  std::vector<double> QD_;
+};
+
+// Q of the regressions: 2l variables over l vectors.
+class SVR_Q : public Kernel {
+ public:
+  SVR_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run);
+  const float* get_Q(int i, int len) override;
+  const double* get_QD() const override { return QD_.data(); }
+  void swap_index(int i, int j) override;
+
+ private:
+  int l_;
+  std::unique_ptr<Cache> cache_;
+  std::vector<signed char> sign_;
+  std::vector<int> index_;
+  int next_buffer_ = 0;
+  std::vector<float> buffer_[2];
+  std::vector<double> QD_;
+};
+
+struct SolutionInfo {
+  double obj = 0;
+  double rho = 0;
+  double upper_bound_p = 0;
+  double upper_bound_n = 0;
+  double r = 0;  // Solver_NU only
+  long long iterations = 0;
+};
+
+// minimise 1/2 a'Qa + p'a subject to y'a = delta, 0 <= a_t <= C_t.
+class Solver {
+ public:
+  Solver() = default;
+  virtual ~Solver() = default;
+  void Solve(int l, QMatrix& Q, const double* p, const signed char* y, double* alpha, double Cp,
+             double Cn, double eps, SolutionInfo* si, int shrinking);
+
+ protected:
+  enum { LOWER_BOUND = 0, UPPER_BOUND = 1, FREE = 2 };
+  int active_size = 0;
+  std::vector<signed char> y;
+  std::vector<double> G;
+  std::vector<char> alpha_status;
+  std::vector<double> alpha;
+  QMatrix* Q = nullptr;
+  const double* QD = nullptr;
+  double eps = 0;
+  double Cp = 0, Cn = 0;
+  std::vector<double> p;
+  std::vector<int> active_set;
+  std::vector<double> G_bar;
+  int l = 0;
+  bool unshrink = false;
+
+  double get_C(int i) const { return y[i] > 0 ? Cp : Cn; }
+  void update_alpha_status(int i) {
+    if (alpha[i] >= get_C(i)) {
+      alpha_status[i] = UPPER_BOUND;
+    } else if (alpha[i] <= 0) {
+      alpha_status[i] = LOWER_BOUND;
+    } else {
+      alpha_status[i] = FREE;
+    }
+  }
+  bool is_upper_bound(int i) const { return alpha_status[i] == UPPER_BOUND; }
+  bool is_lower_bound(int i) const { return alpha_status[i] == LOWER_BOUND; }
+  bool is_free(int i) const { return alpha_status[i] == FREE; }
+  void swap_index(int i, int j);
+  void reconstruct_gradient();
+  virtual int select_working_set(int& i, int& j);
+  virtual double calculate_rho();
+  virtual void do_shrinking();
+
+ private:
+  bool be_shrunk(int i, double Gmax1, double Gmax2) const;
+};
+
+// The variant for the nu formulations: one equality constraint per sign.
+class Solver_NU : public Solver {
+ public:
+  void Solve(int l, QMatrix& Q, const double* p, const signed char* y, double* alpha, double Cp,
+             double Cn, double eps, SolutionInfo* si, int shrinking) {
+    si_ = si;
+    Solver::Solve(l, Q, p, y, alpha, Cp, Cn, eps, si, shrinking);
+  }
+
+ private:
+  SolutionInfo* si_ = nullptr;
+  int select_working_set(int& i, int& j) override;
+  double calculate_rho() override;
+  bool be_shrunk(int i, double Gmax1, double Gmax2, double Gmax3, double Gmax4) const;
+  void do_shrinking() override;
+};
+
+}  // namespace varnik
