@@ -103,6 +103,13 @@ double svm_predict_values(const svm_model& model, const svm_node* x, double* dec
 double svm_predict(const svm_model& model, const svm_node* x);
 double svm_predict_probability(const svm_model& model, const svm_node* x, double* prob_estimates);
 
+// The folds of a cross-validation: perm lists the training positions fold by
+// fold, fold f holding perm[fold_start[f]] .. perm[fold_start[f + 1] - 1].
+// Classification with fewer folds than vectors deals each class's shuffled
+// members out evenly; otherwise all positions are shuffled and cut in turn.
+void svm_fold_layout(const svm_problem& prob, const svm_parameter& param, int nr_fold,
+                     SvmRandom& rng, std::vector<int>& perm, std::vector<int>& fold_start);
+
 // The prediction of every training vector by a model trained without its fold.
 void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, int nr_fold,
                           double* target, SvmRandom& rng, svm_run* run = nullptr);

@@ -657,12 +657,12 @@ double svm_predict_probability(const svm_model& model, const svm_node* x,
   return svm_predict(model, x);
 }
 
-void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, int nr_fold,
-                          double* target, SvmRandom& rng, svm_run* run) {
+void svm_fold_layout(const svm_problem& prob, const svm_parameter& param, int nr_fold,
+                     SvmRandom& rng, std::vector<int>& perm, std::vector<int>& fold_start) {
   const int l = prob.l;
+  perm.assign(static_cast<size_t>(std::max(l, 0)), 0);
+  fold_start.assign(static_cast<size_t>(std::max(nr_fold, 0)) + 1, 0);
   if (nr_fold < 1 || l < 1) return;
-  std::vector<int> perm(static_cast<size_t>(l));
-  std::vector<int> fold_start(static_cast<size_t>(nr_fold) + 1);
   if ((param.svm_type == c_svc || param.svm_type == nu_svc) && nr_fold < l) {
     // Stratified folds: each class shuffled and dealt out evenly.
     const ClassGroups g = svm_group_classes(prob);
@@ -697,7 +697,14 @@ void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, i
     }
     for (int i = 0; i <= nr_fold; ++i) fold_start[i] = i * l / nr_fold;
   }
+}
 
+void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, int nr_fold,
+                          double* target, SvmRandom& rng, svm_run* run) {
+  const int l = prob.l;
+  if (nr_fold < 1 || l < 1) return;
+  std::vector<int> perm, fold_start;
+  svm_fold_layout(prob, param, nr_fold, rng, perm, fold_start);
   for (int i = 0; i < nr_fold; ++i) {
     const int begin = fold_start[i];
     const int end = fold_start[i + 1];
