@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "svm/svm.h"
+#include "svm/svm_test_util.h"
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+using testing::DenseNodes;
+using testing::OwnedProblem;
+using testing::WindowNodes;
+
+OwnedProblem Windows(CRandom& rng, int n, int length) {
+  OwnedProblem p;
+  for (int i = 0; i < n; ++i) {
+    std::string w = testing::RandomLetters(rng, length, 4);
+    const bool pos = i % 2 == 0;
+    if (pos) w[length / 2] = 'G';
+    p.Add(WindowNodes(w), pos ? 1 : -1);
+  }
+  return p;
+}
+
+double Through(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  return std::strtod(buf, nullptr);
+}
+
+std::vector<double> DecisionValues(const svm_model& m, const svm_problem& p) {
+  std::vector<double> out;
+  const int pairs = std::max(m.nr_class * (m.nr_class - 1) / 2, 1);
+  std::vector<double> dec(static_cast<size_t>(pairs));
+  for (int i = 0; i < p.l; ++i) {
+    svm_predict_values(m, p.x[i], dec.data());
+    out.insert(out.end(), dec.begin(), dec.end());
+  }
+  return out;
+}
+
+TEST(SvmModelFileTest, WriteAndReadGiveTheSameDecisionValues) {
+  CRandom rng(6);
+  testing::TempDir dir;
+  for (int kernel : {linear, polynomial, rbf, sigmoid, wd, wds}) {
+    OwnedProblem p = Windows(rng, 30, 12);
+    svm_parameter param;
+    param.kernel_type = kernel;
+    param.degree = kernel == polynomial ? 2 : 4;
+    param.gamma = kernel == wds ? 0.5 : 0.0001;
+    param.coef0 = 0.5;
+    param.probability = kernel == rbf;
+    SvmRandom r;
+    auto m = svm_train(p.prob, param, r);
+    const std::string path = dir / ("m" + std::to_string(kernel));
+    ASSERT_EQ(svm_save_model(path, *m), 0);
+    auto back = svm_load_model(path);
+    ASSERT_NE(back, nullptr) << kernel;
+    EXPECT_EQ(back->free_sv, 1);
+    EXPECT_EQ(back->l, m->l);
+    EXPECT_EQ(back->label, m->label);
+    EXPECT_EQ(back->nSV, m->nSV);
+    // The file keeps rho with "%g" and the coefficients with "%.16g": the
+    // model read back computes exactly what the trained one computes with its
+    // numbers so rounded.
+    svm_model rounded = *m;
+    for (double& v : rounded.rho) v = Through("%g", v);
+    for (auto& row : rounded.sv_coef) {
+      for (double& v : row) v = Through("%.16g", v);
+    }
+    EXPECT_EQ(DecisionValues(rounded, p.prob), DecisionValues(*back, p.prob)) << kernel;
+    const std::vector<double> a = DecisionValues(*m, p.prob), b = DecisionValues(*back, p.prob);
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_NEAR(a[i], b[i], 5e-6 * std::fabs(m->rho[0]) + 1e-9) << kernel;  // rho in 6 digits
+    }
+    // The file's header for the string kernels.
+    const std::string text = testing::ReadFile(path);
+    if (kernel == wd) {
+      EXPECT_NE(text.find("kernel_type wd\ndegree 4\nnr_class 2\ntotal_sv "), std::string::npos);
+      EXPECT_EQ(text.find("gamma"), std::string::npos);
+      EXPECT_NE(text.find(" 0:"), std::string::npos);
+    }
+    if (kernel == wds) {
+      EXPECT_NE(text.find("kernel_type wds\ndegree 4\ngamma 0.5\nnr_class 2\n"), std::string::npos);
+    }
+    if (kernel == rbf) {
+      EXPECT_NE(text.find("\nprobA "), std::string::npos);
+      EXPECT_EQ(back->probA.size(), 1u);
+    }
+  }
+}
+
+TEST(SvmModelFileTest, LongSupportVectorLinesAreReadWhole) {
+  OwnedProblem p;
+  CRandom rng(2);
+  for (int i = 0; i < 6; ++i) {
+    std::vector<double> x(300);
+    for (double& v : x) v = rng.UniformNumber() + 0.123456789;
+    p.Add(DenseNodes(x), i % 2 == 0 ? 1 : -1);
+  }
+  svm_parameter param;
+  param.kernel_type = linear;
+  SvmRandom r;
+  auto m = svm_train(p.prob, param, r);
+  testing::TempDir dir;
+  ASSERT_EQ(svm_save_model(dir / "m", *m), 0);
+  const std::string text = testing::ReadFile(dir / "m");
+  EXPECT_GT(text.size() - text.find("SV\n"), 1024u * m->l);
+  auto back = svm_load_model(dir / "m");
+  ASSERT_NE(back, nullptr);
+  int nodes = 0;
+  while (back->SV[0][nodes].index != -1) ++nodes;
+  EXPECT_EQ(nodes, 300);
+  EXPECT_NEAR(DecisionValues(*m, p.prob)[0], DecisionValues(*back, p.prob)[0], 1e-9);
+}
+
+TEST(SvmModelFileTest, MalformedFilesAreRefused) {
+  const std::string good =
+      "svm_type c_svc\nkernel_type rbf\ngamma 0.5\nnr_class 2\ntotal_sv 2\nrho 0.25\n"
+      "label 1 -1\nnr_sv 1 1\nSV\n0.5 1:1 2:0.5 \n-0.5 1:-1 3:2 \n";
+  testing::TempDir dir;
+  testing::WriteFile(dir / "good", good);
+  ASSERT_NE(svm_load_model(dir / "good"), nullptr);
+  struct Case {
+    std::string from, to;
+    const char* message;
+  } cases[] = {
+      {"rho 0.25", "rho 0.2x5", "malformed model file: bad rho value\n"},
+      {"total_sv 2", "total_sv 3", "malformed model file: nr_sv does not add up to total_sv\n"},
+      {"nr_sv 1 1\n", "nr_sv 2 1\n", "malformed model file: nr_sv does not add up to total_sv\n"},
+      {"1:-1 3:2", "3:-1 1:2", "malformed model file: bad or out-of-order node in support vector 2\n"},
+      {"1:-1 3:2", "1:-1 3:two", "malformed model file: bad or out-of-order node in support vector 2\n"},
+      {"-0.5 1:-1", "-0.5e 1:-1", "malformed model file: bad coefficient in support vector 2\n"},
+      {"svm_type c_svc", "svm_type c_svx", "unknown svm type.\n"},
+      {"kernel_type rbf", "kernel_type rbg", "unknown kernel function.\n"},
+      {"gamma 0.5", "gamma 0.5\nweight 2", "unknown text in model file: [weight]\n"},
+      {"nr_class 2", "nr_class -4", "malformed model file: bad nr_class\n"},
+      {"label 1 -1\n", "", "malformed model file: label or nr_sv missing\n"},
+  };
+  for (const Case& c : cases) {
+    std::string text = good;
+    text.replace(text.find(c.from), c.from.size(), c.to);
+    testing::WriteFile(dir / "bad", text);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(svm_load_model(dir / "bad"), nullptr) << c.to;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.message) << c.to;
+  }
+  // A support vector missing from the end, and a file cut in the header.
+  testing::WriteFile(dir / "short", good.substr(0, good.rfind("-0.5")));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(svm_load_model(dir / "short"), nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "malformed model file: fewer support vectors than total_sv\n");
+  testing::WriteFile(dir / "cut", "svm_type c_svc\nkernel_ty");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(svm_load_model(dir / "cut"), nullptr);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(svm_load_model(dir / "absent"), nullptr);
+  EXPECT_EQ(svm_save_model(dir / "no/such/dir", svm_model{}), -1);
+}
+
+TEST(SvmModelFileTest, AFullDiskIsAFailedSave) {
+  CRandom rng(1);
+  OwnedProblem p = Windows(rng, 40, 30);
+  svm_parameter param;
+  param.kernel_type = wd;
+  param.degree = 3;
+  SvmRandom r;
+  auto m = svm_train(p.prob, param, r);
+  EXPECT_EQ(svm_save_model("/dev/full", *m), -1);
+}
+
+}  // namespace
+}  // namespace varnik
