@@ -78,3 +78,7 @@ fi
 
 echo "== Neural network, default settings (100 hidden units, 100,000 epochs of 16 rows), bundled donor set"
 "$build/bench/nn_bench" "$here/../data/examples/donor_train_" 100000 100 0 300
+
+echo "== SVM training, C-SVC on 3,000 windows of 140 letters (1,500 + 1,500)"
+[ -f "$work/svm140_pos" ] || "$gen" "$work/svm140_" 1500 1500 140 33 CAGGTAAGTAC 0.4
+"$build/bench/svm_bench" "$work/svm140_" 1500 22 "$work"

@@ -122,6 +122,12 @@ int svm_check_probability_model(const svm_model& model);
 
 // Releases the model (and, when it owns them, its support vectors).
 void svm_free_and_destroy_model(std::unique_ptr<svm_model>& model);
+// Empties the model's content, keeping the record.
+void svm_free_model_content(svm_model& model);
+// The old name of svm_free_and_destroy_model: warns on the error stream.
+void svm_destroy_model(std::unique_ptr<svm_model>& model);
+// Empties the weight arrays of a parameter set.
+void svm_destroy_param(svm_parameter& param);
 
 // Model file: 0 on success, -1 when the file cannot be written.
 int svm_save_model(const std::string& path, const svm_model& model);

@@ -756,4 +756,23 @@ int svm_check_probability_model(const svm_model& model) {
 
 void svm_free_and_destroy_model(std::unique_ptr<svm_model>& model) { model.reset(); }
 
+void svm_free_model_content(svm_model& model) {
+  const svm_parameter param = model.param;
+  model = svm_model();
+  model.param = param;
+}
+
+void svm_destroy_model(std::unique_ptr<svm_model>& model) {
+  std::fprintf(stderr,
+               "warning: svm_destroy_model is deprecated and should not be used. Please use "
+               "svm_free_and_destroy_model(svm_model **model_ptr_ptr)\n");
+  svm_free_and_destroy_model(model);
+}
+
+void svm_destroy_param(svm_parameter& param) {
+  param.weight_label.clear();
+  param.weight.clear();
+  param.nr_weight = 0;
+}
+
 }  // namespace varnik

@@ -511,6 +511,45 @@ TEST(SvmCrossValidationTest, LeaveOneOutPredictsWithTheOthers) {
   EXPECT_EQ(again, target);
 }
 
+TEST(SvmCacheTest, TheBudgetChangesNoResult) {
+  // A tiny cache (two columns), the default and a budget beyond the machine's
+  // memory (capped) all give the same model.
+  CRandom rng(12);
+  OwnedProblem p = TwoClouds(rng, 40, 40, 0.2);
+  std::vector<std::vector<double>> coefs;
+  for (double megabytes : {1e-9, 100.0, 1e9}) {
+    svm_parameter param = Csvc(rbf, 2.0);
+    param.cache_size = megabytes;
+    SvmRandom r;
+    auto m = svm_train(p.prob, param, r);
+    coefs.push_back(m->sv_coef[0]);
+    coefs.back().push_back(m->rho[0]);
+  }
+  EXPECT_EQ(coefs[0], coefs[1]);
+  EXPECT_EQ(coefs[1], coefs[2]);
+}
+
+TEST(SvmReleaseTest, ReleaseFunctions) {
+  auto m = std::make_unique<svm_model>();
+  m->rho = {1.0};
+  m->param.C = 3;
+  svm_free_model_content(*m);
+  EXPECT_TRUE(m->rho.empty());
+  EXPECT_EQ(m->param.C, 3);
+  ::testing::internal::CaptureStderr();
+  svm_destroy_model(m);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("svm_destroy_model is deprecated"),
+            std::string::npos);
+  EXPECT_EQ(m, nullptr);
+  svm_parameter param;
+  param.nr_weight = 1;
+  param.weight_label = {1};
+  param.weight = {2.0};
+  svm_destroy_param(param);
+  EXPECT_TRUE(param.weight.empty());
+  EXPECT_EQ(param.nr_weight, 0);
+}
+
 TEST(SvmCacheTest, HoldsTwoColumnsAtLeastAndEvictsTheLeastRecentlyUsed) {
   Cache cache(10, 1);  // far below the head array: still two columns of 10
   float* data;
