@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "common/numeric.h"
+#include "svm/svm.h"
 
 namespace varnik {
 namespace {
@@ -33,6 +34,14 @@ TEST(CRandomTest, DefaultStateIsSeedOneAndReseedingRestarts) {
   }
   rng.Seed(1);
   for (int i = 0; i < 50; ++i) EXPECT_EQ(rng.Next(), first[i]);
+}
+
+TEST(CRandomTest, TheSvmShufflesDrawLikeAnUnseededRand) {
+  // The C library's rand() draws from the same generator as random(), and
+  // without a seed it starts as if seeded with 1.
+  srandom(1);
+  SvmRandom engine;
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(engine.Next(), rand());
 }
 
 TEST(CRandomTest, UniformFormulasStayInRange) {
