@@ -135,6 +135,11 @@ int svm_save_model(const std::string& path, const svm_model& model);
 // is malformed.
 std::unique_ptr<svm_model> svm_load_model(const std::string& path);
 
+// The model exactly as writing it with svm_save_model and reading it back with
+// svm_load_model would give it (numbers rounded through the file's formats,
+// support vectors copied, free_sv = 1), without a file.
+std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model);
+
 // The kernel value of two vectors outside a training problem.
 double k_function(const svm_node* x, const svm_node* y, const svm_parameter& param);
 

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -290,6 +291,62 @@ class ModelReader {
 };
 
 }  // namespace
+
+namespace {
+
+// A number as printf with the format writes it and strtod reads it back.
+double Through(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  return std::strtod(buf, nullptr);
+}
+
+}  // namespace
+
+std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
+  auto stored = std::make_unique<svm_model>();
+  const svm_parameter& from = model.param;
+  svm_parameter& param = stored->param;
+  // Only what the header holds survives; every other field reads as zero.
+  param.svm_type = from.svm_type;
+  param.kernel_type = from.kernel_type;
+  const int k = from.kernel_type;
+  param.degree = (k == polynomial || k == wd || k == wds) ? from.degree : 0;
+  param.gamma = (k == polynomial || k == rbf || k == sigmoid || k == wds) ? Through("%g", from.gamma) : 0;
+  param.coef0 = (k == polynomial || k == sigmoid) ? Through("%g", from.coef0) : 0;
+  param.cache_size = param.eps = param.C = param.nu = param.p = 0;
+  param.shrinking = param.probability = 0;
+  stored->nr_class = model.nr_class;
+  stored->l = model.l;
+  const int pairs = model.nr_class * (model.nr_class - 1) / 2;
+  for (int i = 0; i < pairs; ++i) stored->rho.push_back(Through("%g", model.rho[i]));
+  stored->label = model.label;
+  if (!model.probA.empty()) {
+    for (int i = 0; i < pairs; ++i) stored->probA.push_back(Through("%g", model.probA[i]));
+  }
+  if (!model.probB.empty()) {
+    for (int i = 0; i < pairs; ++i) stored->probB.push_back(Through("%g", model.probB[i]));
+  }
+  stored->nSV = model.nSV;
+  stored->sv_coef.assign(static_cast<size_t>(std::max(model.nr_class - 1, 0)), {});
+  for (int j = 0; j < model.nr_class - 1; ++j) {
+    for (int i = 0; i < model.l; ++i) stored->sv_coef[j].push_back(Through("%.16g", model.sv_coef[j][i]));
+  }
+  std::vector<size_t> starts;
+  for (int i = 0; i < model.l; ++i) {
+    starts.push_back(stored->sv_storage.size());
+    const svm_node* p = model.SV[i];
+    if (k == precomputed) {
+      stored->sv_storage.push_back({0, static_cast<double>(static_cast<int>(p->value))});
+    } else {
+      for (; p->index != -1; ++p) stored->sv_storage.push_back({p->index, Through("%.8g", p->value)});
+    }
+    stored->sv_storage.push_back({-1, 0.0});
+  }
+  for (size_t start : starts) stored->SV.push_back(stored->sv_storage.data() + start);
+  stored->free_sv = 1;
+  return stored;
+}
 
 std::unique_ptr<svm_model> svm_load_model(const std::string& path) {
   std::FILE* fp = std::fopen(path.c_str(), "rb");

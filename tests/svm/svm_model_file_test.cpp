@@ -94,6 +94,39 @@ TEST(SvmModelFileTest, WriteAndReadGiveTheSameDecisionValues) {
   }
 }
 
+TEST(SvmModelFileTest, StoredCopyEqualsTheFileRoundTrip) {
+  CRandom rng(19);
+  testing::TempDir dir;
+  for (int kernel : {linear, polynomial, rbf, sigmoid, wd, wds}) {
+    OwnedProblem p = Windows(rng, 24, 10);
+    // Values that the file's formats round.
+    for (auto& row : p.rows) {
+      for (auto& node : row) node.value = node.index == -1 ? 0 : node.value / 7.0;
+    }
+    svm_parameter param;
+    param.kernel_type = kernel;
+    param.degree = 3;
+    param.gamma = 1.0 / 3000 + (kernel == wds ? 0.4 : 0);
+    param.coef0 = 1.0 / 3;
+    param.probability = 1;
+    SvmRandom r;
+    auto m = svm_train(p.prob, param, r);
+    ASSERT_EQ(svm_save_model(dir / "m", *m), 0);
+    auto file = svm_load_model(dir / "m");
+    auto copy = svm_model_as_stored(*m);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(copy->param.gamma, file->param.gamma);
+    EXPECT_EQ(copy->param.coef0, file->param.coef0);
+    EXPECT_EQ(copy->param.degree, file->param.degree);
+    EXPECT_EQ(copy->rho, file->rho);
+    EXPECT_EQ(copy->probA, file->probA);
+    EXPECT_EQ(copy->sv_coef, file->sv_coef);
+    EXPECT_EQ(DecisionValues(*copy, p.prob), DecisionValues(*file, p.prob)) << kernel;
+    m.reset();  // the copy owns its support vectors
+    EXPECT_EQ(DecisionValues(*copy, p.prob), DecisionValues(*file, p.prob)) << kernel;
+  }
+}
+
 TEST(SvmModelFileTest, LongSupportVectorLinesAreReadWhole) {
   OwnedProblem p;
   CRandom rng(2);
