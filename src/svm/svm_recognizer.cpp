@@ -1,0 +1,177 @@
+#include "svm/svm_recognizer.h"
+
+#include <algorithm>
+
+#include "common/error.h"
+#include "common/numeric.h"
+#include "sequence/alphabet.h"
+
+namespace varnik {
+
+void WindowToNodes(const char* window, int length, int kernel, std::vector<svm_node>& out) {
+  out.clear();
+  if (kernel == wd || kernel == wds) {
+    for (int p = 0; p < length; ++p) {
+      out.push_back({p, static_cast<double>(static_cast<unsigned char>(window[p]))});
+    }
+  } else {
+    for (int p = 0; p < length; ++p) {
+      // Only the four bases give a node: an ambiguity code has no index, and
+      // a gap's index 4p would stand for the C of position p - 1.
+      const int index = DNAIndexOf(window[p]);
+      if (index >= 1) out.push_back({4 * p + index, 1.0});
+    }
+  }
+  out.push_back({-1, 0.0});
+}
+
+namespace {
+
+// Checks the parameters and trains; the model is made independent of the
+// problem as a stored model.
+std::unique_ptr<svm_model> TrainChecked(const svm_problem& prob, const svm_parameter& param,
+                                        SvmRandom& rng, svm_run* run) {
+  if (const char* error = svm_check_parameter(prob, param)) OnErrorExit(kUnspecifiedError, error);
+  std::unique_ptr<svm_model> trained = svm_train(prob, param, rng, run);
+  return svm_model_as_stored(*trained);
+}
+
+svm_parameter RecognizerParameters(const Settings& s, int dim_for_gamma, int degree) {
+  svm_parameter param;
+  param.svm_type = c_svc;
+  param.kernel_type = s.Kernel;
+  param.degree = degree;
+  param.gamma = s.Gamma != 0 ? static_cast<double>(s.Gamma) : 1.0 / dim_for_gamma;
+  param.coef0 = 0;
+  param.cache_size = 100000;
+  param.C = s.C;
+  param.nr_weight = 0;
+  param.nu = 0.5;
+  param.p = 0.1;
+  param.shrinking = 1;
+  param.probability = 0;
+  return param;
+}
+
+}  // namespace
+
+std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& poss,
+                                              const std::vector<const char*>& negs, int length,
+                                              const Settings& settings, OutputFile* out,
+                                              float* threshold, SvmRandom& rng, svm_run* run) {
+  if (settings.Kernel == precomputed) {
+    OnErrorExit(kUnspecifiedError,
+                "Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, 2, 3, 5 or 6");
+  }
+  const int l = static_cast<int>(poss.size() + negs.size());
+  std::vector<std::vector<svm_node>> vectors(static_cast<size_t>(l));
+  svm_problem prob;
+  prob.l = l;
+  for (int i = 0; i < l; ++i) {
+    const bool positive = i < static_cast<int>(poss.size());
+    const char* w = positive ? poss[i] : negs[i - poss.size()];
+    WindowToNodes(w, length, settings.Kernel, vectors[i]);
+    prob.x.push_back(vectors[i].data());
+    prob.y.push_back(positive ? 1.0 : 0.0);
+  }
+  svm_parameter param = RecognizerParameters(settings, length, settings.Degree);
+  param.eps = 0.001;
+  std::unique_ptr<svm_model> model = TrainChecked(prob, param, rng, run);
+  if ((settings.Kernel == wd || settings.Kernel == wds) && settings.Verbose > 1 && out != nullptr) {
+    out->Printf("WD(S) degree = %d\n", model->param.degree);
+  }
+  if (threshold != nullptr) {
+    *threshold = 0.0f;
+    if (settings.Sensitivity > 0 && !poss.empty()) {
+      std::vector<float> outputs;
+      outputs.reserve(poss.size());
+      for (const char* w : poss) outputs.push_back(SVMOutput(*model, w, length));
+      std::sort(outputs.begin(), outputs.end());
+      *threshold = outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
+    }
+    if (out != nullptr) out->Printf("SVM threshold: %lf\n", static_cast<double>(*threshold));
+  }
+  return model;
+}
+
+float SVMOutput(const svm_model& model, const char* window, int length) {
+  thread_local std::vector<svm_node> nodes;
+  WindowToNodes(window, length, model.param.kernel_type, nodes);
+  const int pairs = std::max(model.nr_class * (model.nr_class - 1) / 2, 1);
+  thread_local std::vector<double> dec;
+  dec.assign(static_cast<size_t>(pairs), 0.0);
+  svm_predict_values(model, nodes.data(), dec.data());
+  return static_cast<float>(dec[0]);
+}
+
+std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim) {
+  const int nr_class = model.nr_class;
+  std::vector<int> start(static_cast<size_t>(nr_class), 0);
+  for (int i = 1; i < nr_class; ++i) start[i] = start[i - 1] + model.nSV[i - 1];
+  std::vector<std::vector<float>> w;
+  std::vector<float> dense(static_cast<size_t>(std::max(dim, 0)));
+  auto expand = [&](const svm_node* sv) {
+    std::fill(dense.begin(), dense.end(), 0.0f);
+    for (; sv->index != -1; ++sv) {
+      if (sv->index >= 0 && sv->index < dim) dense[sv->index] = static_cast<float>(sv->value);
+    }
+  };
+  for (int i = 0; i < nr_class; ++i) {
+    for (int j = i + 1; j < nr_class; ++j) {
+      std::vector<float> v(static_cast<size_t>(std::max(dim, 0)), 0.0f);
+      for (int k = 0; k < model.nSV[i]; ++k) {
+        expand(model.SV[start[i] + k]);
+        const double coef = model.sv_coef[j - 1][start[i] + k];
+        for (int f = 0; f < dim; ++f) v[f] = static_cast<float>(v[f] + coef * dense[f]);
+      }
+      for (int k = 0; k < model.nSV[j]; ++k) {
+        expand(model.SV[start[j] + k]);
+        const double coef = model.sv_coef[i][start[j] + k];
+        for (int f = 0; f < dim; ++f) v[f] = static_cast<float>(v[f] + coef * dense[f]);
+      }
+      w.push_back(std::move(v));
+    }
+  }
+  return w;
+}
+
+std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const float* rows, const int* mask,
+                                                        int nrows, const int* labels, int dim,
+                                                        const Settings& settings,
+                                                        SvmRandom& rng) {
+  if (dim < 1) return nullptr;
+  int in_use = 0;
+  for (int j = 0; j < dim; ++j) in_use += mask[j] != 0;
+  if (in_use == 0) return nullptr;
+  std::vector<std::vector<svm_node>> vectors(static_cast<size_t>(nrows));
+  svm_problem prob;
+  prob.l = nrows;
+  for (int i = 0; i < nrows; ++i) {
+    const float* row = rows + static_cast<size_t>(i) * dim;
+    for (int j = 0; j < dim; ++j) {
+      if (mask[j] != 0 && row[j] * row[j] > 1e-6) vectors[i].push_back({j, row[j]});
+    }
+    vectors[i].push_back({-1, 0.0});
+    prob.x.push_back(vectors[i].data());
+    prob.y.push_back(static_cast<double>(labels[i]));
+  }
+  svm_parameter param = RecognizerParameters(settings, dim, 3);
+  param.eps = 0.01;
+  return TrainChecked(prob, param, rng, nullptr);
+}
+
+float SVMRealOutput(const svm_model& model, const float* row, int dim) {
+  thread_local std::vector<svm_node> nodes;
+  nodes.clear();
+  for (int j = 0; j < dim; ++j) {
+    if (row[j] * row[j] > 1e-6) nodes.push_back({j, row[j]});
+  }
+  nodes.push_back({-1, 0.0});
+  const int pairs = std::max(model.nr_class * (model.nr_class - 1) / 2, 1);
+  thread_local std::vector<double> dec;
+  dec.assign(static_cast<size_t>(pairs), 0.0);
+  svm_predict_values(model, nodes.data(), dec.data());
+  return static_cast<float>(dec[0]);
+}
+
+}  // namespace varnik

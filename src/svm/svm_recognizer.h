@@ -1,0 +1,52 @@
+// The SVM recogniser on windows: a C-SVC on the one-hot encoding of the
+// windows or, with the string kernels, on their letters; and the C-SVC on rows
+// of real numbers used by feature elimination, the parameter search and
+// stacking.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "common/output_file.h"
+#include "driver/settings.h"
+#include "svm/svm.h"
+
+namespace varnik {
+
+// The window as a vector: with kernel 5 or 6 one node per position (index p,
+// value the letter's code); otherwise one node per A, T, G, C letter with
+// index 4p + DNAindex (1 .. 4) and value 1 (other letters, the gap included,
+// give none). Ends with the end node.
+void WindowToNodes(const char* window, int length, int kernel, std::vector<svm_node>& out);
+
+// Trains a C-SVC on the windows (positives target 1, negatives 0) with the
+// settings' Kernel, Degree, Gamma (1 / length when 0) and C. The model owns
+// its numbers as a stored model would. When threshold is given, sets it from
+// the outputs of the training positives and writes the "SVM threshold" line.
+std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& poss,
+                                              const std::vector<const char*>& negs, int length,
+                                              const Settings& settings, OutputFile* out,
+                                              float* threshold, SvmRandom& rng,
+                                              svm_run* run = nullptr);
+
+// Decision value of the first class pair for one window (larger: more like a
+// positive).
+float SVMOutput(const svm_model& model, const char* window, int length);
+
+// Number of support vectors.
+inline int SVMSize(const svm_model& model) { return model.l; }
+
+// Weight vectors (one per class pair) of a machine on features 0 .. dim-1.
+std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim);
+
+// A C-SVC on rows of real numbers (row-major, nrows x dim) using the features
+// whose mask entry is non-zero; null when dim < 1 or no feature is in use.
+std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const float* rows, const int* mask,
+                                                        int nrows, const int* labels, int dim,
+                                                        const Settings& settings,
+                                                        SvmRandom& rng);
+
+// Decision value of the first class pair for one row of dim numbers.
+float SVMRealOutput(const svm_model& model, const float* row, int dim);
+
+}  // namespace varnik
