@@ -57,13 +57,18 @@ int CountMismatchesPortable(const char* a, const char* b, int L, int limit) {
 
 void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
               int K) {
+  BuildkNN(R, positives.Pointers(), negatives.Pointers(), L, K);
+}
+
+void BuildkNN(Recognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
+              int K) {
   R.k = K;
-  R.n_pos = positives.size();
-  R.n_neg = negatives.size();
+  R.n_pos = static_cast<int>(poss.size());
+  R.n_neg = static_cast<int>(negs.size());
   R.pos_length = L;
   R.neg_length = L;
-  R.poss = positives.Pointers();
-  R.negs = negatives.Pointers();
+  R.poss = std::move(poss);
+  R.negs = std::move(negs);
 }
 
 bool UseAvx2Search() {

@@ -26,6 +26,9 @@ bool UseAvx2Search();
 // two sets (shared, not copied: the sets must outlive R).
 void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
               int K);
+// The same from lists of window pointers (the windows must outlive R).
+void BuildkNN(Recognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
+              int K);
 // Temporary sets would leave R pointing at freed windows.
 void BuildkNN(Recognizer&, SequenceSet&&, const SequenceSet&, int, int) = delete;
 void BuildkNN(Recognizer&, const SequenceSet&, SequenceSet&&, int, int) = delete;

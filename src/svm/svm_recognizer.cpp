@@ -135,10 +135,11 @@ std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim) {
   return w;
 }
 
-std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const float* rows, const int* mask,
-                                                        int nrows, const int* labels, int dim,
-                                                        const Settings& settings,
+std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const float*>& rows,
+                                                        const int* mask, const int* labels,
+                                                        int dim, const Settings& settings,
                                                         SvmRandom& rng) {
+  const int nrows = static_cast<int>(rows.size());
   if (dim < 1) return nullptr;
   int in_use = 0;
   for (int j = 0; j < dim; ++j) in_use += mask[j] != 0;
@@ -147,7 +148,7 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const float* rows, const
   svm_problem prob;
   prob.l = nrows;
   for (int i = 0; i < nrows; ++i) {
-    const float* row = rows + static_cast<size_t>(i) * dim;
+    const float* row = rows[i];
     for (int j = 0; j < dim; ++j) {
       if (mask[j] != 0 && row[j] * row[j] > 1e-6) vectors[i].push_back({j, row[j]});
     }

@@ -39,11 +39,11 @@ inline int SVMSize(const svm_model& model) { return model.l; }
 // Weight vectors (one per class pair) of a machine on features 0 .. dim-1.
 std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim);
 
-// A C-SVC on rows of real numbers (row-major, nrows x dim) using the features
-// whose mask entry is non-zero; null when dim < 1 or no feature is in use.
-std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const float* rows, const int* mask,
-                                                        int nrows, const int* labels, int dim,
-                                                        const Settings& settings,
+// A C-SVC on rows of dim real numbers using the features whose mask entry is
+// non-zero; null when dim < 1 or no feature is in use.
+std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const float*>& rows,
+                                                        const int* mask, const int* labels,
+                                                        int dim, const Settings& settings,
                                                         SvmRandom& rng);
 
 // Decision value of the first class pair for one row of dim numbers.

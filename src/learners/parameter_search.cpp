@@ -1,0 +1,295 @@
+#include "learners/parameter_search.h"
+
+#include <cmath>
+
+#include "common/error.h"
+#include "common/numeric.h"
+#include "driver/recognizer.h"
+#include "recognizers/knn.h"
+#include "svm/svm_recognizer.h"
+
+namespace varnik {
+
+Fold CyclicFold(int m, int folds, int f) {
+  Fold fold;
+  const int s = m / folds;
+  for (int t = 0; t < s; ++t) fold.test.push_back((f * s + t) % m);
+  const int after = m > 0 ? (f * s + s) % m : 0;
+  for (int t = 0; t < m - s; ++t) fold.train.push_back((after + t) % m);
+  return fold;
+}
+
+const std::vector<GridRow>& SvmGrid() {
+  static const std::vector<GridRow> grid = [] {
+    std::vector<GridRow> g;
+    for (float gamma : {0.0001f, 0.001f, 0.01f, 0.1f, 1.0f, 10.0f}) {
+      for (float C : {0.1f, 1.0f, 10.0f}) g.push_back({2.0f, gamma, C});
+    }
+    for (float C : {0.1f, 1.0f, 10.0f}) g.push_back({0.0f, 0.0f, C});
+    return g;
+  }();
+  return grid;
+}
+
+namespace {
+
+void CheckFolds(const Settings& s) {
+  if (s.CV_folds < 1) {
+    OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  }
+}
+
+// Confusion counts over all folds of one candidate, in single precision.
+struct Counts {
+  float TP = 0, FN = 0, TN = 0, FP = 0;
+  // (Se * Sp)^0.5 in double precision, stored in single; NaN without
+  // positives or negatives tested.
+  float G() const {
+    const float se = TP / (TP + FN);
+    const float sp = TN / (TN + FP);
+    return static_cast<float>(std::pow(se * sp, 0.5));
+  }
+};
+
+std::vector<const char*> Pick(const std::vector<const char*>& items, const std::vector<int>& at) {
+  std::vector<const char*> out;
+  out.reserve(at.size());
+  for (int i : at) out.push_back(items[i]);
+  return out;
+}
+
+void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                         int L, Settings& s, OutputFile& out, SvmRandom& rng) {
+  const std::vector<GridRow>& grid = SvmGrid();
+  const int F = s.CV_folds;
+  float best = -1;
+  int best_row = 0;
+  for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
+    s.Kernel = static_cast<int>(grid[row].kernel);
+    s.Gamma = grid[row].gamma;
+    s.C = grid[row].C;
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
+      const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
+      auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr,
+                                      nullptr, rng);
+      for (int i : fp.test) (SVMOutput(*model, pos[i], L) > 0 ? c.TP : c.FN) += 1;
+      for (int i : fn.test) (SVMOutput(*model, neg[i], L) > 0 ? c.FP : c.TN) += 1;
+    }
+    const float G = c.G();
+    if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
+      best = G;
+      best_row = row;
+    }
+    if (s.Verbose > 1) {
+      out.Printf("Kernel = %d\tC = %lf\tgamma = %lf\tAccuracy: %lf\n", s.Kernel,
+                 static_cast<double>(s.C), static_cast<double>(s.Gamma), static_cast<double>(G));
+    }
+  }
+  s.Kernel = static_cast<int>(grid[best_row].kernel);
+  s.Gamma = grid[best_row].gamma;
+  s.C = grid[best_row].C;
+  out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
+             static_cast<double>(best), s.Kernel, static_cast<double>(s.C),
+             static_cast<double>(s.Gamma));
+}
+
+void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                      int L, Settings& s, OutputFile& out) {
+  if (s.Min_k > s.Max_k) {
+    s.K = 0;
+    out.Printf("Best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
+    return;
+  }
+  const int F = s.CV_folds;
+  std::vector<Fold> pos_folds, neg_folds;
+  for (int f = 0; f < F; ++f) {
+    pos_folds.push_back(CyclicFold(static_cast<int>(pos.size()), F, f));
+    neg_folds.push_back(CyclicFold(static_cast<int>(neg.size()), F, f));
+  }
+  float best = -1;
+  int best_k = s.Min_k;
+  for (int k = s.Min_k; k <= s.Max_k; ++k) {
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      Recognizer R;
+      BuildkNN(R, Pick(pos, pos_folds[f].train), Pick(neg, neg_folds[f].train), L, k);
+      for (int i : pos_folds[f].test) {
+        (ClassifySequencekNN(R, pos[i], L, s.KNN_weight_by_distance) > 0 ? c.TP : c.FN) += 1;
+      }
+      for (int i : neg_folds[f].test) {
+        (ClassifySequencekNN(R, neg[i], L, s.KNN_weight_by_distance) > 0 ? c.FP : c.TN) += 1;
+      }
+    }
+    const float G = c.G();
+    if (G > best) {
+      best = G;
+      best_k = k;
+    }
+    if (s.Verbose > 1) out.Printf("K = %d\tAccuracy: %lf\n", k, static_cast<double>(G));
+  }
+  s.K = best_k;
+  out.Printf("Best parameters (accuracy: %lf): K = %d\n", static_cast<double>(best), s.K);
+}
+
+std::vector<const float*> PickRows(const std::vector<const float*>& rows, const std::vector<int>& at) {
+  std::vector<const float*> out;
+  for (int i : at) out.push_back(rows[i]);
+  return out;
+}
+
+std::vector<int> PickLabels(const std::vector<int>& labels, const std::vector<int>& at) {
+  std::vector<int> out;
+  for (int i : at) out.push_back(labels[i]);
+  return out;
+}
+
+}  // namespace
+
+void CrossValidatedParameters(const std::vector<const char*>& positives,
+                              const std::vector<const char*>& negatives, int L,
+                              Settings& settings, OutputFile& out, SvmRandom& rng) {
+  int method = settings.R_method;
+  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
+  if (method != kSVM && method != kKNN) return;
+  CheckFolds(settings);
+  if (method == kSVM) {
+    GridSearchOnWindows(positives, negatives, L, settings, out, rng);
+  } else {
+    KSearchOnWindows(positives, negatives, L, settings, out);
+  }
+}
+
+void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
+                                     const std::vector<int>& labels, Settings& s,
+                                     OutputFile& out, SvmRandom& rng) {
+  CheckFolds(s);
+  const std::vector<GridRow>& grid = SvmGrid();
+  const int F = s.CV_folds;
+  const int n = static_cast<int>(rows.size());
+  const std::vector<int> mask(static_cast<size_t>(std::max(dim, 0)), 1);
+  float best = -1;
+  int best_row = 0;
+  for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
+    s.Kernel = static_cast<int>(grid[row].kernel);
+    s.Gamma = grid[row].gamma;
+    s.C = grid[row].C;
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      const Fold fold = CyclicFold(n, F, f);
+      const std::vector<int> train_labels = PickLabels(labels, fold.train);
+      auto model = TrainSVMClassifierRealInputs(PickRows(rows, fold.train), mask.data(),
+                                                train_labels.data(), dim, s, rng);
+      for (int i : fold.test) {
+        const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim) : 0.0f;
+        if (labels[i] == 1) {
+          (output > 0 ? c.TP : c.FN) += 1;
+        } else {
+          (output <= 0 ? c.TN : c.FP) += 1;
+        }
+      }
+    }
+    const float G = c.G();
+    if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
+      best = G;
+      best_row = row;
+    }
+    if (s.Verbose > 1) {
+      out.Printf("Kernel = %d\tC = %lf\tgamma = %lf\tAccuracy: %lf\n", s.Kernel,
+                 static_cast<double>(s.C), static_cast<double>(s.Gamma), static_cast<double>(G));
+    }
+  }
+  s.Kernel = static_cast<int>(grid[best_row].kernel);
+  s.Gamma = grid[best_row].gamma;
+  s.C = grid[best_row].C;
+  out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
+             static_cast<double>(best), s.Kernel, static_cast<double>(s.C),
+             static_cast<double>(s.Gamma));
+}
+
+int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int dim,
+                                    const std::vector<int>& labels, const Settings& s,
+                                    OutputFile& out) {
+  if (s.Min_k > s.Max_k) {
+    out.Printf("Stacking k-NN best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
+    return 0;
+  }
+  CheckFolds(s);
+  const int F = s.CV_folds;
+  const int n = static_cast<int>(rows.size());
+  float best = -1;
+  int best_k = s.Min_k;
+  for (int k = s.Min_k; k <= s.Max_k; ++k) {
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      const Fold fold = CyclicFold(n, F, f);
+      const std::vector<const float*> train = PickRows(rows, fold.train);
+      const std::vector<int> train_labels = PickLabels(labels, fold.train);
+      for (int i : fold.test) {
+        const float score =
+            kNearestNeighbour(rows[i], train, dim, k, train_labels, s.KNN_weight_by_distance);
+        if (labels[i] == 1) {
+          (score > 0 ? c.TP : c.FN) += 1;
+        } else {
+          (score < 0 ? c.TN : c.FP) += 1;
+        }
+      }
+    }
+    const float G = c.G();
+    if (G > best) {
+      best = G;
+      best_k = k;
+    }
+    if (s.Verbose > 1) out.Printf("K = %d\tG: %lf\n", k, static_cast<double>(G));
+  }
+  out.Printf("Stacking k-NN best parameters (accuracy: %lf): K = %d\n", static_cast<double>(best),
+             best_k);
+  return best_k;
+}
+
+float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, int dim, int k,
+                        const std::vector<int>& labels, bool weight_by_distance) {
+  if (k <= 0) return 0.0f;
+  std::vector<float> dist(static_cast<size_t>(k), 1e21f);
+  std::vector<int> index(static_cast<size_t>(k), -1);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const float d = EuclideanDistance(x, rows[r], dim);
+    if (d < dist[k - 1]) {
+      int p = 0;
+      while (dist[p] < d) ++p;
+      for (int s = k - 1; s > p; --s) {
+        dist[s] = dist[s - 1];
+        index[s] = index[s - 1];
+      }
+      dist[p] = d;
+      index[p] = static_cast<int>(r);
+      if (dist[k - 1] == 0) break;  // k exact matches
+    }
+  }
+  if (!weight_by_distance) {
+    int score = 0;
+    for (int s = 0; s < k; ++s) {
+      if (index[s] >= 0) score += labels[index[s]] == 1 ? 1 : -1;
+    }
+    return static_cast<float>(score);
+  }
+  float Z = 0;
+  for (int s = 0; s < k; ++s) {
+    if (index[s] >= 0) Z = static_cast<float>(Z + std::exp(-static_cast<double>(dist[s])));
+  }
+  if (Z < 1e-6) Z = 1e-6f;
+  float P = 0, N = 0;
+  for (int s = 0; s < k; ++s) {
+    if (index[s] < 0) continue;
+    const double term = std::exp(-static_cast<double>(dist[s])) / Z;
+    if (labels[index[s]] == 1) {
+      P = static_cast<float>(P + term);
+    } else {
+      N = static_cast<float>(N + term);
+    }
+  }
+  return P - N;
+}
+
+}  // namespace varnik
