@@ -10,6 +10,7 @@
 #include "recognizers/knn.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
+#include "svm/svm_recognizer.h"
 
 namespace varnik {
 
@@ -26,6 +27,9 @@ float ClassifierOutput(const Recognizer& R, const char* window, int L, int offse
                        const Settings& settings) {
   if (settings.Stacking) OnErrorExit(kUnspecifiedError, "Stacking is not built yet");
   switch (settings.R_method) {
+    case kSVM:
+      if (R.svm == nullptr) OnErrorExit(kUnspecifiedError, "Bad recognition method");
+      return SVMOutput(*R.svm, window, L);
     case kPWM:
       return ScorePositionWeightMatrix(R, window, L);
     case kKNN:
@@ -34,7 +38,6 @@ float ClassifierOutput(const Recognizer& R, const char* window, int L, int offse
       return GetSequenceScore(window, L, R.scores, offset);
     case kNeuralNet:
       return NeuralNetworkOutput(R, window, L);
-    case kSVM:
     case kC45:
     case kEasyEnsemble:
     case kBalanceCascadeEnsemble:

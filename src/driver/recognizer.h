@@ -5,13 +5,19 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "svm/svm.h"
 
 namespace varnik {
 
 struct Recognizer {
   int length = 0;  // window length after reading (and translation)
   float threshold = 0.0f;
+
+  // SVM: the trained machine (owning its support vectors).
+  std::unique_ptr<svm_model> svm;
 
   // Position weight matrix: one row of L log-odds weights per letter class
   // (0 other, 1 A, 2 T, 3 G, 4 C).

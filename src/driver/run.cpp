@@ -13,12 +13,16 @@
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/recognizer.h"
+#include "driver/saved_model.h"
 #include "driver/settings.h"
 #include "learners/neural_network.h"
+#include "learners/parameter_search.h"
 #include "recognizers/knn.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
 #include "sequence/fasta.h"
+#include "sequence/protein.h"
+#include "svm/svm_recognizer.h"
 
 namespace varnik {
 
@@ -53,6 +57,7 @@ class Run {
     Train();
     std::fputs("Training of the model finished\n", stdout);
     std::fflush(stdout);
+    if (settings_.save_model) SaveModel(R_, SavedModelPath(args_[1], args_[4]));
     if (settings_.save_outputs) SaveTrainingOutputs();
     WriteElapsed(out_, "TRAINING", start_);
     if (settings_.Eval_training) {
@@ -111,7 +116,10 @@ class Run {
       L_ = ReadFastaFile(neg_path, settings_, negatives);
     }
     out_.Printf("Negative sequences: %d\n", negatives.size());
-    if (settings_.Use_protein_sequence) NotBuiltYet("Protein translation");
+    if (settings_.Use_protein_sequence) {
+      ConvertToProtein(positives, L_);
+      L_ = ConvertToProtein(negatives, L_);
+    }
   }
 
   void ReadMask() {
@@ -148,9 +156,19 @@ class Run {
       case kPWM:
         GetPositionWeightMatrix(R_, positives_, negatives_, L_, settings_, out_);
         return;
+      case kSVM:
+        if (settings_.CV_parameters) {
+          CrossValidatedParameters(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
+                                   out_, svm_rng_);
+        }
+        R_.svm = TrainSVMClassifier(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
+                                    &out_, &R_.threshold, svm_rng_);
+        out_.Printf("Support vectors: %d\n", SVMSize(*R_.svm));
+        return;
       case kKNN:
         if (settings_.CV_parameters) {
-          NotBuiltYet("Parameter search by cross-validation (\"Cross-validate parameters\")");
+          CrossValidatedParameters(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
+                                   out_, svm_rng_);
         }
         R_.threshold = 0.0f;
         BuildkNN(R_, positives_, negatives_, L_, settings_.K);
@@ -163,7 +181,6 @@ class Run {
         TrainNeuralNetwork(R_, positives_, negatives_, L_, settings_.NN_hidden_nodes, settings_,
                            rng_);
         return;
-      case kSVM:
       case kC45:
       case kEasyEnsemble:
       case kBalanceCascadeEnsemble:
@@ -217,6 +234,7 @@ class Run {
   Settings settings_;
   OutputFile out_;
   CRandom rng_;
+  SvmRandom svm_rng_;  // the SVM engine's shuffles, from the unseeded state
   SequenceSet positives_;
   SequenceSet negatives_;
   int L_ = 0;

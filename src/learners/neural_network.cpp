@@ -29,8 +29,8 @@ namespace {
 // so that one hot input adds a contiguous row to the H hidden sums.
 
 // Hidden sums and outputs for one row; returns the network output.
-float Forward(const float* ih, const float* ho, int H, int d, float A, float B,
-              const int32_t* hot, int n_hot, float* sums, float* hidden) {
+float Forward(const float* ih, const float* ho, int H, int d, float A, float B, const int32_t* hot,
+              int n_hot, float* sums, float* hidden) {
   std::fill(sums, sums + H, 0.0f);
   for (int t = 0; t < n_hot; ++t) AddInto(sums, ih + static_cast<size_t>(hot[t]) * H, H);
   AddInto(sums, ih + static_cast<size_t>(d) * H, H);  // bias

@@ -72,8 +72,8 @@ void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<
     for (int f = 0; f < F; ++f) {
       const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
       const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-      auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr,
-                                      nullptr, rng);
+      auto model =
+          TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, rng);
       for (int i : fp.test) (SVMOutput(*model, pos[i], L) > 0 ? c.TP : c.FN) += 1;
       for (int i : fn.test) (SVMOutput(*model, neg[i], L) > 0 ? c.FP : c.TN) += 1;
     }
@@ -133,7 +133,8 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
   out.Printf("Best parameters (accuracy: %lf): K = %d\n", static_cast<double>(best), s.K);
 }
 
-std::vector<const float*> PickRows(const std::vector<const float*>& rows, const std::vector<int>& at) {
+std::vector<const float*> PickRows(const std::vector<const float*>& rows,
+                                   const std::vector<int>& at) {
   std::vector<const float*> out;
   for (int i : at) out.push_back(rows[i]);
   return out;
@@ -148,8 +149,8 @@ std::vector<int> PickLabels(const std::vector<int>& labels, const std::vector<in
 }  // namespace
 
 void CrossValidatedParameters(const std::vector<const char*>& positives,
-                              const std::vector<const char*>& negatives, int L,
-                              Settings& settings, OutputFile& out, SvmRandom& rng) {
+                              const std::vector<const char*>& negatives, int L, Settings& settings,
+                              OutputFile& out, SvmRandom& rng) {
   int method = settings.R_method;
   if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
   if (method != kSVM && method != kKNN) return;
@@ -162,8 +163,8 @@ void CrossValidatedParameters(const std::vector<const char*>& positives,
 }
 
 void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
-                                     const std::vector<int>& labels, Settings& s,
-                                     OutputFile& out, SvmRandom& rng) {
+                                     const std::vector<int>& labels, Settings& s, OutputFile& out,
+                                     SvmRandom& rng) {
   CheckFolds(s);
   const std::vector<GridRow>& grid = SvmGrid();
   const int F = s.CV_folds;

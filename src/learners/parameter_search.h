@@ -28,8 +28,8 @@ const std::vector<GridRow>& SvmGrid();
 // grid (sets Kernel, Gamma, C) or the k of the k-NN (sets K). Other methods:
 // nothing. Positives and negatives are folded separately.
 void CrossValidatedParameters(const std::vector<const char*>& positives,
-                              const std::vector<const char*>& negatives, int L,
-                              Settings& settings, OutputFile& out, SvmRandom& rng);
+                              const std::vector<const char*>& negatives, int L, Settings& settings,
+                              OutputFile& out, SvmRandom& rng);
 
 // The SVM grid on rows of dim real numbers (label 1 positive); sets Kernel,
 // Gamma and C.

@@ -12,11 +12,16 @@ namespace {
 // Slot of a letter in a one-hot block (A, T, G, C), or -1.
 inline int OneHotSlot(char c) {
   switch (c) {
-    case 'A': return 0;
-    case 'T': return 1;
-    case 'G': return 2;
-    case 'C': return 3;
-    default: return -1;
+    case 'A':
+      return 0;
+    case 'T':
+      return 1;
+    case 'G':
+      return 2;
+    case 'C':
+      return 3;
+    default:
+      return -1;
   }
 }
 

@@ -47,8 +47,8 @@ extern const char* const kernel_type_table[];
 struct svm_parameter {
   int svm_type = c_svc;
   int kernel_type = linear;
-  int degree = 3;      // polynomial degree; the maximal k-mer length of wd and wds
-  double gamma = 0;    // polynomial, rbf, sigmoid; the shift factor sigma of wds
+  int degree = 3;    // polynomial degree; the maximal k-mer length of wd and wds
+  double gamma = 0;  // polynomial, rbf, sigmoid; the shift factor sigma of wds
   double coef0 = 0;
   double cache_size = 100;  // megabytes
   double eps = 1e-3;
@@ -65,16 +65,24 @@ struct svm_parameter {
 struct svm_model {
   svm_parameter param;
   int nr_class = 0;
-  int l = 0;                              // number of support vectors
-  std::vector<const svm_node*> SV;        // support vectors, grouped by class
+  int l = 0;                                 // number of support vectors
+  std::vector<const svm_node*> SV;           // support vectors, grouped by class
   std::vector<std::vector<double>> sv_coef;  // nr_class - 1 rows of l coefficients
-  std::vector<double> rho;                // one per class pair
-  std::vector<double> probA, probB;       // empty when not fitted
-  std::vector<int> label;                 // empty for one-class and regression
-  std::vector<int> nSV;                   // empty for one-class and regression
-  int free_sv = 0;  // 1 when the model owns its support vectors (read from a file)
-  std::vector<svm_node> sv_storage;       // their nodes, when free_sv is 1
+  std::vector<double> rho;                   // one per class pair
+  std::vector<double> probA, probB;          // empty when not fitted
+  std::vector<int> label;                    // empty for one-class and regression
+  std::vector<int> nSV;                      // empty for one-class and regression
+  int free_sv = 0;                   // 1 when the model owns its support vectors (read from a file)
+  std::vector<svm_node> sv_storage;  // their nodes, when free_sv is 1
+  // Derived for fast prediction with the classic kernels when every support
+  // vector is a one-hot window: one code per position (see EncodeOneHot) and
+  // the number of nodes; empty otherwise.
+  std::vector<std::string> sv_codes;
+  std::vector<int> sv_ones;
 };
+
+// Fills the derived fields of the model (after its support vectors are set).
+void svm_prepare_prediction(svm_model& model);
 
 // Optional companion of a training call: counts gathered while training, and
 // replacements for the string kernels (benchmarks compare the fast kernels

@@ -4,12 +4,16 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace varnik {
 
-const char* const svm_type_table[] = {"c_svc", "nu_svc", "one_class", "epsilon_svr", "nu_svr",
-                                      nullptr};
-const char* const kernel_type_table[] = {"linear", "polynomial", "rbf", "sigmoid",
-                                         "precomputed", "wd", "wds", nullptr};
+const char* const svm_type_table[] = {"c_svc",       "nu_svc", "one_class",
+                                      "epsilon_svr", "nu_svr", nullptr};
+const char* const kernel_type_table[] = {"linear",      "polynomial", "rbf", "sigmoid",
+                                         "precomputed", "wd",         "wds", nullptr};
 
 double dot(const svm_node* px, const svm_node* py) {
   double sum = 0;
@@ -25,6 +29,38 @@ double dot(const svm_node* px, const svm_node* py) {
     }
   }
   return sum;
+}
+
+bool EncodeOneHot(const svm_node* x, std::string& codes) {
+  codes.clear();
+  for (; x->index != -1; ++x) {
+    if (x->value != 1.0 || x->index < 1) return false;
+    const int p = (x->index - 1) / 4;
+    if (static_cast<int>(codes.size()) > p) return false;  // two nodes in one block
+    codes.resize(static_cast<size_t>(p), '\0');
+    codes.push_back(static_cast<char>((x->index - 1) % 4 + 1));
+  }
+  return true;
+}
+
+int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n) {
+  int count = 0;
+  int i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i same = _mm_andnot_si128(_mm_cmpeq_epi8(va, zero), _mm_cmpeq_epi8(va, vb));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(same));
+    while (mask != 0) {  // count the set bits
+      mask &= mask - 1;
+      ++count;
+    }
+  }
+#endif
+  for (; i < n; ++i) count += a[i] != 0 && a[i] == b[i];
+  return count;
 }
 
 namespace {
@@ -123,8 +159,8 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
     }
     int64_t count = 0;
     for (int i = first; i + s < n; ++i) {
-      if (!(i * sigma >= s)) continue;  // (a negative sigma allows position 0 only)
-      const int m = n - s - i;          // letters compared at most
+      if (!(i * sigma >= s)) continue;   // (a negative sigma allows position 0 only)
+      const int m = n - s - i;           // letters compared at most
       const int K = std::min(d, n - i);  // k-mer lengths at position i
       count += run_a[i] < m ? w.beta_prefix(std::min(run_a[i], K)) : w.beta_prefix(K);
       count += run_b[i] < m ? w.beta_prefix(std::min(run_b[i], K)) : w.beta_prefix(K);
@@ -152,8 +188,8 @@ double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, doub
   return WdsSumOf(u, v, n, d, sigma, w);
 }
 
-double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d,
-                        double sigma, const WdWeights& w, double self_a, double self_b) {
+double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d, double sigma,
+                        const WdWeights& w, double self_a, double self_b) {
   if (n == 0 || std::memcmp(a, b, static_cast<size_t>(n)) == 0) return 1.0;
   return WdsSumOf(a, b, n, d, sigma, w) / std::sqrt(self_a * self_b);
 }
@@ -189,6 +225,21 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
     x_square_.resize(static_cast<size_t>(l));
     for (int i = 0; i < l; ++i) x_square_[i] = dot(x_[i], x_[i]);
   }
+  if (kernel_type_ == linear || kernel_type_ == polynomial || kernel_type_ == rbf ||
+      kernel_type_ == sigmoid) {
+    row_codes_.resize(static_cast<size_t>(l));
+    one_hot_ = l > 0;
+    size_t longest = 0;
+    for (int i = 0; i < l && one_hot_; ++i) {
+      one_hot_ = EncodeOneHot(x_[i], row_codes_[i]);
+      longest = std::max(longest, row_codes_[i].size());
+    }
+    if (one_hot_) {
+      for (std::string& c : row_codes_) PadCodes(c, longest);
+    } else {
+      row_codes_.clear();
+    }
+  }
   const bool plain = run != nullptr && ((kernel_type_ == wd && run->wd_kernel != nullptr) ||
                                         (kernel_type_ == wds && run->wds_kernel != nullptr));
   if ((kernel_type_ == wd || kernel_type_ == wds) && !plain) {
@@ -217,8 +268,16 @@ const WdWeights& Kernel::WeightsFor(int n) {
   return weights_.back();
 }
 
+double Kernel::dot_rows(int i, int j) const {
+  if (!one_hot_) return dot(x_[i], x_[j]);
+  return CountCommonCodes(reinterpret_cast<const unsigned char*>(row_codes_[i].data()),
+                          reinterpret_cast<const unsigned char*>(row_codes_[j].data()),
+                          static_cast<int>(row_codes_[i].size()));
+}
+
 void Kernel::swap_index(int i, int j) {
   std::swap(x_[i], x_[j]);
+  if (one_hot_) std::swap(row_codes_[i], row_codes_[j]);
   if (!x_square_.empty()) std::swap(x_square_[i], x_square_[j]);
   if (letters_) {
     std::swap(row_letters_[i], row_letters_[j]);
@@ -240,19 +299,20 @@ double Kernel::kernel(int i, int j) {
   if (run_ != nullptr) ++run_->kernel_evaluations;
   switch (kernel_type_) {
     case linear:
-      return dot(x_[i], x_[j]);
+      return dot_rows(i, j);
     case polynomial:
-      return powi(gamma_ * dot(x_[i], x_[j]) + coef0_, degree_);
+      return powi(gamma_ * dot_rows(i, j) + coef0_, degree_);
     case rbf:
-      return std::exp(-gamma_ * (x_square_[i] + x_square_[j] - 2 * dot(x_[i], x_[j])));
+      return std::exp(-gamma_ * (x_square_[i] + x_square_[j] - 2 * dot_rows(i, j)));
     case sigmoid:
-      return std::tanh(gamma_ * dot(x_[i], x_[j]) + coef0_);
+      return std::tanh(gamma_ * dot_rows(i, j) + coef0_);
     case precomputed:
       return x_[i][static_cast<int>(x_[j][0].value)].value;
     case wd:
       if (letters_) return kernel_string(i, j);
-      return run_ != nullptr && run_->wd_kernel != nullptr ? run_->wd_kernel(x_[i], x_[j], degree_)
-                                                           : WeightedDegreeKernel(x_[i], x_[j], degree_);
+      return run_ != nullptr && run_->wd_kernel != nullptr
+                 ? run_->wd_kernel(x_[i], x_[j], degree_)
+                 : WeightedDegreeKernel(x_[i], x_[j], degree_);
     case wds:
       if (letters_) return kernel_string(i, j);
       return run_ != nullptr && run_->wds_kernel != nullptr
@@ -261,6 +321,10 @@ double Kernel::kernel(int i, int j) {
     default:
       return 0;
   }
+}
+
+double Kernel::k_from_dot(double d, const svm_parameter& param) {
+  return powi(param.gamma * d + param.coef0, param.degree);
 }
 
 double Kernel::k_function(const svm_node* x, const svm_node* y, const svm_parameter& param) {

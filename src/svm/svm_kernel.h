@@ -23,6 +23,17 @@ class QMatrix {
 // Sparse dot product.
 double dot(const svm_node* px, const svm_node* py);
 
+// One-hot windows (every value 1, at most one index per block of four
+// 4p + 1 .. 4p + 4) as one code per position: 1 .. 4, or 0 for none. Their dot
+// product is the number of positions with the same non-zero code, the same
+// whole number the sparse product sums to. Encode fails for other vectors.
+bool EncodeOneHot(const svm_node* x, std::string& codes);
+int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n);
+// Codes padded with zeros to n positions.
+inline void PadCodes(std::string& codes, size_t n) {
+  if (codes.size() < n) codes.resize(n, '\0');
+}
+
 // Weights of the weighted-degree kernel for windows of n letters and maximal
 // k-mer length d: the value of a run of r matching letters, and prefix sums of
 // the k-mer weights beta_k = d - k + 1.
@@ -47,8 +58,8 @@ class WdWeights {
 double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w);
 double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,
               const WdWeights& w);
-double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d,
-                        double sigma, const WdWeights& w, double self_a, double self_b);
+double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d, double sigma,
+                        const WdWeights& w, double self_a, double self_b);
 
 // Kernel values of the rows of a training problem.
 class Kernel : public QMatrix {
@@ -57,6 +68,8 @@ class Kernel : public QMatrix {
   void swap_index(int i, int j) override;
 
   static double k_function(const svm_node* x, const svm_node* y, const svm_parameter& param);
+  // The polynomial kernel from a dot product.
+  static double k_from_dot(double dot, const svm_parameter& param);
 
  protected:
   double kernel(int i, int j);
@@ -67,6 +80,10 @@ class Kernel : public QMatrix {
 
   std::vector<const svm_node*> x_;
   std::vector<double> x_square_;  // rbf only
+  // Classic kernels on one-hot windows: the rows as codes of one length.
+  bool one_hot_ = false;
+  std::vector<std::string> row_codes_;
+  double dot_rows(int i, int j) const;
   int kernel_type_, degree_;
   double gamma_, coef0_;
   // String kernels: every row as letters (when all values are letter codes),

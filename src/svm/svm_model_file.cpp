@@ -1,13 +1,14 @@
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "svm/svm.h"
+#include "svm/svm_kernel.h"
 
 namespace varnik {
 
@@ -20,8 +21,8 @@ int svm_save_model(const std::string& path, const svm_model& model) {
   if (param.kernel_type == polynomial || param.kernel_type == wd || param.kernel_type == wds) {
     std::fprintf(fp, "degree %d\n", param.degree);
   }
-  if (param.kernel_type == polynomial || param.kernel_type == rbf ||
-      param.kernel_type == sigmoid || param.kernel_type == wds) {
+  if (param.kernel_type == polynomial || param.kernel_type == rbf || param.kernel_type == sigmoid ||
+      param.kernel_type == wds) {
     std::fprintf(fp, "gamma %g\n", param.gamma);
   }
   if (param.kernel_type == polynomial || param.kernel_type == sigmoid) {
@@ -153,7 +154,8 @@ class ModelReader {
       }
     }
     if (param.svm_type < 0 || param.kernel_type < 0) return Fail("svm_type or kernel_type missing");
-    if (!have_nr_class || !have_total || !have_rho) return Fail("nr_class, total_sv or rho missing");
+    if (!have_nr_class || !have_total || !have_rho)
+      return Fail("nr_class, total_sv or rho missing");
     const bool classification = param.svm_type == c_svc || param.svm_type == nu_svc;
     if (!classification && model->nr_class != 2) return Fail("nr_class must be 2");
     if (classification) {
@@ -170,6 +172,7 @@ class ModelReader {
     }
     if (!ReadSupportVectors(*model)) return nullptr;
     model->free_sv = 1;
+    svm_prepare_prediction(*model);
     return model;
   }
 
@@ -179,7 +182,9 @@ class ModelReader {
     return nullptr;
   }
 
-  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  static bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  }
 
   // A word of at most 80 characters, as the header holds.
   bool NextWord(std::string& word) {
@@ -265,8 +270,7 @@ class ModelReader {
       while (next_piece(piece)) {
         const size_t colon = piece.find(':');
         svm_node node{};
-        if (colon == std::string_view::npos ||
-            !ParseInt(piece.data(), colon, node.index) ||
+        if (colon == std::string_view::npos || !ParseInt(piece.data(), colon, node.index) ||
             !ParseDouble(piece.data() + colon + 1, piece.size() - colon - 1, node.value) ||
             node.index < 0 || node.index <= last_index) {
           Fail("bad or out-of-order node in support vector " + std::to_string(line_no));
@@ -312,7 +316,8 @@ std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
   param.kernel_type = from.kernel_type;
   const int k = from.kernel_type;
   param.degree = (k == polynomial || k == wd || k == wds) ? from.degree : 0;
-  param.gamma = (k == polynomial || k == rbf || k == sigmoid || k == wds) ? Through("%g", from.gamma) : 0;
+  param.gamma =
+      (k == polynomial || k == rbf || k == sigmoid || k == wds) ? Through("%g", from.gamma) : 0;
   param.coef0 = (k == polynomial || k == sigmoid) ? Through("%g", from.coef0) : 0;
   param.cache_size = param.eps = param.C = param.nu = param.p = 0;
   param.shrinking = param.probability = 0;
@@ -330,7 +335,8 @@ std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
   stored->nSV = model.nSV;
   stored->sv_coef.assign(static_cast<size_t>(std::max(model.nr_class - 1, 0)), {});
   for (int j = 0; j < model.nr_class - 1; ++j) {
-    for (int i = 0; i < model.l; ++i) stored->sv_coef[j].push_back(Through("%.16g", model.sv_coef[j][i]));
+    for (int i = 0; i < model.l; ++i)
+      stored->sv_coef[j].push_back(Through("%.16g", model.sv_coef[j][i]));
   }
   std::vector<size_t> starts;
   for (int i = 0; i < model.l; ++i) {
@@ -339,12 +345,14 @@ std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
     if (k == precomputed) {
       stored->sv_storage.push_back({0, static_cast<double>(static_cast<int>(p->value))});
     } else {
-      for (; p->index != -1; ++p) stored->sv_storage.push_back({p->index, Through("%.8g", p->value)});
+      for (; p->index != -1; ++p)
+        stored->sv_storage.push_back({p->index, Through("%.8g", p->value)});
     }
     stored->sv_storage.push_back({-1, 0.0});
   }
   for (size_t start : starts) stored->SV.push_back(stored->sv_storage.data() + start);
   stored->free_sv = 1;
+  svm_prepare_prediction(*stored);
   return stored;
 }
 

@@ -60,8 +60,9 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
                                               const Settings& settings, OutputFile* out,
                                               float* threshold, SvmRandom& rng, svm_run* run) {
   if (settings.Kernel == precomputed) {
-    OnErrorExit(kUnspecifiedError,
-                "Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, 2, 3, 5 or 6");
+    OnErrorExit(
+        kUnspecifiedError,
+        "Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, 2, 3, 5 or 6");
   }
   const int l = static_cast<int>(poss.size() + negs.size());
   std::vector<std::vector<svm_node>> vectors(static_cast<size_t>(l));
@@ -87,7 +88,8 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
       outputs.reserve(poss.size());
       for (const char* w : poss) outputs.push_back(SVMOutput(*model, w, length));
       std::sort(outputs.begin(), outputs.end());
-      *threshold = outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
+      *threshold =
+          outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
     }
     if (out != nullptr) out->Printf("SVM threshold: %lf\n", static_cast<double>(*threshold));
   }
@@ -136,9 +138,8 @@ std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim) {
 }
 
 std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const float*>& rows,
-                                                        const int* mask, const int* labels,
-                                                        int dim, const Settings& settings,
-                                                        SvmRandom& rng) {
+                                                        const int* mask, const int* labels, int dim,
+                                                        const Settings& settings, SvmRandom& rng) {
   const int nrows = static_cast<int>(rows.size());
   if (dim < 1) return nullptr;
   int in_use = 0;

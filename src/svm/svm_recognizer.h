@@ -42,9 +42,8 @@ std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim);
 // A C-SVC on rows of dim real numbers using the features whose mask entry is
 // non-zero; null when dim < 1 or no feature is in use.
 std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const float*>& rows,
-                                                        const int* mask, const int* labels,
-                                                        int dim, const Settings& settings,
-                                                        SvmRandom& rng);
+                                                        const int* mask, const int* labels, int dim,
+                                                        const Settings& settings, SvmRandom& rng);
 
 // Decision value of the first class pair for one row of dim numbers.
 float SVMRealOutput(const svm_model& model, const float* row, int dim);

@@ -169,7 +169,8 @@ const float* SVR_Q::get_Q(int i, int len) {
   float* buf = buffer_[next_buffer_].data();
   next_buffer_ = 1 - next_buffer_;
   const signed char si = sign_[i];
-  for (int j = 0; j < len; ++j) buf[j] = static_cast<float>(si) * static_cast<float>(sign_[j]) * data[index_[j]];
+  for (int j = 0; j < len; ++j)
+    buf[j] = static_cast<float>(si) * static_cast<float>(sign_[j]) * data[index_[j]];
   return buf;
 }
 

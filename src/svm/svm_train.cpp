@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "svm/svm.h"
+#include "svm/svm_kernel.h"
 #include "svm/svm_solver.h"
 
 namespace varnik {
@@ -232,7 +233,8 @@ double sigmoid_predict(double decision_value, double A, double B) {
 
 // Pairwise coupling of k classes.
 void multiclass_probability(int k, const std::vector<std::vector<double>>& r, double* p) {
-  std::vector<std::vector<double>> Q(static_cast<size_t>(k), std::vector<double>(static_cast<size_t>(k)));
+  std::vector<std::vector<double>> Q(static_cast<size_t>(k),
+                                     std::vector<double>(static_cast<size_t>(k)));
   std::vector<double> Qp(static_cast<size_t>(k));
   const int max_iter = std::max(100, k);
   const double eps = 0.005 / k;
@@ -454,6 +456,7 @@ std::unique_ptr<svm_model> svm_train(const svm_problem& prob, const svm_paramete
       }
     }
     model->l = static_cast<int>(model->SV.size());
+    svm_prepare_prediction(*model);
     return model;
   }
 
@@ -564,24 +567,86 @@ std::unique_ptr<svm_model> svm_train(const svm_problem& prob, const svm_paramete
       ++p;
     }
   }
+  svm_prepare_prediction(*model);
   return model;
 }
+
+void svm_prepare_prediction(svm_model& model) {
+  model.sv_codes.clear();
+  model.sv_ones.clear();
+  const int k = model.param.kernel_type;
+  if (!(k == linear || k == polynomial || k == rbf || k == sigmoid) || model.l == 0) return;
+  std::vector<std::string> codes(static_cast<size_t>(model.l));
+  std::vector<int> ones(static_cast<size_t>(model.l));
+  size_t longest = 0;
+  for (int i = 0; i < model.l; ++i) {
+    if (!EncodeOneHot(model.SV[i], codes[i])) return;
+    int n = 0;
+    while (model.SV[i][n].index != -1) ++n;
+    ones[i] = n;
+    longest = std::max(longest, codes[i].size());
+  }
+  for (std::string& c : codes) PadCodes(c, longest);
+  model.sv_codes = std::move(codes);
+  model.sv_ones = std::move(ones);
+}
+
+namespace {
+
+// Kernel values of x against every support vector.
+void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>& kvalue) {
+  const int l = model.l;
+  kvalue.resize(static_cast<size_t>(l));
+  thread_local std::string codes;
+  if (!model.sv_codes.empty() && EncodeOneHot(x, codes)) {
+    // One-hot windows: the same whole numbers the sparse sums give.
+    const size_t n = model.sv_codes[0].size();
+    codes.resize(n, '\0');
+    int x_ones = 0;
+    while (x[x_ones].index != -1) ++x_ones;
+    const svm_parameter& p = model.param;
+    const auto* a = reinterpret_cast<const unsigned char*>(codes.data());
+    for (int i = 0; i < l; ++i) {
+      const double d = CountCommonCodes(
+          a, reinterpret_cast<const unsigned char*>(model.sv_codes[i].data()), static_cast<int>(n));
+      switch (p.kernel_type) {
+        case linear:
+          kvalue[i] = d;
+          break;
+        case polynomial:
+          kvalue[i] = Kernel::k_from_dot(d, p);
+          break;
+        case rbf:
+          kvalue[i] = std::exp(-p.gamma * (x_ones + model.sv_ones[i] - 2 * d));
+          break;
+        default:
+          kvalue[i] = std::tanh(p.gamma * d + p.coef0);
+          break;
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < l; ++i) kvalue[i] = k_function(x, model.SV[i], model.param);
+}
+
+}  // namespace
 
 double svm_predict_values(const svm_model& model, const svm_node* x, double* dec_values) {
   const int svm_type = model.param.svm_type;
   if (svm_type == one_class || svm_type == epsilon_svr || svm_type == nu_svr) {
     const std::vector<double>& sv_coef = model.sv_coef[0];
+    thread_local std::vector<double> kvalue;
+    KernelValues(model, x, kvalue);
     double sum = 0;
-    for (int i = 0; i < model.l; ++i) sum += sv_coef[i] * k_function(x, model.SV[i], model.param);
+    for (int i = 0; i < model.l; ++i) sum += sv_coef[i] * kvalue[i];
     sum -= model.rho[0];
     *dec_values = sum;
     if (svm_type == one_class) return sum > 0 ? 1 : -1;
     return sum;
   }
   const int nr_class = model.nr_class;
-  const int l = model.l;
-  std::vector<double> kvalue(static_cast<size_t>(l));
-  for (int i = 0; i < l; ++i) kvalue[i] = k_function(x, model.SV[i], model.param);
+  thread_local std::vector<double> kvalue;
+  KernelValues(model, x, kvalue);
   std::vector<int> start(static_cast<size_t>(nr_class), 0);
   for (int i = 1; i < nr_class; ++i) start[i] = start[i - 1] + model.nSV[i - 1];
   std::vector<int> vote(static_cast<size_t>(nr_class), 0);
@@ -622,8 +687,7 @@ double svm_predict(const svm_model& model, const svm_node* x) {
   return svm_predict_values(model, x, dec_values.data());
 }
 
-double svm_predict_probability(const svm_model& model, const svm_node* x,
-                               double* prob_estimates) {
+double svm_predict_probability(const svm_model& model, const svm_node* x, double* prob_estimates) {
   if ((model.param.svm_type == c_svc || model.param.svm_type == nu_svc) && !model.probA.empty() &&
       !model.probB.empty()) {
     const int nr_class = model.nr_class;
@@ -722,7 +786,8 @@ void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, i
     if (param.probability && (param.svm_type == c_svc || param.svm_type == nu_svc)) {
       std::vector<double> prob_estimates(static_cast<size_t>(svm_get_nr_class(*submodel)));
       for (int j = begin; j < end; ++j) {
-        target[perm[j]] = svm_predict_probability(*submodel, prob.x[perm[j]], prob_estimates.data());
+        target[perm[j]] =
+            svm_predict_probability(*submodel, prob.x[perm[j]], prob_estimates.data());
       }
     } else {
       for (int j = begin; j < end; ++j) target[perm[j]] = svm_predict(*submodel, prob.x[perm[j]]);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "svm/reference_kernels.h"
 #include "svm/svm_test_util.h"
@@ -71,13 +72,15 @@ TEST(StringKernelTest, FastKernelsEqualTheDefinitions) {
         std::string b = testing::RandomLetters(rng, n, t % 2 == 0 ? 2 : 5);
         if (t == 3) b = a, b[n / 2] = b[n / 2] == 'A' ? 'C' : 'A';
         const auto x = WindowNodes(a), y = WindowNodes(b);
-        ASSERT_EQ(WeightedDegreeKernel(x.data(), y.data(), d), testing::ReferenceWd(x.data(), y.data(), d))
+        ASSERT_EQ(WeightedDegreeKernel(x.data(), y.data(), d),
+                  testing::ReferenceWd(x.data(), y.data(), d))
             << n << " " << d;
         if (n <= 60) {
           for (double sigma : {0.0, 0.3, 0.5, 1.0, 2.5}) {
             const double ref = testing::ReferenceWds(x.data(), y.data(), d, sigma);
             const double fast = WeightedDegreeKernelWithShifts(x.data(), y.data(), d, sigma);
-            ASSERT_NEAR(fast, ref, 1e-12 * std::fabs(ref) + 1e-300) << n << " " << d << " " << sigma;
+            ASSERT_NEAR(fast, ref, 1e-12 * std::fabs(ref) + 1e-300)
+                << n << " " << d << " " << sigma;
           }
         }
       }
@@ -166,6 +169,41 @@ TEST(ClassicKernelTest, TrainingKernelMatchesKFunction) {
     // Swapping rows swaps their values.
     k.swap_index(0, 3);
     EXPECT_DOUBLE_EQ(k.value(0, 1), k_function(x[3], x[1], p));
+  }
+}
+
+TEST(ClassicKernelTest, OneHotWindowsTakeTheShortcutWithTheSameValues) {
+  CRandom rng(14);
+  std::vector<std::vector<svm_node>> rows;
+  for (int i = 0; i < 8; ++i) {
+    const std::string w = testing::RandomLetters(rng, 23, 5);  // with N: no node
+    std::vector<svm_node> v;
+    for (int p = 0; p < 23; ++p) {
+      const char* slot = std::strchr("ATGC", w[p]);
+      if (slot != nullptr) v.push_back({4 * p + static_cast<int>(slot - "ATGC") + 1, 1.0});
+    }
+    v.push_back({-1, 0.0});
+    rows.push_back(v);
+  }
+  std::string codes;
+  ASSERT_TRUE(EncodeOneHot(rows[0].data(), codes));
+  // Not one-hot: a value other than 1, or two nodes in one block of four.
+  const std::vector<svm_node> twice = {{1, 1.0}, {2, 1.0}, {-1, 0}};
+  const std::vector<svm_node> real = {{1, 0.5}, {-1, 0}};
+  EXPECT_FALSE(EncodeOneHot(twice.data(), codes));
+  EXPECT_FALSE(EncodeOneHot(real.data(), codes));
+  std::vector<const svm_node*> x;
+  for (const auto& r : rows) x.push_back(r.data());
+  for (int type : {linear, polynomial, rbf, sigmoid}) {
+    svm_parameter p;
+    p.kernel_type = type;
+    p.gamma = 0.037;
+    p.coef0 = 0.3;
+    p.degree = 3;
+    KernelProbe k(8, x.data(), p, nullptr);
+    for (int i = 0; i < 8; ++i) {
+      for (int j = 0; j < 8; ++j) EXPECT_EQ(k.value(i, j), k_function(x[i], x[j], p)) << type;
+    }
   }
 }
 

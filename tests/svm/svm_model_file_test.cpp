@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "svm/svm.h"
 #include "svm/svm_test_util.h"
@@ -127,6 +129,40 @@ TEST(SvmModelFileTest, StoredCopyEqualsTheFileRoundTrip) {
   }
 }
 
+TEST(SvmPredictTest, OneHotShortcutGivesTheSameDecisionValues) {
+  CRandom rng(15);
+  OwnedProblem p;
+  for (int i = 0; i < 40; ++i) {
+    const std::string w = testing::RandomLetters(rng, 17, 5);
+    std::vector<svm_node> v;
+    for (int q = 0; q < 17; ++q) {
+      const char* slot = std::strchr("ATGC", w[q]);
+      if (slot != nullptr && !(i % 2 == 0 && q == 8))
+        v.push_back({4 * q + static_cast<int>(slot - "ATGC") + 1, 1.0});
+    }
+    if (i % 2 == 0)
+      v.insert(v.begin() + 0, {4 * 17 + 1, 1.0}),
+          std::sort(v.begin(), v.end(),
+                    [](const svm_node& a, const svm_node& b) { return a.index < b.index; });
+    v.push_back({-1, 0.0});
+    p.Add(v, i % 2 == 0 ? 1 : -1);
+  }
+  for (int kernel : {linear, polynomial, rbf, sigmoid}) {
+    svm_parameter param;
+    param.kernel_type = kernel;
+    param.gamma = 0.05;
+    param.coef0 = 0.1;
+    param.degree = 2;
+    SvmRandom r;
+    auto m = svm_train(p.prob, param, r);
+    ASSERT_FALSE(m->sv_codes.empty());
+    svm_model plain = *m;
+    plain.sv_codes.clear();
+    plain.sv_ones.clear();
+    EXPECT_EQ(DecisionValues(*m, p.prob), DecisionValues(plain, p.prob)) << kernel;
+  }
+}
+
 TEST(SvmModelFileTest, LongSupportVectorLinesAreReadWhole) {
   OwnedProblem p;
   CRandom rng(2);
@@ -165,8 +201,10 @@ TEST(SvmModelFileTest, MalformedFilesAreRefused) {
       {"rho 0.25", "rho 0.2x5", "malformed model file: bad rho value\n"},
       {"total_sv 2", "total_sv 3", "malformed model file: nr_sv does not add up to total_sv\n"},
       {"nr_sv 1 1\n", "nr_sv 2 1\n", "malformed model file: nr_sv does not add up to total_sv\n"},
-      {"1:-1 3:2", "3:-1 1:2", "malformed model file: bad or out-of-order node in support vector 2\n"},
-      {"1:-1 3:2", "1:-1 3:two", "malformed model file: bad or out-of-order node in support vector 2\n"},
+      {"1:-1 3:2", "3:-1 1:2",
+       "malformed model file: bad or out-of-order node in support vector 2\n"},
+      {"1:-1 3:2", "1:-1 3:two",
+       "malformed model file: bad or out-of-order node in support vector 2\n"},
       {"-0.5 1:-1", "-0.5e 1:-1", "malformed model file: bad coefficient in support vector 2\n"},
       {"svm_type c_svc", "svm_type c_svx", "unknown svm type.\n"},
       {"kernel_type rbf", "kernel_type rbg", "unknown kernel function.\n"},
@@ -186,7 +224,8 @@ TEST(SvmModelFileTest, MalformedFilesAreRefused) {
   testing::WriteFile(dir / "short", good.substr(0, good.rfind("-0.5")));
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(svm_load_model(dir / "short"), nullptr);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "malformed model file: fewer support vectors than total_sv\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "malformed model file: fewer support vectors than total_sv\n");
   testing::WriteFile(dir / "cut", "svm_type c_svc\nkernel_ty");
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(svm_load_model(dir / "cut"), nullptr);

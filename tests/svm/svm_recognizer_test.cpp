@@ -158,7 +158,8 @@ TEST(SvmRealInputsTest, MaskAndSmallValues) {
   std::vector<int> labels;
   CRandom r(7);
   for (int i = 0; i < 20; ++i) {
-    for (int j = 0; j < 40; ++j) rows.push_back(static_cast<float>(r.UniformNumber() + (i < 10 && j == 3 ? 2 : 0)));
+    for (int j = 0; j < 40; ++j)
+      rows.push_back(static_cast<float>(r.UniformNumber() + (i < 10 && j == 3 ? 2 : 0)));
     labels.push_back(i < 10 ? 1 : -1);
   }
   std::vector<const float*> row_ptrs;
@@ -176,13 +177,13 @@ TEST(SvmRealInputsTest, MaskAndSmallValues) {
     for (const svm_node* n = m->SV[i]; n->index != -1; ++n) EXPECT_LT(n->index, 10);
   }
   EXPECT_GT(SVMRealOutput(*m, rows.data(), 40), 0);  // first label's side
-  EXPECT_EQ(TrainSVMClassifierRealInputs(row_ptrs, mask.data(), labels.data(), 0, s, rng),
-            nullptr);
+  EXPECT_EQ(TrainSVMClassifierRealInputs(row_ptrs, mask.data(), labels.data(), 0, s, rng), nullptr);
   // Values within 0.001 of zero give no node.
   s.Kernel = linear;
   std::vector<float> tiny = {0.0011f, -0.0011f, 0.0009f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f};
   std::vector<int> all(4, 1), two_labels = {1, -1};
-  auto t = TrainSVMClassifierRealInputs({tiny.data(), tiny.data() + 4}, all.data(), two_labels.data(), 4, s, rng);
+  auto t = TrainSVMClassifierRealInputs({tiny.data(), tiny.data() + 4}, all.data(),
+                                        two_labels.data(), 4, s, rng);
   ASSERT_NE(t, nullptr);
   std::vector<int> first;
   for (const svm_node* n = t->SV[0]; n->index != -1; ++n) first.push_back(n->index);

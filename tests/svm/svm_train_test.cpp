@@ -39,7 +39,8 @@ Dual DualOf(const svm_model& m, const svm_problem& prob) {
   d.t.resize(static_cast<size_t>(prob.l));
   for (int i = 0; i < prob.l; ++i) d.t[i] = static_cast<int>(prob.y[i]) == m.label[0] ? 1 : -1;
   for (int k = 0; k < m.l; ++k) {
-    const int i = static_cast<int>(std::find(prob.x.begin(), prob.x.end(), m.SV[k]) - prob.x.begin());
+    const int i =
+        static_cast<int>(std::find(prob.x.begin(), prob.x.end(), m.SV[k]) - prob.x.begin());
     d.alpha[i] = m.sv_coef[0][k] * d.t[i];
   }
   return d;
@@ -96,7 +97,8 @@ double DualObjective(const svm_model& m, const svm_problem& prob) {
 double BruteForceDual(const svm_problem& prob, const svm_parameter& p, const std::vector<double>& t,
                       double C) {
   const int l = prob.l;
-  std::vector<std::vector<double>> Q(static_cast<size_t>(l), std::vector<double>(static_cast<size_t>(l)));
+  std::vector<std::vector<double>> Q(static_cast<size_t>(l),
+                                     std::vector<double>(static_cast<size_t>(l)));
   for (int i = 0; i < l; ++i) {
     for (int j = 0; j < l; ++j) Q[i][j] = t[i] * t[j] * KernelValue(p, prob.x[i], prob.x[j]);
   }
@@ -118,7 +120,8 @@ double BruteForceDual(const svm_problem& prob, const svm_parameter& p, const std
     }
     const int n = static_cast<int>(F.size());
     // [Q_FF t_F; t_F' 0] [a_F; b] = [1 - Q_FB a_B; -t_B' a_B]
-    std::vector<std::vector<double>> M(static_cast<size_t>(n + 1), std::vector<double>(static_cast<size_t>(n + 2), 0.0));
+    std::vector<std::vector<double>> M(static_cast<size_t>(n + 1),
+                                       std::vector<double>(static_cast<size_t>(n + 2), 0.0));
     for (int r = 0; r < n; ++r) {
       for (int c = 0; c < n; ++c) M[r][c] = Q[F[r]][F[c]];
       M[r][n] = t[F[r]];
@@ -228,7 +231,8 @@ TEST(SvmSolverTest, ShrinkingDoesNotChangeTheSolution) {
     SvmRandom r1, r2;
     auto a = svm_train(p.prob, with, r1);
     auto b = svm_train(p.prob, without, r2);
-    EXPECT_NEAR(DualObjective(*a, p.prob), DualObjective(*b, p.prob), 1e-5 * std::fabs(DualObjective(*b, p.prob)));
+    EXPECT_NEAR(DualObjective(*a, p.prob), DualObjective(*b, p.prob),
+                1e-5 * std::fabs(DualObjective(*b, p.prob)));
     for (int i = 0; i < p.prob.l; ++i) {
       EXPECT_NEAR(Decision(*a, p.prob.x[i]), Decision(*b, p.prob.x[i]), 1e-3);
     }
@@ -315,7 +319,8 @@ TEST(SvmFormulationsTest, Regressions) {
   double sum = 0;
   for (double c : m->sv_coef[0]) sum += c;
   EXPECT_NEAR(sum, 0, 1e-9);
-  for (int i = 0; i < 12; ++i) EXPECT_LE(std::fabs(svm_predict(*m, p.prob.x[i]) - p.prob.y[i]), 0.1 + 1e-3);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_LE(std::fabs(svm_predict(*m, p.prob.x[i]) - p.prob.y[i]), 0.1 + 1e-3);
   // The flattest line inside the tube: slope (6.5 - 1 - 2 * 0.1) / 2.75
   // through (0, 1.1).
   EXPECT_NEAR(svm_predict(*m, DenseNodes({10.0}).data()), 1.1 + 10 * 5.3 / 2.75, 1e-3);
@@ -420,18 +425,41 @@ TEST(SvmCheckTest, Messages) {
       {[](svm_parameter& q) { q.kernel_type = 7; }, "unknown kernel type"},
       {[](svm_parameter& q) { q.gamma = -1; }, "gamma < 0"},
       {[](svm_parameter& q) { q.degree = -1; }, "degree of polynomial kernel < 0"},
-      {[](svm_parameter& q) { q.kernel_type = wd; q.degree = 0; }, "degree of string kernel < 1"},
-      {[](svm_parameter& q) { q.kernel_type = wds; q.degree = 0; }, "degree of string kernel < 1"},
+      {[](svm_parameter& q) {
+         q.kernel_type = wd;
+         q.degree = 0;
+       },
+       "degree of string kernel < 1"},
+      {[](svm_parameter& q) {
+         q.kernel_type = wds;
+         q.degree = 0;
+       },
+       "degree of string kernel < 1"},
       {[](svm_parameter& q) { q.cache_size = 0; }, "cache_size <= 0"},
       {[](svm_parameter& q) { q.eps = 0; }, "eps <= 0"},
       {[](svm_parameter& q) { q.C = 0; }, "C <= 0"},
-      {[](svm_parameter& q) { q.svm_type = nu_svr; q.nu = 1.5; }, "nu <= 0 or nu > 1"},
-      {[](svm_parameter& q) { q.svm_type = epsilon_svr; q.p = -1; }, "p < 0"},
+      {[](svm_parameter& q) {
+         q.svm_type = nu_svr;
+         q.nu = 1.5;
+       },
+       "nu <= 0 or nu > 1"},
+      {[](svm_parameter& q) {
+         q.svm_type = epsilon_svr;
+         q.p = -1;
+       },
+       "p < 0"},
       {[](svm_parameter& q) { q.shrinking = 2; }, "shrinking != 0 and shrinking != 1"},
       {[](svm_parameter& q) { q.probability = 2; }, "probability != 0 and probability != 1"},
-      {[](svm_parameter& q) { q.svm_type = one_class; q.probability = 1; },
+      {[](svm_parameter& q) {
+         q.svm_type = one_class;
+         q.probability = 1;
+       },
        "one-class SVM probability output not supported yet"},
-      {[](svm_parameter& q) { q.svm_type = nu_svc; q.nu = 0.9; }, "specified nu is infeasible"},
+      {[](svm_parameter& q) {
+         q.svm_type = nu_svc;
+         q.nu = 0.9;
+       },
+       "specified nu is infeasible"},
   };
   for (const Case& c : cases) {
     svm_parameter q = Csvc(linear, 1.0);
@@ -558,7 +586,7 @@ TEST(SvmCacheTest, HoldsTwoColumnsAtLeastAndEvictsTheLeastRecentlyUsed) {
   EXPECT_EQ(cache.get_data(1, &data, 10), 0);
   EXPECT_EQ(cache.get_data(0, &data, 10), 10);  // still there
   EXPECT_EQ(data[7], 7.0f);
-  EXPECT_EQ(cache.get_data(2, &data, 10), 0);   // evicts column 1, the least recent
+  EXPECT_EQ(cache.get_data(2, &data, 10), 0);  // evicts column 1, the least recent
   EXPECT_EQ(cache.get_data(0, &data, 10), 10);
   EXPECT_EQ(cache.get_data(1, &data, 10), 0);
   // Shorter requests are served from what is held.

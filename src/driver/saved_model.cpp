@@ -1,0 +1,52 @@
+#include "driver/saved_model.h"
+
+#include <cstdio>
+
+#include "common/error.h"
+#include "common/output_file.h"
+#include "svm/svm_recognizer.h"
+
+namespace varnik {
+
+std::string SavedModelPath(const std::string& train_prefix, const std::string& report) {
+  return train_prefix + "." + report + ".model";
+}
+
+void SaveModel(const Recognizer& R, const std::string& path) {
+  const std::string svm_path = path + ".svm";
+  if (R.svm == nullptr || svm_save_model(svm_path, *R.svm) != 0) {
+    OnErrorExit(kUnspecifiedError, "Unable to write SVM model file " + svm_path);
+  }
+  OutputFile header;
+  if (!header.Open(path)) OnErrorExit(kUnspecifiedError, "Unable to open model file for writing");
+  header.Printf("Classifier: %s\n", "SVM");
+  header.Printf("Sequence length: %d\n", R.length);
+  header.Printf("Threshold: %lf\n", static_cast<double>(R.threshold));
+  header.Printf("SVM model file name: %s\n", svm_path.c_str());
+  header.Close();
+}
+
+void LoadModel(Recognizer& R, const std::string& path) {
+  std::unique_ptr<svm_model> model = svm_load_model(path + ".svm");
+  if (model == nullptr) OnErrorExit(kUnspecifiedError, "Error loading SVM model");
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) OnErrorExit(kUnspecifiedError, "Unable to open model file " + path);
+  char word[81];
+  int length = 0;
+  float threshold = 0;
+  const bool ok = std::fscanf(f, "Classifier: %80s\n", word) == 1 &&
+                  std::fscanf(f, "Sequence length: %d\n", &length) == 1 &&
+                  std::fscanf(f, "Threshold: %f", &threshold) == 1;
+  std::fclose(f);
+  if (!ok) OnErrorExit(kUnspecifiedError, "Malformed model file " + path);
+  R.svm = std::move(model);
+  R.length = length;
+  R.threshold = threshold;
+}
+
+int ModelOutput(const Recognizer& R, const char* window, int L, float* score) {
+  *score = SVMOutput(*R.svm, window, L);
+  return *score > R.threshold ? 1 : 0;
+}
+
+}  // namespace varnik
