@@ -79,6 +79,10 @@ struct svm_model {
   // the number of nodes; empty otherwise.
   std::vector<std::string> sv_codes;
   std::vector<int> sv_ones;
+  // Likewise for the string kernels: the support vectors' letters and, for
+  // wds, each one's unnormalised self-similarity.
+  std::vector<std::string> sv_letters;
+  std::vector<double> sv_self;
 };
 
 // Fills the derived fields of the model (after its support vectors are set).

@@ -63,6 +63,16 @@ int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n) {
   return count;
 }
 
+bool NodesAsLetters(const svm_node* x, std::string& out) {
+  out.clear();
+  for (; x->index != -1; ++x) {
+    const double v = x->value;
+    if (!(v >= 0 && v <= 255) || v != std::floor(v)) return false;
+    out.push_back(static_cast<char>(static_cast<unsigned char>(v)));
+  }
+  return true;
+}
+
 namespace {
 
 double powi(double base, int times) {

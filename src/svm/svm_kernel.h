@@ -54,6 +54,10 @@ class WdWeights {
   std::vector<int64_t> run_, prefix_;
 };
 
+// The window's letters when every value is a letter code (a whole number
+// 0 .. 255); false otherwise.
+bool NodesAsLetters(const svm_node* x, std::string& out);
+
 // The string kernels on letter strings of n letters (b at least as long).
 double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w);
 double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,

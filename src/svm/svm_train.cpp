@@ -574,7 +574,25 @@ std::unique_ptr<svm_model> svm_train(const svm_problem& prob, const svm_paramete
 void svm_prepare_prediction(svm_model& model) {
   model.sv_codes.clear();
   model.sv_ones.clear();
+  model.sv_letters.clear();
+  model.sv_self.clear();
   const int k = model.param.kernel_type;
+  if ((k == wd || k == wds) && model.l > 0) {
+    std::vector<std::string> letters(static_cast<size_t>(model.l));
+    for (int i = 0; i < model.l; ++i) {
+      if (!NodesAsLetters(model.SV[i], letters[i])) return;
+    }
+    if (k == wds) {
+      for (const std::string& w : letters) {
+        const auto* u = reinterpret_cast<const unsigned char*>(w.data());
+        const int n = static_cast<int>(w.size());
+        model.sv_self.push_back(WdsSum(u, u, n, model.param.degree, model.param.gamma,
+                                       WdWeights(model.param.degree, n)));
+      }
+    }
+    model.sv_letters = std::move(letters);
+    return;
+  }
   if (!(k == linear || k == polynomial || k == rbf || k == sigmoid) || model.l == 0) return;
   std::vector<std::string> codes(static_cast<size_t>(model.l));
   std::vector<int> ones(static_cast<size_t>(model.l));
@@ -598,6 +616,29 @@ void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>
   const int l = model.l;
   kvalue.resize(static_cast<size_t>(l));
   thread_local std::string codes;
+  if (!model.sv_letters.empty() && NodesAsLetters(x, codes)) {
+    // String kernels: the window's letters and its self-similarity once.
+    const svm_parameter& p = model.param;
+    const int n = static_cast<int>(codes.size());
+    const auto* a = reinterpret_cast<const unsigned char*>(codes.data());
+    thread_local std::unique_ptr<WdWeights> weights;
+    if (weights == nullptr || weights->d() != p.degree || weights->n() != n) {
+      weights = std::make_unique<WdWeights>(p.degree, n);
+    }
+    const double self_x = p.kernel_type == wds ? WdsSum(a, a, n, p.degree, p.gamma, *weights) : 0;
+    for (int i = 0; i < l; ++i) {
+      const std::string& sv = model.sv_letters[i];
+      if (static_cast<int>(sv.size()) < n) {  // shorter support vector: the general way
+        kvalue[i] = k_function(x, model.SV[i], p);
+        continue;
+      }
+      const auto* b = reinterpret_cast<const unsigned char*>(sv.data());
+      kvalue[i] = p.kernel_type == wd
+                      ? WdKernelLetters(a, b, n, *weights)
+                      : WdsKernelLetters(a, b, n, p.degree, p.gamma, *weights, self_x, model.sv_self[i]);
+    }
+    return;
+  }
   if (!model.sv_codes.empty() && EncodeOneHot(x, codes)) {
     // One-hot windows: the same whole numbers the sparse sums give.
     const size_t n = model.sv_codes[0].size();
