@@ -3,6 +3,8 @@
 
 #include <regex>
 
+#include "common/random.h"
+#include "driver/saved_model.h"
 #include "recognizers/knn.h"
 #include "sequence/fasta.h"
 #include "test_util.h"
@@ -73,8 +75,8 @@ std::string RunBundledExperiment(const TempDir& dir, const std::string& params, 
   EXPECT_TRUE(std::regex_search(
       report, std::regex("\nTESTING time: \\d\\d:\\d\\d:\\d\\d\nTESTING results\n")));
   std::smatch m;
-  EXPECT_TRUE(std::regex_search(report, m,
-                                std::regex("TESTING results\n(?:.*\n){4}G-measure: ([0-9.]+)")));
+  EXPECT_TRUE(
+      std::regex_search(report, m, std::regex("TESTING results\n(?:.*\n){4}G-measure: ([0-9.]+)")));
   *g = m.empty() ? 0.0 : std::stod(m[1]);
   // The ROC table closes the report: header, title, eleven rows.
   const size_t header = report.find("Error\tSn\tSp\tSp(Bio)\tG\tF\tPrec\tFPrate\tFNrate\n");
@@ -97,8 +99,9 @@ TEST(EndToEndTest, PwmOnTheBundledDonorWindows) {
   const std::string report = RunBundledExperiment(dir, "pwm_donor.params", &g);
   EXPECT_NE(report.find("Recognition_method = PWM\n"), std::string::npos);
   EXPECT_NE(report.find("Recognition method: 6\nTRAINING results\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(report, std::regex("Base frequency: A: 0\\.\\d\\d% T: 0\\.\\d\\d% "
-                                                   "G: 0\\.\\d\\d% C: 0\\.\\d\\d% Other: 0\\.00%\n")));
+  EXPECT_TRUE(
+      std::regex_search(report, std::regex("Base frequency: A: 0\\.\\d\\d% T: 0\\.\\d\\d% "
+                                           "G: 0\\.\\d\\d% C: 0\\.\\d\\d% Other: 0\\.00%\n")));
   EXPECT_GT(g, 0.8);  // a PWM separates donor sites well
 }
 
@@ -107,7 +110,8 @@ TEST(EndToEndTest, KnnOnTheBundledDonorWindows) {
   double g = 0;
   const std::string report = RunBundledExperiment(dir, "knn_donor.params", &g);
   EXPECT_NE(report.find("Recognition_method = kNN\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(report, std::regex("\nk-NN threshold: -?\\d+\\.\\d{6}\nTRAINING time")));
+  EXPECT_TRUE(
+      std::regex_search(report, std::regex("\nk-NN threshold: -?\\d+\\.\\d{6}\nTRAINING time")));
   EXPECT_GT(g, 0.5);
 }
 
@@ -133,7 +137,8 @@ TEST(EndToEndTest, KnnTestScoresComeFromTheTrainingPrototypes) {
   std::vector<float> expected;
   for (const SequenceSet* set : {&te_pos, &te_neg}) {
     std::vector<float> part;
-    for (int i = 0; i < set->size(); ++i) part.push_back(ClassifySequencekNN(R, (*set)[i], L, true));
+    for (int i = 0; i < set->size(); ++i)
+      part.push_back(ClassifySequencekNN(R, (*set)[i], L, true));
     std::sort(part.begin(), part.end());
     expected.insert(expected.end(), part.begin(), part.end());
   }
@@ -153,6 +158,107 @@ TEST(EndToEndTest, NeuralNetOnTheBundledDonorWindows) {
   const std::string report = RunBundledExperiment(dir, "nn_donor.params", &g);
   EXPECT_NE(report.find("Recognition_method = NeuralNet\n"), std::string::npos);
   EXPECT_GT(g, 0.8);
+}
+
+TEST(EndToEndTest, SvmWithTheWdKernelOnTheBundledDonorWindows) {
+  TempDir dir;
+  double g = 0;
+  const std::string report = RunBundledExperiment(dir, "svm_wd_donor.params", &g);
+  EXPECT_TRUE(std::regex_search(
+      report, std::regex("\nSVM threshold: -?\\d+\\.\\d{6}\nSupport vectors: \\d+\n")));
+  EXPECT_GT(g, 0.4);
+}
+
+// Windows of 12 letters with a signal at positions 5-6 (GT in positives).
+void WriteSignalSet(const TempDir& dir, const std::string& prefix, int n_pos, int n_neg,
+                    unsigned seed) {
+  CRandom rng(seed);
+  std::string pos, neg;
+  for (int i = 0; i < n_pos + n_neg; ++i) {
+    std::string w(12, 'A');
+    for (char& c : w) c = "ACGT"[rng.UniformIndex(4)];
+    if (i < n_pos) {
+      w[5] = 'G';
+      w[6] = 'T';
+      pos += ">p\n" + w + "\n";
+    } else {
+      neg += ">n\n" + w + "\n";
+    }
+  }
+  WriteFile(dir / (prefix + "pos"), pos);
+  WriteFile(dir / (prefix + "neg"), neg);
+}
+
+TEST(EndToEndTest, SvmKernelsAndTheParameterSearch) {
+  TempDir dir;
+  WriteSignalSet(dir, "tr_", 40, 60, 1);
+  WriteSignalSet(dir, "te_", 20, 30, 2);
+  for (int kernel : {0, 1, 2, 3, 5, 6}) {
+    WriteFile(dir / "p",
+              "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\nKernel: " +
+                  std::to_string(kernel) + "\nDegree (WD): 3\n");
+    const auto r = RunVarnikIn(dir.path(), "tr_ te_ p out");
+    ASSERT_EQ(r.status, 0) << kernel << r.out;
+    const std::string report = ReadFile(dir / "out");
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nSupport vectors: \\d+\nTRAINING time")))
+        << kernel;
+    EXPECT_NE(report.find("ROC data with TESTING sequences"), std::string::npos);
+  }
+  // The default search: 21 grid rows, then the chosen row trained.
+  WriteFile(dir / "p", "Recognition_method: SVM\nSeed: 1\nVerbose: 2\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p out").status, 0);
+  const std::string report = ReadFile(dir / "out");
+  const std::regex row_line("\nKernel = [02]\tC = ");
+  EXPECT_EQ(std::distance(std::sregex_iterator(report.begin(), report.end(), row_line),
+                          std::sregex_iterator()),
+            21);
+  EXPECT_TRUE(std::regex_search(
+      report, std::regex("\nBest parameters \\(accuracy: [0-9.]+\\): Kernel = [02]\tC = "
+                         "[0-9.]+\tGamma: [0-9.]+\nSVM threshold: ")));
+  // And the k search of the k-NN.
+  WriteFile(dir / "k", "Recognition_method: kNN\nSeed: 1\nMinimum_k: 1\nMaximum_k: 9\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ k out").status, 0);
+  EXPECT_TRUE(std::regex_search(
+      ReadFile(dir / "out"),
+      std::regex("\nBest parameters \\(accuracy: [0-9.]+\\): K = [1-9]\nk-NN threshold: ")));
+}
+
+TEST(EndToEndTest, SaveModelWritesLoadableFiles) {
+  TempDir dir;
+  WriteSignalSet(dir, "tr_", 40, 60, 3);
+  WriteSignalSet(dir, "te_", 20, 30, 4);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\nKernel: 5\nDegree "
+            "(WD): 4\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p run1 save-model").status, 0);
+  const std::vector<std::string> header = Lines(ReadFile(dir / "tr_.run1.model"));
+  ASSERT_EQ(header.size(), 4u);
+  EXPECT_EQ(header[0], "Classifier: SVM");
+  EXPECT_EQ(header[1], "Sequence length: 12");
+  EXPECT_TRUE(std::regex_match(header[2], std::regex("Threshold: -?\\d+\\.\\d{6}")));
+  EXPECT_EQ(header[3], "SVM model file name: tr_.run1.model.svm");
+  Recognizer R;
+  LoadModel(R, dir / "tr_.run1.model");
+  EXPECT_EQ(R.length, 12);
+  EXPECT_EQ(R.svm->param.kernel_type, 5);
+  const std::string report = ReadFile(dir / "run1");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(report, m, std::regex("SVM threshold: (-?[0-9.]+)")));
+  EXPECT_EQ(R.threshold, std::stof(m[1]));
+}
+
+TEST(EndToEndTest, ProteinWindowsWithTheWdKernel) {
+  TempDir dir;
+  const std::string ex = testing::ExamplesDir();
+  WriteFile(
+      dir / "p",
+      "Recognition_method: SVM\nKernel: 5\nDegree (WD): 5\nUse_protein_sequence: true\nSeed: 1\n");
+  const auto r =
+      RunVarnikIn(dir.path(), "'" + ex + "/donor_train_' '" + ex + "/donor_test_' p out");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string report = ReadFile(dir / "out");
+  EXPECT_NE(report.find("Use_protein_sequence = true\n"), std::string::npos);
+  EXPECT_NE(report.find("ROC data with TESTING sequences"), std::string::npos);
 }
 
 TEST(EndToEndTest, StopCodonMethodEndsTheRunAfterReading) {
@@ -249,7 +355,10 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
   WriteFile(dir / "short_neg", ">a\nACGTAC\n");
   WriteFile(dir / "pwm", "Recognition_method: PWM\nSeed: 1\n");
   WriteFile(dir / "knn", "Recognition_method: kNN\nSeed: 1\n");
-  WriteFile(dir / "svm", "Recognition_method: SVM\nSeed: 1\n");
+  WriteFile(dir / "c45", "Recognition_method: C45\nSeed: 1\n");
+  WriteFile(dir / "kernel4", "Recognition_method: SVM\nKernel: 4\nCross-validate parameters: F\n");
+  WriteFile(dir / "folds0", "Recognition_method: SVM\nCV_folds: 0\n");
+  WriteFile(dir / "protein", "Recognition_method: SVM\nKernel: 5\nUse_protein_sequence: T\n");
   WriteFile(dir / "base", "Base_learner: kNN\n");
   WriteFile(dir / "auc", "Recognition_method: PWM\nSeed: 1\nWrite_AUC_data: true\n");
   WriteFile(dir / "mask", "Recognition_method: PWM\nMask_file: \"nomask\"\n");
@@ -265,10 +374,14 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
        "Training of the model finished\nUnspecified error: Length too long\n"},
       {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
       {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
-      {"tr_ tr_ knn out", 1,
-       "Unspecified error: Parameter search by cross-validation (\"Cross-validate parameters\") "
-       "is not built yet\n"},
-      {"tr_ tr_ svm out", 1, "Unspecified error: Recognition method SVM is not built yet\n"},
+      {"tr_ tr_ c45 out", 1, "Unspecified error: Recognition method C45 is not built yet\n"},
+      {"tr_ tr_ kernel4 out", 1,
+       "Unspecified error: Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, "
+       "2, 3, 5 or 6\n"},
+      {"tr_ tr_ folds0 out", 1,
+       "Unspecified error: CV_folds must be at least 1 for cross-validation\n"},
+      {"tr_ tr_ protein out", 1,
+       "Unspecified error: Cannot convert to protein if incomplete codons\n"},
       {"tr_ tr_ pwm nodir/out", 1, "Unspecified error: main: Cannot open output file\n\n"},
       {"tr_ tr_ auc sub/../out", 1, "Unspecified error: main: Cannot open output file\n\n"},
       {"tr_ tr_ mask out", 1, "Unspecified error: Cannot open mask file\n"},
