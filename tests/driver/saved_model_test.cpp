@@ -1,0 +1,87 @@
+#include "driver/saved_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/error.h"
+#include "sequence/sequence_set.h"
+#include "svm/svm_recognizer.h"
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+TEST(SavedModelTest, SaveThenLoadGivesTheSameOutputs) {
+  CRandom rng(2);
+  SequenceSet pos(0, 15), neg(0, 15);
+  std::vector<std::string> all;
+  for (int i = 0; i < 40; ++i) {
+    std::string w(15, 'A');
+    for (char& c : w) c = "ACGT"[rng.UniformIndex(4)];
+    if (i < 20) w[7] = 'G';
+    (i < 20 ? pos : neg).Append(w);
+    all.push_back(w);
+  }
+  for (int kernel : {2, 5}) {
+    Settings s;
+    s.Kernel = kernel;
+    s.Degree = 4;
+    Recognizer R;
+    SvmRandom svm_rng;
+    R.svm = TrainSVMClassifier(pos.Pointers(), neg.Pointers(), 15, s, nullptr, &R.threshold, svm_rng);
+    R.length = 15;
+    testing::TempDir dir;
+    EXPECT_EQ(SavedModelPath("tis", "run1"), "tis.run1.model");
+    const std::string path = dir / "tis.run1.model";
+    SaveModel(R, path);
+    EXPECT_TRUE(std::filesystem::exists(path + ".svm"));
+    Recognizer back;
+    LoadModel(back, path);
+    EXPECT_EQ(back.length, 15);
+    char six[32];
+    std::snprintf(six, sizeof six, "%lf", static_cast<double>(R.threshold));
+    EXPECT_EQ(back.threshold, std::strtof(six, nullptr));  // six decimals in the header
+    for (const std::string& w : all) {
+      float score = 0;
+      const int call = ModelOutput(back, w.c_str(), 15, &score);
+      EXPECT_EQ(score, SVMOutput(*R.svm, w.c_str(), 15));
+      EXPECT_EQ(call, score > back.threshold ? 1 : 0);
+    }
+  }
+}
+
+TEST(SavedModelTest, Failures) {
+  Recognizer R;
+  testing::TempDir dir;
+  try {
+    LoadModel(R, dir / "absent");
+    FAIL();
+  } catch (const VarnikError& e) {
+    EXPECT_STREQ(e.what(), "Error loading SVM model");
+  }
+  R.svm = std::make_unique<svm_model>();
+  R.svm->nr_class = 2;
+  R.svm->rho = {0.5};
+  R.svm->label = {1, 0};
+  R.svm->nSV = {0, 0};
+  R.svm->sv_coef = {{}};
+  try {
+    SaveModel(R, dir / "no/such/place");
+    FAIL();
+  } catch (const VarnikError& e) {
+    EXPECT_EQ(e.code(), 1);
+  }
+  // The SVM file is written but the header cannot be.
+  std::filesystem::create_directory(dir / "d.svm.parent");
+  std::filesystem::create_directory(dir / "hdr");
+  try {
+    SaveModel(R, dir / "hdr");  // a directory: the header cannot be opened
+    FAIL();
+  } catch (const VarnikError& e) {
+    EXPECT_STREQ(e.what(), "Unable to open model file for writing");
+  }
+}
+
+}  // namespace
+}  // namespace varnik
