@@ -47,16 +47,19 @@ int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n) {
   int count = 0;
   int i = 0;
 #ifdef __SSE2__
+  // Matches are counted per byte lane (minus -1 per match) and summed at the
+  // end; a lane gains at most one per block, 255 blocks at a time.
   const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const __m128i same = _mm_andnot_si128(_mm_cmpeq_epi8(va, zero), _mm_cmpeq_epi8(va, vb));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(same));
-    while (mask != 0) {  // count the set bits
-      mask &= mask - 1;
-      ++count;
+  while (i + 16 <= n) {
+    __m128i lanes = zero;
+    for (int blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) {
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const __m128i same = _mm_andnot_si128(_mm_cmpeq_epi8(va, zero), _mm_cmpeq_epi8(va, vb));
+      lanes = _mm_sub_epi8(lanes, same);
     }
+    const __m128i sums = _mm_sad_epu8(lanes, zero);
+    count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
   }
 #endif
   for (; i < n; ++i) count += a[i] != 0 && a[i] == b[i];

@@ -29,8 +29,10 @@ double dot(const svm_node* px, const svm_node* py);
 // whole number the sparse product sums to. Encode fails for other vectors.
 bool EncodeOneHot(const svm_node* x, std::string& codes);
 int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n);
-// Codes padded with zeros to n positions.
+// Codes padded with zeros (which match nothing) to n positions rounded up to
+// a whole number of 16-byte blocks.
 inline void PadCodes(std::string& codes, size_t n) {
+  n = (n + 15) / 16 * 16;
   if (codes.size() < n) codes.resize(n, '\0');
 }
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -299,6 +300,15 @@ class ModelReader {
 namespace {
 
 // A number as printf with the format writes it and strtod reads it back.
+double Through(const char* format, double v);
+
+// The same for "%.8g" (node values): whole numbers of up to 8 digits come
+// back unchanged, without formatting them.
+double Through8(double v) {
+  if (v < 1e8 && v > -1e8 && v == std::trunc(v)) return v;
+  return Through("%.8g", v);
+}
+
 double Through(const char* format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
@@ -345,8 +355,7 @@ std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
     if (k == precomputed) {
       stored->sv_storage.push_back({0, static_cast<double>(static_cast<int>(p->value))});
     } else {
-      for (; p->index != -1; ++p)
-        stored->sv_storage.push_back({p->index, Through("%.8g", p->value)});
+      for (; p->index != -1; ++p) stored->sv_storage.push_back({p->index, Through8(p->value)});
     }
     stored->sv_storage.push_back({-1, 0.0});
   }

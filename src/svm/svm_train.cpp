@@ -633,9 +633,9 @@ void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>
         continue;
       }
       const auto* b = reinterpret_cast<const unsigned char*>(sv.data());
-      kvalue[i] = p.kernel_type == wd
-                      ? WdKernelLetters(a, b, n, *weights)
-                      : WdsKernelLetters(a, b, n, p.degree, p.gamma, *weights, self_x, model.sv_self[i]);
+      kvalue[i] = p.kernel_type == wd ? WdKernelLetters(a, b, n, *weights)
+                                      : WdsKernelLetters(a, b, n, p.degree, p.gamma, *weights,
+                                                         self_x, model.sv_self[i]);
     }
     return;
   }
