@@ -79,6 +79,7 @@ struct svm_model {
   // the number of nodes; empty otherwise.
   std::vector<std::string> sv_codes;
   std::vector<int> sv_ones;
+  std::vector<double> rbf_table;  // exp(-gamma m) for whole squared distances m
   // Likewise for the string kernels: the support vectors' letters and, for
   // wds, each one's unnormalised self-similarity.
   std::vector<std::string> sv_letters;

@@ -249,6 +249,12 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
     }
     if (one_hot_) {
       for (std::string& c : row_codes_) PadCodes(c, longest);
+      if (kernel_type_ == rbf) {
+        const double most = *std::max_element(x_square_.begin(), x_square_.end());
+        for (int m = 0; m <= 2 * static_cast<int>(most); ++m) {
+          rbf_table_.push_back(std::exp(-gamma_ * m));
+        }
+      }
     } else {
       row_codes_.clear();
     }
@@ -315,8 +321,11 @@ double Kernel::kernel(int i, int j) {
       return dot_rows(i, j);
     case polynomial:
       return powi(gamma_ * dot_rows(i, j) + coef0_, degree_);
-    case rbf:
-      return std::exp(-gamma_ * (x_square_[i] + x_square_[j] - 2 * dot_rows(i, j)));
+    case rbf: {
+      const double squared = x_square_[i] + x_square_[j] - 2 * dot_rows(i, j);
+      if (!rbf_table_.empty()) return rbf_table_[static_cast<size_t>(squared)];
+      return std::exp(-gamma_ * squared);
+    }
     case sigmoid:
       return std::tanh(gamma_ * dot_rows(i, j) + coef0_);
     case precomputed:

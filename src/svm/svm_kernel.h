@@ -89,6 +89,9 @@ class Kernel : public QMatrix {
   // Classic kernels on one-hot windows: the rows as codes of one length.
   bool one_hot_ = false;
   std::vector<std::string> row_codes_;
+  // rbf on one-hot windows: the squared distance is a whole number m, so
+  // exp(-gamma m) is looked up (the same value, computed once per m).
+  std::vector<double> rbf_table_;
   double dot_rows(int i, int j) const;
   int kernel_type_, degree_;
   double gamma_, coef0_;

@@ -574,6 +574,7 @@ std::unique_ptr<svm_model> svm_train(const svm_problem& prob, const svm_paramete
 void svm_prepare_prediction(svm_model& model) {
   model.sv_codes.clear();
   model.sv_ones.clear();
+  model.rbf_table.clear();
   model.sv_letters.clear();
   model.sv_self.clear();
   const int k = model.param.kernel_type;
@@ -605,6 +606,11 @@ void svm_prepare_prediction(svm_model& model) {
     longest = std::max(longest, codes[i].size());
   }
   for (std::string& c : codes) PadCodes(c, longest);
+  if (k == rbf) {
+    // Windows of up to the longest support vector's length (more fall back).
+    const int most = 2 * static_cast<int>(longest);
+    for (int m = 0; m <= most; ++m) model.rbf_table.push_back(std::exp(-model.param.gamma * m));
+  }
   model.sv_codes = std::move(codes);
   model.sv_ones = std::move(ones);
 }
@@ -657,9 +663,13 @@ void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>
         case polynomial:
           kvalue[i] = Kernel::k_from_dot(d, p);
           break;
-        case rbf:
-          kvalue[i] = std::exp(-p.gamma * (x_ones + model.sv_ones[i] - 2 * d));
+        case rbf: {
+          const double squared = x_ones + model.sv_ones[i] - 2 * d;
+          kvalue[i] = squared < static_cast<double>(model.rbf_table.size())
+                          ? model.rbf_table[static_cast<size_t>(squared)]
+                          : std::exp(-p.gamma * squared);
           break;
+        }
         default:
           kvalue[i] = std::tanh(p.gamma * d + p.coef0);
           break;
