@@ -12,7 +12,11 @@ int main(int argc, char** argv) {
   try {
     return varnik::RunVarnik(args);
   } catch (const varnik::VarnikError& e) {
-    std::printf("%s\n", e.Line().c_str());
+    if (e.raw()) {
+      std::fputs(e.what(), stdout);
+    } else {
+      std::printf("%s\n", e.Line().c_str());
+    }
     return e.code();
   } catch (const std::bad_alloc&) {
     std::printf("%s: %s\n", varnik::ErrorText(varnik::kCannotAllocateMemory), "out of memory");

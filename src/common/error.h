@@ -22,12 +22,17 @@ const char* ErrorText(int code);
 class VarnikError : public std::runtime_error {
  public:
   VarnikError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  // raw: the message is printed as it stands, without the code's text.
+  VarnikError(int code, const std::string& message, bool raw)
+      : std::runtime_error(message), code_(code), raw_(raw) {}
+  bool raw() const { return raw_; }
   int code() const { return code_; }
   // The line main prints: "<code text>: <message>" (no line end added).
   std::string Line() const;
 
  private:
   int code_;
+  bool raw_ = false;
 };
 
 // Ends the run with the given code and message (throws VarnikError).

@@ -7,6 +7,7 @@
 #include "common/numeric.h"
 #include "driver/parameters.h"
 #include "learners/neural_network.h"
+#include "recognizers/c45.h"
 #include "recognizers/knn.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
@@ -39,6 +40,10 @@ float ClassifierOutput(const Recognizer& R, const char* window, int L, int offse
     case kNeuralNet:
       return NeuralNetworkOutput(R, window, L);
     case kC45:
+      if (R.tree == nullptr || R.tree_engine == nullptr) {
+        OnErrorExit(kUnspecifiedError, "Bad recognition method");
+      }
+      return C45Output(*R.tree_engine, R.tree.get(), window, L);
     case kEasyEnsemble:
     case kBalanceCascadeEnsemble:
       NotBuiltYet(settings.R_method);

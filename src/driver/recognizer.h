@@ -9,12 +9,17 @@
 #include <vector>
 
 #include "svm/svm.h"
+#include "tree/tree_engine.h"
 
 namespace varnik {
 
 struct Recognizer {
   int length = 0;  // window length after reading (and translation)
   float threshold = 0.0f;
+
+  // C4.5 tree, and the engine whose attribute tables it was grown with.
+  Tree tree;
+  std::shared_ptr<TreeEngine> tree_engine;
 
   // SVM: the trained machine (owning its support vectors).
   std::unique_ptr<svm_model> svm;

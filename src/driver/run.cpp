@@ -17,6 +17,7 @@
 #include "driver/settings.h"
 #include "learners/neural_network.h"
 #include "learners/parameter_search.h"
+#include "recognizers/c45.h"
 #include "recognizers/knn.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
@@ -181,7 +182,14 @@ class Run {
         TrainNeuralNetwork(R_, positives_, negatives_, L_, settings_.NN_hidden_nodes, settings_,
                            rng_);
         return;
-      case kC45:
+      case kC45: {
+        R_.tree_engine = std::make_shared<TreeEngine>();
+        ReadWindowNames(*R_.tree_engine, L_);
+        R_.tree = TrainC45Classifier(*R_.tree_engine, positives_.Pointers(), negatives_.Pointers(),
+                                     L_, settings_, rng_, &out_, &R_.threshold);
+        out_.Printf("Tree nodes: %d\n", TreeSize(R_.tree.get()));
+        return;
+      }
       case kEasyEnsemble:
       case kBalanceCascadeEnsemble:
         NotBuiltYet("Recognition method " + RecognitionMethodWords()[settings_.R_method]);

@@ -261,6 +261,36 @@ TEST(EndToEndTest, ProteinWindowsWithTheWdKernel) {
   EXPECT_NE(report.find("ROC data with TESTING sequences"), std::string::npos);
 }
 
+TEST(EndToEndTest, DecisionTreesWithTrialsAndPruning) {
+  TempDir dir;
+  const std::string ex = testing::ExamplesDir();
+  for (int trials : {1, 10}) {
+    for (const char* prune : {"true", "false"}) {
+      WriteFile(dir / "p", "Recognition_method: C45\nSeed: 7\nTrials: " + std::to_string(trials) +
+                               "\nPrune_tree: " + prune + "\n");
+      const auto r =
+          RunVarnikIn(dir.path(), "'" + ex + "/donor_train_' '" + ex + "/donor_test_' p out");
+      ASSERT_EQ(r.status, 0) << r.out;
+      const std::string report = ReadFile(dir / "out");
+      EXPECT_TRUE(std::regex_search(
+          report,
+          std::regex("\nC4\\.5 threshold: -?\\d\\.\\d{6}\nTree nodes: \\d+\nTRAINING time")))
+          << trials << prune;
+      EXPECT_NE(report.find("ROC data with TESTING sequences"), std::string::npos);
+    }
+  }
+  // The names file is removed again; seeded runs with trials repeat.
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().filename().string().find("names"), std::string::npos);
+  }
+  WriteFile(dir / "p", "Recognition_method: C45\nSeed: 7\nTrials: 3\n");
+  ASSERT_EQ(
+      RunVarnikIn(dir.path(), "'" + ex + "/donor_train_' '" + ex + "/donor_test_' p a").status, 0);
+  ASSERT_EQ(
+      RunVarnikIn(dir.path(), "'" + ex + "/donor_train_' '" + ex + "/donor_test_' p b").status, 0);
+  EXPECT_EQ(WithoutTimes(ReadFile(dir / "a")), WithoutTimes(ReadFile(dir / "b")));
+}
+
 TEST(EndToEndTest, StopCodonMethodEndsTheRunAfterReading) {
   TempDir dir;
   WriteSmallSet(dir, "tr_", 6, 9);
@@ -355,7 +385,8 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
   WriteFile(dir / "short_neg", ">a\nACGTAC\n");
   WriteFile(dir / "pwm", "Recognition_method: PWM\nSeed: 1\n");
   WriteFile(dir / "knn", "Recognition_method: kNN\nSeed: 1\n");
-  WriteFile(dir / "c45", "Recognition_method: C45\nSeed: 1\n");
+  WriteFile(dir / "c45", "Recognition_method: C45\nSeed: 1\nTrials: 0\n");
+  WriteFile(dir / "easy", "Recognition_method: EasyEnsemble\nSeed: 1\n");
   WriteFile(dir / "kernel4", "Recognition_method: SVM\nKernel: 4\nCross-validate parameters: F\n");
   WriteFile(dir / "folds0", "Recognition_method: SVM\nCV_folds: 0\n");
   WriteFile(dir / "protein", "Recognition_method: SVM\nKernel: 5\nUse_protein_sequence: T\n");
@@ -374,7 +405,9 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
        "Training of the model finished\nUnspecified error: Length too long\n"},
       {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
       {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
-      {"tr_ tr_ c45 out", 1, "Unspecified error: Recognition method C45 is not built yet\n"},
+      {"tr_ tr_ c45 out", 1, "Unspecified error: Trials must be at least 1\n"},
+      {"tr_ tr_ easy out", 1,
+       "Unspecified error: Recognition method EasyEnsemble is not built yet\n"},
       {"tr_ tr_ kernel4 out", 1,
        "Unspecified error: Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, "
        "2, 3, 5 or 6\n"},
