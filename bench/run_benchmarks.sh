@@ -13,11 +13,11 @@ mkdir -p "$work"
 gen="$build/bench/make_windows"
 read_fasta="$build/bench/read_fasta"
 varnik="$build/varnik"
-repeats=${REPEATS:-5}
+repeats=5
 
-best_of() {  # best wall time in seconds of a command, over $repeats runs
+best_of() {  # best wall time in seconds of a command, over $repeats runs (or $REPEATS)
   local best=""
-  for _ in $(seq "$repeats"); do
+  for _ in $(seq "${REPEATS:-$repeats}"); do
     local s e t
     s=$(date +%s.%N)
     "$@" >/dev/null
@@ -92,3 +92,15 @@ printf 'Recognition_method: SVM\nSeed: 12345\nCross-validate parameters: false\n
 grep -E "^Best parameters" "$work/svm_default.report" | sed -E 's/.*Kernel = ([0-9]+)\tC = ([0-9.]+)\tGamma: ([0-9.]+)/Kernel: \1\nC: \2\nGamma: \3/' >> "$work/svm_one.params"
 one_s=$(cd "$work" && best_of "$OLDPWD/$varnik" "$ex/donor_train_" "$ex/donor_test_" svm_one.params svm_one.report)
 echo "whole run with the search: ${svm_s} s; one run of the chosen setting without the search: ${one_s} s"
+
+echo "== C4.5 trees on the medium synthetic set (22,000 windows of 100 letters)"
+for trials in 1 10; do
+  printf 'Recognition_method: C45\nSeed: 12345\nTrials: %s\n' "$trials" > "$work/c45_$trials.params"
+  t=$(cd "$work" && REPEATS=1 best_of "$OLDPWD/$varnik" medium_train_ medium_test_ "c45_$trials.params" "c45_$trials.report")
+  echo "whole run, $trials trial(s): ${t} s ($(grep -E '^Tree nodes' "$work/c45_$trials.report"))"
+done
+if [ -f "$peers/run_peers.py" ] && /usr/bin/python3 -c 'import sklearn' 2>/dev/null; then
+  row=$(cd "$peers" && /usr/bin/python3 run_peers.py "$work/medium_train_" "$work/medium_test_" \
+        --only tree_entropy --repeats 1 2>/dev/null | awk -F'\t' '$1 == "tree_entropy"')
+  echo "scikit-learn DecisionTreeClassifier(entropy), one-hot: fit $(echo "$row" | cut -f2) s, test $(echo "$row" | cut -f3) s"
+fi
