@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
           const char c = (*set)[i][p];
           w.push_back({p, static_cast<double>(static_cast<unsigned char>(c))});
           const char* slot = std::strchr("ATGC", c);
-          if (slot != nullptr && c != '\0') h.push_back({4 * p + static_cast<int>(slot - "ATGC") + 1, 1.0});
+          if (slot != nullptr && c != '\0')
+            h.push_back({4 * p + static_cast<int>(slot - "ATGC") + 1, 1.0});
         }
         w.push_back({-1, 0});
         h.push_back({-1, 0});

@@ -58,26 +58,19 @@ std::vector<const char*> Pick(const std::vector<const char*>& items, const std::
   return out;
 }
 
-void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
-                         int L, Settings& s, OutputFile& out, SvmRandom& rng) {
+// Tries every grid row in order (setting Kernel, Gamma and C) with the
+// counts evaluate gives; the best G wins, a tie going to a larger C; the best
+// row is set at the end.
+template <typename Evaluate>
+void GridSearch(Settings& s, OutputFile& out, Evaluate evaluate) {
   const std::vector<GridRow>& grid = SvmGrid();
-  const int F = s.CV_folds;
   float best = -1;
   int best_row = 0;
   for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
     s.Kernel = static_cast<int>(grid[row].kernel);
     s.Gamma = grid[row].gamma;
     s.C = grid[row].C;
-    Counts c;
-    for (int f = 0; f < F; ++f) {
-      const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
-      const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-      auto model =
-          TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, rng);
-      for (int i : fp.test) (SVMOutput(*model, pos[i], L) > 0 ? c.TP : c.FN) += 1;
-      for (int i : fn.test) (SVMOutput(*model, neg[i], L) > 0 ? c.FP : c.TN) += 1;
-    }
-    const float G = c.G();
+    const float G = evaluate().G();
     if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
       best = G;
       best_row = row;
@@ -93,6 +86,23 @@ void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<
   out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
              static_cast<double>(best), s.Kernel, static_cast<double>(s.C),
              static_cast<double>(s.Gamma));
+}
+
+void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                         int L, Settings& s, OutputFile& out, SvmRandom& rng) {
+  const int F = s.CV_folds;
+  GridSearch(s, out, [&] {
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
+      const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
+      auto model =
+          TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, rng);
+      for (int i : fp.test) (SVMOutput(*model, pos[i], L) > 0 ? c.TP : c.FN) += 1;
+      for (int i : fn.test) (SVMOutput(*model, neg[i], L) > 0 ? c.FP : c.TN) += 1;
+    }
+    return c;
+  });
 }
 
 void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
@@ -166,16 +176,10 @@ void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int 
                                      const std::vector<int>& labels, Settings& s, OutputFile& out,
                                      SvmRandom& rng) {
   CheckFolds(s);
-  const std::vector<GridRow>& grid = SvmGrid();
   const int F = s.CV_folds;
   const int n = static_cast<int>(rows.size());
   const std::vector<int> mask(static_cast<size_t>(std::max(dim, 0)), 1);
-  float best = -1;
-  int best_row = 0;
-  for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
-    s.Kernel = static_cast<int>(grid[row].kernel);
-    s.Gamma = grid[row].gamma;
-    s.C = grid[row].C;
+  GridSearch(s, out, [&] {
     Counts c;
     for (int f = 0; f < F; ++f) {
       const Fold fold = CyclicFold(n, F, f);
@@ -191,22 +195,8 @@ void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int 
         }
       }
     }
-    const float G = c.G();
-    if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
-      best = G;
-      best_row = row;
-    }
-    if (s.Verbose > 1) {
-      out.Printf("Kernel = %d\tC = %lf\tgamma = %lf\tAccuracy: %lf\n", s.Kernel,
-                 static_cast<double>(s.C), static_cast<double>(s.Gamma), static_cast<double>(G));
-    }
-  }
-  s.Kernel = static_cast<int>(grid[best_row].kernel);
-  s.Gamma = grid[best_row].gamma;
-  s.C = grid[best_row].C;
-  out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
-             static_cast<double>(best), s.Kernel, static_cast<double>(s.C),
-             static_cast<double>(s.Gamma));
+    return c;
+  });
 }
 
 int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int dim,

@@ -28,6 +28,12 @@ long long CacheBytes(double megabytes) {
   return static_cast<long long>(bytes < cap ? bytes : cap);
 }
 
+// The change of the objective a step on the pair would bring (second-order
+// estimate); a curvature that is not positive is replaced by TAU.
+inline double ObjectiveDecrease(double grad_diff, double quad) {
+  return quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+}
+
 }  // namespace
 
 Cache::Cache(int l, long long size_bytes) : l_(l), head_(static_cast<size_t>(l)) {
@@ -411,8 +417,7 @@ int Solver::select_working_set(int& out_i, int& out_j) {
         if (G[j] >= Gmax2) Gmax2 = G[j];
         if (grad_diff > 0) {
           const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
-          const double obj_diff =
-              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
           if (obj_diff <= obj_diff_min) {
             Gmin_idx = j;
             obj_diff_min = obj_diff;
@@ -425,8 +430,7 @@ int Solver::select_working_set(int& out_i, int& out_j) {
         if (-G[j] >= Gmax2) Gmax2 = -G[j];
         if (grad_diff > 0) {
           const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
-          const double obj_diff =
-              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
           if (obj_diff <= obj_diff_min) {
             Gmin_idx = j;
             obj_diff_min = obj_diff;
@@ -540,8 +544,7 @@ int Solver_NU::select_working_set(int& out_i, int& out_j) {
         if (G[j] >= Gmaxp2) Gmaxp2 = G[j];
         if (grad_diff > 0) {
           const double quad = QD[ip] + QD[j] - 2 * Q_ip[j];
-          const double obj_diff =
-              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
           if (obj_diff <= obj_diff_min) {
             Gmin_idx = j;
             obj_diff_min = obj_diff;
@@ -554,8 +557,7 @@ int Solver_NU::select_working_set(int& out_i, int& out_j) {
         if (-G[j] >= Gmaxn2) Gmaxn2 = -G[j];
         if (grad_diff > 0) {
           const double quad = QD[in] + QD[j] - 2 * Q_in[j];
-          const double obj_diff =
-              quad > 0 ? -(grad_diff * grad_diff) / quad : -(grad_diff * grad_diff) / TAU;
+          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
           if (obj_diff <= obj_diff_min) {
             Gmin_idx = j;
             obj_diff_min = obj_diff;

@@ -17,6 +17,20 @@ struct DecisionFunction {
   double rho = 0;
 };
 
+// The vectors at perm[0 .. begin) and perm[end .. l), in that order.
+svm_problem ProblemWithout(const svm_problem& prob, const std::vector<int>& perm, int begin,
+                           int end) {
+  svm_problem sub;
+  sub.l = prob.l - (end - begin);
+  for (int j = 0; j < prob.l; ++j) {
+    if (j == begin) j = end;
+    if (j >= prob.l) break;
+    sub.x.push_back(prob.x[perm[j]]);
+    sub.y.push_back(prob.y[perm[j]]);
+  }
+  return sub;
+}
+
 void CountIterations(svm_run* run, const SolutionInfo& si) {
   if (run != nullptr) run->iterations += si.iterations;
 }
@@ -288,16 +302,7 @@ void svm_binary_svc_probability(const svm_problem& prob, const svm_parameter& pa
   for (int i = 0; i < nr_fold; ++i) {
     const int begin = i * l / nr_fold;
     const int end = (i + 1) * l / nr_fold;
-    svm_problem sub;
-    sub.l = l - (end - begin);
-    for (int j = 0; j < begin; ++j) {
-      sub.x.push_back(prob.x[perm[j]]);
-      sub.y.push_back(prob.y[perm[j]]);
-    }
-    for (int j = end; j < l; ++j) {
-      sub.x.push_back(prob.x[perm[j]]);
-      sub.y.push_back(prob.y[perm[j]]);
-    }
+    const svm_problem sub = ProblemWithout(prob, perm, begin, end);
     int p_count = 0, n_count = 0;
     for (int j = 0; j < sub.l; ++j) {
       if (sub.y[j] > 0) {
@@ -823,16 +828,7 @@ void svm_cross_validation(const svm_problem& prob, const svm_parameter& param, i
   for (int i = 0; i < nr_fold; ++i) {
     const int begin = fold_start[i];
     const int end = fold_start[i + 1];
-    svm_problem sub;
-    sub.l = l - (end - begin);
-    for (int j = 0; j < begin; ++j) {
-      sub.x.push_back(prob.x[perm[j]]);
-      sub.y.push_back(prob.y[perm[j]]);
-    }
-    for (int j = end; j < l; ++j) {
-      sub.x.push_back(prob.x[perm[j]]);
-      sub.y.push_back(prob.y[perm[j]]);
-    }
+    const svm_problem sub = ProblemWithout(prob, perm, begin, end);
     std::unique_ptr<svm_model> submodel = svm_train(sub, param, rng, run);
     if (param.probability && (param.svm_type == c_svc || param.svm_type == nu_svc)) {
       std::vector<double> prob_estimates(static_cast<size_t>(svm_get_nr_class(*submodel)));

@@ -29,7 +29,8 @@ TEST(SavedModelTest, SaveThenLoadGivesTheSameOutputs) {
     s.Degree = 4;
     Recognizer R;
     SvmRandom svm_rng;
-    R.svm = TrainSVMClassifier(pos.Pointers(), neg.Pointers(), 15, s, nullptr, &R.threshold, svm_rng);
+    R.svm =
+        TrainSVMClassifier(pos.Pointers(), neg.Pointers(), 15, s, nullptr, &R.threshold, svm_rng);
     R.length = 15;
     testing::TempDir dir;
     EXPECT_EQ(SavedModelPath("tis", "run1"), "tis.run1.model");

@@ -97,8 +97,10 @@ TEST(CrossValidatedParametersTest, GridTiesGoToALargerC) {
   EXPECT_EQ(s.Gamma, 0.0001f);
   EXPECT_NE(report.find("Kernel = 2\tC = 0.100000\tgamma = 0.000100\tAccuracy: 1.000000\n"),
             std::string::npos);
-  EXPECT_NE(report.find("Best parameters (accuracy: 1.000000): Kernel = 2\tC = 10.000000\tGamma: 0.000100\n"),
-            std::string::npos);
+  EXPECT_NE(
+      report.find(
+          "Best parameters (accuracy: 1.000000): Kernel = 2\tC = 10.000000\tGamma: 0.000100\n"),
+      std::string::npos);
 }
 
 TEST(CrossValidatedParametersTest, NaNCandidatesAreNeverChosen) {
@@ -108,7 +110,8 @@ TEST(CrossValidatedParametersTest, NaNCandidatesAreNeverChosen) {
   s.R_method = kSVM;
   s.CV_folds = 6;
   const std::string report = Search(s, t);
-  EXPECT_EQ(report, "Best parameters (accuracy: -1.000000): Kernel = 2\tC = 0.100000\tGamma: 0.000100\n");
+  EXPECT_EQ(report,
+            "Best parameters (accuracy: -1.000000): Kernel = 2\tC = 0.100000\tGamma: 0.000100\n");
   EXPECT_EQ(s.C, 0.1f);
 }
 
@@ -170,8 +173,10 @@ TEST(RealRowSearchTest, KNearestNeighbourAndTheSearches) {
   CrossValidatedSVMRealParameters(rows, 2, labels, s, out, rng);
   out.Close();
   const std::string report = testing::ReadFile(dir / "r");
-  EXPECT_NE(report.find("Stacking k-NN best parameters (accuracy: 1.000000): K = 1\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(report, std::regex("Best parameters \\(accuracy: [-0-9.]+\\): Kernel = [02]\tC = ")))
+  EXPECT_NE(report.find("Stacking k-NN best parameters (accuracy: 1.000000): K = 1\n"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(
+      report, std::regex("Best parameters \\(accuracy: [-0-9.]+\\): Kernel = [02]\tC = ")))
       << report;
 }
 
