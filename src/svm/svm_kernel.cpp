@@ -156,27 +156,23 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
   // u[t] = v[t + s]. Summing beta_k over k = 1 .. min(d, n - i) is then one
   // look-up in the prefix sums of beta. Position i may shift by s when
   // (int)(i * sigma) >= s and i + s < n.
-  thread_local std::vector<int> run_a, run_b;
-  run_a.resize(static_cast<size_t>(n) + 1);
-  run_b.resize(static_cast<size_t>(n) + 1);
+  const int64_t* P = w.beta_prefix_table();  // P[t] for t = 0 .. d
   double total = 0;
   for (int s = 0; s < n; ++s) {
     int first = 0;  // the first position allowed to shift by s
     while (first + s < n && !(first * sigma >= s)) ++first;
     if (first + s >= n) break;  // no position can shift this far, nor further
     const int m_all = n - s;
-    run_a[m_all] = run_b[m_all] = 0;
-    for (int t = m_all - 1; t >= first; --t) {
-      run_a[t] = u[t + s] == v[t] ? run_a[t + 1] + 1 : 0;
-      run_b[t] = u[t] == v[t + s] ? run_b[t + 1] + 1 : 0;
-    }
+    // Walking down from the end, ra and rb are the run lengths starting at t.
+    int ra = 0, rb = 0;
     int64_t count = 0;
-    for (int i = first; i + s < n; ++i) {
-      if (!(i * sigma >= s)) continue;   // (a negative sigma allows position 0 only)
-      const int m = n - s - i;           // letters compared at most
-      const int K = std::min(d, n - i);  // k-mer lengths at position i
-      count += run_a[i] < m ? w.beta_prefix(std::min(run_a[i], K)) : w.beta_prefix(K);
-      count += run_b[i] < m ? w.beta_prefix(std::min(run_b[i], K)) : w.beta_prefix(K);
+    for (int t = m_all - 1; t >= first; --t) {
+      ra = u[t + s] == v[t] ? ra + 1 : 0;
+      rb = u[t] == v[t + s] ? rb + 1 : 0;
+      if (sigma < 0 && !(t * sigma >= s)) continue;  // a negative sigma: position 0 only
+      const int m = m_all - t;           // letters compared at most
+      const int K = std::min(d, n - t);  // k-mer lengths at position t
+      count += P[ra < m ? std::min(ra, K) : K] + P[rb < m ? std::min(rb, K) : K];
     }
     total += static_cast<double>(count) / (2.0 * (s + 1));
   }

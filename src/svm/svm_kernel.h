@@ -50,6 +50,7 @@ class WdWeights {
   int64_t run(int r) const { return run_[r]; }
   // Sum over k = 1 .. min(d, t) of beta_k.
   int64_t beta_prefix(int t) const { return prefix_[t < d_ ? t : d_]; }
+  const int64_t* beta_prefix_table() const { return prefix_.data(); }
 
  private:
   int d_ = 0, n_ = 0;
