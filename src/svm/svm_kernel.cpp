@@ -123,6 +123,10 @@ WdWeights::WdWeights(int d, int n) : d_(d), n_(n) {
   }
   prefix_.assign(static_cast<size_t>(std::max(d, 0)) + 1, 0);
   for (int k = 1; k <= d; ++k) prefix_[k] = prefix_[k - 1] + (d - k + 1);
+  inner_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
+  for (int r = 1; r <= n; ++r) inner_[r] = inner_[r - 1] + beta_prefix(r);
+  tail_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
+  for (int t = n - 1; t >= 0; --t) tail_[t] = tail_[t + 1] + beta_prefix(n - t);
 }
 
 namespace {
@@ -163,16 +167,38 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
     while (first + s < n && !(first * sigma >= s)) ++first;
     if (first + s >= n) break;  // no position can shift this far, nor further
     const int m_all = n - s;
-    // Walking down from the end, ra and rb are the run lengths starting at t.
-    int ra = 0, rb = 0;
     int64_t count = 0;
-    for (int t = m_all - 1; t >= first; --t) {
-      ra = u[t + s] == v[t] ? ra + 1 : 0;
-      rb = u[t] == v[t + s] ? rb + 1 : 0;
-      if (sigma < 0 && !(t * sigma >= s)) continue;  // a negative sigma: position 0 only
-      const int m = m_all - t;           // letters compared at most
-      const int K = std::min(d, n - t);  // k-mer lengths at position t
-      count += P[ra < m ? std::min(ra, K) : K] + P[rb < m ? std::min(rb, K) : K];
+    if (sigma >= 0) {
+      // Positions first .. m_all - 1 may shift by s. Only positions inside
+      // runs of matches count: a run of r matches that stops before the end
+      // adds inner_run(r) (the k-mer lengths at such a position are bounded by
+      // the run, never by the window); a run reaching the end adds the tail
+      // sums of its positions.
+      for (int side = 0; side < 2; ++side) {
+        const T* x = side == 0 ? u + s : u;  // compares x[t] with y[t]
+        const T* y = side == 0 ? v : v + s;
+        int t = first;
+        while (t < m_all) {
+          if (x[t] != y[t]) {
+            ++t;
+            continue;
+          }
+          const int start = t;
+          while (t < m_all && x[t] == y[t]) ++t;
+          count += t == m_all ? w.tail(start) - w.tail(m_all) : w.inner_run(t - start);
+        }
+      }
+    } else {
+      // A negative sigma: position 0 alone, with no shift.
+      int ra = 0, rb = 0;
+      for (int t = m_all - 1; t >= 0; --t) {
+        ra = u[t + s] == v[t] ? ra + 1 : 0;
+        rb = u[t] == v[t + s] ? rb + 1 : 0;
+        if (!(t * sigma >= s)) continue;
+        const int m = m_all - t;
+        const int K = std::min(d, n - t);
+        count += P[ra < m ? std::min(ra, K) : K] + P[rb < m ? std::min(rb, K) : K];
+      }
     }
     total += static_cast<double>(count) / (2.0 * (s + 1));
   }

@@ -51,10 +51,16 @@ class WdWeights {
   // Sum over k = 1 .. min(d, t) of beta_k.
   int64_t beta_prefix(int t) const { return prefix_[t < d_ ? t : d_]; }
   const int64_t* beta_prefix_table() const { return prefix_.data(); }
+  // For the shifted k-mers of wds: inner_run(r) sums beta_prefix(j) over
+  // j = 1 .. r (a run of r matches that stops before the window's end);
+  // tail(t) sums beta_prefix(n - t') over t' = t .. n - 1 (positions whose
+  // matches run to the end).
+  int64_t inner_run(int r) const { return inner_[r]; }
+  int64_t tail(int t) const { return tail_[t]; }
 
  private:
   int d_ = 0, n_ = 0;
-  std::vector<int64_t> run_, prefix_;
+  std::vector<int64_t> run_, prefix_, inner_, tail_;
 };
 
 // The window's letters when every value is a letter code (a whole number
