@@ -162,8 +162,8 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
   // (int)(i * sigma) >= s and i + s < n.
   const int64_t* P = w.beta_prefix_table();  // P[t] for t = 0 .. d
   double total = 0;
+  int first = 0;  // the first position allowed to shift by s (it only grows with s)
   for (int s = 0; s < n; ++s) {
-    int first = 0;  // the first position allowed to shift by s
     while (first + s < n && !(first * sigma >= s)) ++first;
     if (first + s >= n) break;  // no position can shift this far, nor further
     const int m_all = n - s;

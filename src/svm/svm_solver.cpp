@@ -113,10 +113,15 @@ SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed c
   for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
 }
 
+// Q is symmetric: an entry whose mirror is already cached is copied from it
+// (the same number the kernel would give again).
 const float* SVC_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  for (int j = start; j < len; ++j) data[j] = static_cast<float>(y_[i] * y_[j] * kernel(i, j));
+  for (int j = start; j < len; ++j) {
+    const float* mirror = j != i ? cache_->peek(j, i) : nullptr;
+    data[j] = mirror != nullptr ? mirror[i] : static_cast<float>(y_[i] * y_[j] * kernel(i, j));
+  }
   return data;
 }
 
@@ -137,7 +142,10 @@ ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, sv
 const float* ONE_CLASS_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  for (int j = start; j < len; ++j) data[j] = static_cast<float>(kernel(i, j));
+  for (int j = start; j < len; ++j) {
+    const float* mirror = j != i ? cache_->peek(j, i) : nullptr;
+    data[j] = mirror != nullptr ? mirror[i] : static_cast<float>(kernel(i, j));
+  }
   return data;
 }
 
@@ -169,8 +177,10 @@ SVR_Q::SVR_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run)
 const float* SVR_Q::get_Q(int i, int len) {
   float* data;
   const int real_i = index_[i];
-  if (cache_->get_data(real_i, &data, l_) < l_) {
-    for (int j = 0; j < l_; ++j) data[j] = static_cast<float>(kernel(real_i, j));
+  const int start = cache_->get_data(real_i, &data, l_);
+  for (int j = start; j < l_; ++j) {
+    const float* mirror = j != real_i ? cache_->peek(j, real_i) : nullptr;
+    data[j] = mirror != nullptr ? mirror[real_i] : static_cast<float>(kernel(real_i, j));
   }
   float* buf = buffer_[next_buffer_].data();
   next_buffer_ = 1 - next_buffer_;

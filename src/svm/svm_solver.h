@@ -18,6 +18,12 @@ class Cache {
   // Makes column index hold at least len numbers; *data points at them.
   // Returns how many leading numbers were already there.
   int get_data(int index, float** data, int len);
+  // Column index when it holds entry entry already, else null; the order of
+  // use is not changed.
+  const float* peek(int index, int entry) const {
+    const Head& h = head_[index];
+    return h.len > entry ? h.data.data() : nullptr;
+  }
   void swap_index(int i, int j);
 
  private:
