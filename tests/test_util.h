@@ -83,6 +83,18 @@ inline CommandResult RunVarnikIn(const std::string& dir, const std::string& argu
                     (keep_stderr ? " 2>&1" : " 2>/dev/null"));
 }
 
+// Positive and negative windows as strings, handed out as pointer lists.
+struct WindowLists {
+  std::vector<std::string> pos, neg;
+  static std::vector<const char*> Pointers(const std::vector<std::string>& windows) {
+    std::vector<const char*> v;
+    for (const auto& s : windows) v.push_back(s.c_str());
+    return v;
+  }
+  std::vector<const char*> P() const { return Pointers(pos); }
+  std::vector<const char*> N() const { return Pointers(neg); }
+};
+
 inline std::string ExamplesDir() { return std::string(VARNIK_SOURCE_DIR) + "/data/examples"; }
 
 }  // namespace varnik::testing

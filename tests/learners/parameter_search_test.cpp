@@ -48,19 +48,7 @@ TEST(GridTest, TwentyOneRowsInSinglePrecision) {
 }
 
 // Windows every learner separates: positives all A, negatives all C.
-struct Trivial {
-  std::vector<std::string> pos, neg;
-  std::vector<const char*> P() const {
-    std::vector<const char*> v;
-    for (const auto& s : pos) v.push_back(s.c_str());
-    return v;
-  }
-  std::vector<const char*> N() const {
-    std::vector<const char*> v;
-    for (const auto& s : neg) v.push_back(s.c_str());
-    return v;
-  }
-};
+using Trivial = testing::WindowLists;
 
 Trivial TrivialWindows(int n) {
   Trivial t;

@@ -91,19 +91,7 @@ TEST(PruningTest, AddErrsValues) {
   EXPECT_FLOAT_EQ(e.AddErrs(3, 2.5f), 0.335f);
 }
 
-struct Windows {
-  std::vector<std::string> pos, neg;
-  std::vector<const char*> P() const {
-    std::vector<const char*> v;
-    for (const auto& s : pos) v.push_back(s.c_str());
-    return v;
-  }
-  std::vector<const char*> N() const {
-    std::vector<const char*> v;
-    for (const auto& s : neg) v.push_back(s.c_str());
-    return v;
-  }
-};
+using Windows = testing::WindowLists;
 
 Tree Grow(TreeEngine& e, const Windows& w, int L, bool prune) {
   Settings s;
