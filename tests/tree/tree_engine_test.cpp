@@ -197,6 +197,59 @@ TEST(PruningTest, PruningSimplifiesANoisyTree) {
   EXPECT_EQ(copy->Items, 120);
 }
 
+// A test node on attribute a with a leaf for every value; values listed in
+// classes get leaves of that class.
+Tree TestNode(TreeEngine& e, int a, const std::vector<std::pair<int, short>>& classes) {
+  auto node = std::make_unique<TreeNode>();
+  node->NodeType = 1;
+  node->Tested = a;
+  node->Forks = 18;
+  node->ClassDist = {0, 0};
+  node->Branch.resize(19);
+  for (int v = 1; v <= 18; ++v) node->Branch[v] = e.MakeLeaf({0, 0}, 1, 0, 0);
+  for (const auto& [v, c] : classes) node->Branch[v]->Leaf = c;
+  return node;
+}
+
+TEST(PruningTest, SubtreeRaisingAndLeafReplacement) {
+  // Attribute 0 hardly matters (one case has C there); attribute 1 decides.
+  auto e = EngineFor(2);
+  Windows w;
+  for (int i = 0; i < 10; ++i) w.pos.push_back("AA");
+  w.pos.push_back("CA");
+  for (int i = 0; i < 10; ++i) w.neg.push_back("AC");
+  e->BuildCases(w.P(), w.N(), 2);
+  e->MaxAtt = 1;
+  e->InitialiseTreeData();
+  // Root tests attribute 0; its branch A tests attribute 1 (A: class 1,
+  // C: class 0); its branch C is a leaf.
+  Tree root = TestNode(*e, 0, {{5, 1}});
+  root->Branch[1] = TestNode(*e, 1, {{1, 1}, {5, 0}});
+  EXPECT_TRUE(e->Prune(root.get()));
+  // The largest branch (A, 20 of 21 cases) estimates no worse than the whole
+  // test: it is raised and takes all 21 cases.
+  ASSERT_EQ(root->NodeType, 1);
+  EXPECT_EQ(root->Tested, 1);
+  EXPECT_EQ(root->Items, 21);
+  EXPECT_EQ(root->Branch[1]->Items, 11);
+  EXPECT_EQ(root->Branch[5]->Items, 10);
+  EXPECT_EQ(TreeSize(root.get()), 19);
+
+  // With the classes mixed on both sides, no test beats a leaf.
+  Windows mixed;
+  for (int i = 0; i < 10; ++i) {
+    mixed.pos.push_back(i % 2 ? "AA" : "AC");
+    mixed.neg.push_back(i % 2 ? "AC" : "AA");
+  }
+  e->BuildCases(mixed.P(), mixed.N(), 2);
+  e->InitialiseTreeData();
+  Tree t = TestNode(*e, 1, {{1, 1}, {5, 0}});
+  EXPECT_TRUE(e->Prune(t.get()));
+  EXPECT_EQ(t->NodeType, 0);
+  EXPECT_EQ(t->Items, 20);
+  EXPECT_EQ(TreeSize(t.get()), 1);
+}
+
 TEST(WindowingTest, WindowSizesAndTargets) {
   struct Case {
     int n, window, increment;
