@@ -21,11 +21,13 @@ demo: build
 		../data/examples/pwm_donor.params pwm_donor.report
 	@echo "Report: demo-output/pwm_donor.report (ROC points: demo-output/pwm_donor.report-auc)"
 
-test: build
+test:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNIK_REQUIRE_TESTS=ON
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan:
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNIK_SANITIZE=ON
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNIK_SANITIZE=ON -DVARNIK_REQUIRE_TESTS=ON
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
