@@ -152,6 +152,70 @@ double WdKernelOf(const T* a, const T* b, int n, const WdWeights& w) {
   return static_cast<double>(numerator) / static_cast<double>(w.run(n));
 }
 
+// The runs of matches x[t] = y[t] for t in [first, end): a run that stops
+// before end adds inner_run(length), one that reaches end the tail sums of
+// its positions.
+template <typename T>
+int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w) {
+  int64_t count = 0;
+  int t = first;
+  while (t < end) {
+    if (x[t] != y[t]) {
+      ++t;
+      continue;
+    }
+    const int start = t;
+    while (t < end && x[t] == y[t]) ++t;
+    count += t == end ? w.tail(start) - w.tail(end) : w.inner_run(t - start);
+  }
+  return count;
+}
+
+// Letters in windows of up to 64: the matches as the bits of one word; the
+// first and last positions of the runs come from the bits around them.
+template <>
+int64_t CountRuns<unsigned char>(const unsigned char* x, const unsigned char* y, int first, int end,
+                                 const WdWeights& w) {
+  if (end > 64) {
+    int64_t count = 0;
+    int t = first;
+    while (t < end) {
+      if (x[t] != y[t]) {
+        ++t;
+        continue;
+      }
+      const int start = t;
+      while (t < end && x[t] == y[t]) ++t;
+      count += t == end ? w.tail(start) - w.tail(end) : w.inner_run(t - start);
+    }
+    return count;
+  }
+  uint64_t bits = 0;
+  int t = 0;
+#ifdef __SSE2__
+  for (; t + 16 <= end; t += 16) {
+    const __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + t)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + t)));
+    bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << t;
+  }
+#endif
+  for (; t < end; ++t) bits |= static_cast<uint64_t>(x[t] == y[t]) << t;
+  if (first > 0) bits &= ~uint64_t{0} << first;
+  // A run starts where a match follows a mismatch, and ends where one is
+  // followed by a mismatch (positions from end on are mismatches).
+  uint64_t starts = bits & ~(bits << 1);
+  uint64_t stops = bits & ~(bits >> 1);
+  int64_t count = 0;
+  while (starts != 0) {
+    const int start = __builtin_ctzll(starts);
+    const int last = __builtin_ctzll(stops);
+    count += last == end - 1 ? w.tail(start) - w.tail(end) : w.inner_run(last - start + 1);
+    starts &= starts - 1;
+    stops &= stops - 1;
+  }
+  return count;
+}
+
 template <typename T>
 double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeights& w) {
   // For shift s, the k-mer at i matches on side A when the run of letters
@@ -177,16 +241,7 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
       for (int side = 0; side < 2; ++side) {
         const T* x = side == 0 ? u + s : u;  // compares x[t] with y[t]
         const T* y = side == 0 ? v : v + s;
-        int t = first;
-        while (t < m_all) {
-          if (x[t] != y[t]) {
-            ++t;
-            continue;
-          }
-          const int start = t;
-          while (t < m_all && x[t] == y[t]) ++t;
-          count += t == m_all ? w.tail(start) - w.tail(m_all) : w.inner_run(t - start);
-        }
+        count += CountRuns(x, y, first, m_all, w);
       }
     } else {
       // A negative sigma: position 0 alone, with no shift.
@@ -215,7 +270,27 @@ std::vector<double> Values(const svm_node* x) {
 
 double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w) {
   if (n > 0 && std::memcmp(a, b, static_cast<size_t>(n)) == 0) return 1.0;
-  return WdKernelOf(a, b, n, w);
+  if (n == 0 || n > 64) return WdKernelOf(a, b, n, w);
+  // Up to 64 letters: the runs of matches from the bits of one word.
+  uint64_t bits = 0;
+  int t = 0;
+#ifdef __SSE2__
+  for (; t + 16 <= n; t += 16) {
+    const __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + t)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + t)));
+    bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << t;
+  }
+#endif
+  for (; t < n; ++t) bits |= static_cast<uint64_t>(a[t] == b[t]) << t;
+  uint64_t starts = bits & ~(bits << 1);
+  uint64_t stops = bits & ~(bits >> 1);
+  int64_t numerator = 0;
+  while (starts != 0) {
+    numerator += w.run(__builtin_ctzll(stops) - __builtin_ctzll(starts) + 1);
+    starts &= starts - 1;
+    stops &= stops - 1;
+  }
+  return static_cast<double>(numerator) / static_cast<double>(w.run(n));
 }
 
 double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,

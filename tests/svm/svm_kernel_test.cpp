@@ -88,6 +88,30 @@ TEST(StringKernelTest, FastKernelsEqualTheDefinitions) {
   }
 }
 
+TEST(StringKernelTest, LetterPathsEqualTheDefinitions) {
+  // The training and prediction paths work on letters (bits of one word up to
+  // 64 letters, runs beyond); both must give the definitions' values.
+  CRandom rng(33);
+  for (int n : {1, 7, 16, 33, 63, 64, 65, 90}) {
+    for (int t = 0; t < 3; ++t) {
+      const std::string a = testing::RandomLetters(rng, n, t == 0 ? 2 : 4);
+      const std::string b = testing::RandomLetters(rng, n, t == 0 ? 2 : 4);
+      const auto x = WindowNodes(a), y = WindowNodes(b);
+      const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+      const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
+      for (int d : {1, 5, 22}) {
+        const WdWeights w(d, n);
+        EXPECT_EQ(WdKernelLetters(pa, pb, n, w), testing::ReferenceWd(x.data(), y.data(), d));
+        for (double sigma : {0.0, 0.4, 1.0, 3.0}) {
+          const double ref = testing::ReferenceWdsSum(x.data(), y.data(), d, sigma);
+          EXPECT_NEAR(WdsSum(pa, pb, n, d, sigma, w), ref, 1e-12 * ref)
+              << n << " " << d << " " << sigma;
+        }
+      }
+    }
+  }
+}
+
 TEST(StringKernelTest, ShiftLimitGrowsWithThePosition) {
   // sigma = 0.5: position 4 may shift by 2, position 3 by 1 only.
   // u has its C at 6, v at 4: only a shift of 2 at position 4 lines them up.
