@@ -87,9 +87,12 @@ int CountMismatches(const char* a, const char* b, int L, int limit) {
 }
 
 void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
-  const int k = R.k;
+  // More slots than prototypes would stay empty: only as many are kept.
+  const size_t prototypes = R.poss.size() + R.negs.size();
+  const int k = static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(R.k, 0)), prototypes));
   nb.distance.assign(static_cast<size_t>(k), 2.0f);
   nb.label.assign(static_cast<size_t>(k), -1);
+  if (k == 0) return;
   if (UseAvx2Search()) {
     SearchNeighboursAvx2(R.poss.data(), static_cast<int>(R.poss.size()), R.negs.data(),
                          static_cast<int>(R.negs.size()), window, L, k, nb.distance.data(),
@@ -105,15 +108,24 @@ float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool w
   if (R.k <= 0) return 0.0f;
   thread_local Neighbours nb;  // reused: no allocation per scored window
   FindNeighbours(R, window, L, nb);
-  const int k = R.k;
+  const int k = static_cast<int>(nb.distance.size());  // the slots a prototype can reach
   if (!weight_by_distance) {
     int score = 0;
     for (int s = 0; s < k; ++s) score += nb.label[s] == 1 ? 1 : (nb.label[s] == 0 ? -1 : 0);
     return static_cast<float>(score);
   }
   float Z = 0.0f;
-  for (int s = 0; s < k; ++s)
+  for (int s = 0; s < k; ++s) {
     Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
+  }
+  // The R.k - k empty slots at distance 2 add to Z one by one, until Z no
+  // longer changes in single precision.
+  const double empty = std::exp(-static_cast<double>(2.0f));
+  for (long long s = k; s < R.k; ++s) {
+    const float next = static_cast<float>(Z + empty);
+    if (next == Z) break;
+    Z = next;
+  }
   if (Z < 1e-6) Z = 1e-6f;
   float P = 0.0f, N = 0.0f;
   for (int s = 0; s < k; ++s) {

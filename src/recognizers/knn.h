@@ -36,7 +36,8 @@ void BuildkNN(Recognizer&, SequenceSet&&, SequenceSet&&, int, int) = delete;
 
 // The k nearest prototypes of a window: slot distances ascending (2.0 for a
 // slot no prototype has reached) and their labels (1 positive, 0 negative, -1
-// none). Prototypes are visited positives first, each list in order; one
+// none). With fewer prototypes than k, only as many slots are kept (the
+// others could only stay empty). Prototypes are visited positives first, each list in order; one
 // enters only when strictly closer than the current k-th, in front of the
 // slots at its distance.
 struct Neighbours {

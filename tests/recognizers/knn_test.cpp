@@ -88,12 +88,12 @@ TEST(KnnSlotsTest, EarlierPrototypesWinTiesAndNewcomersGoInFront) {
   EXPECT_EQ(nb.label, (std::vector<signed char>{0}));
   EXPECT_EQ(nb.distance, (std::vector<float>{0.5f}));
 
-  // Fewer prototypes than slots: the rest stay empty at 2.0.
+  // Fewer prototypes than slots: only as many slots are kept.
   const SequenceSet p3 = Set({"AAAT"}, 4);
   R = Knn(p3, none, 3);
   FindNeighbours(R, "AAAA", 4, nb);
-  EXPECT_EQ(nb.distance, (std::vector<float>{0.25f, 2.0f, 2.0f}));
-  EXPECT_EQ(nb.label, (std::vector<signed char>{1, -1, -1}));
+  EXPECT_EQ(nb.distance, (std::vector<float>{0.25f}));
+  EXPECT_EQ(nb.label, (std::vector<signed char>{1}));
 }
 
 TEST(KnnScoreTest, UnweightedAndWeightedScores) {
@@ -133,6 +133,12 @@ TEST(KnnScoreTest, UnweightedAndWeightedScores) {
   z = static_cast<float>(z + std::exp(-2.0));
   EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), static_cast<float>(0.0f + 1.0 / z));
 
+  // A huge k: the empty slots' weight saturates Z in single precision.
+  R.k = 1000000000;
+  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);
+  const float tiny = ClassifySequencekNN(R, "AAAA", 4, true);
+  EXPECT_GT(tiny, 0.0f);
+  EXPECT_LT(tiny, 1e-5f);
   R.k = 0;
   EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 0.0f);
   R.k = -2;
