@@ -89,7 +89,8 @@ int CountMismatches(const char* a, const char* b, int L, int limit) {
 void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
   // More slots than prototypes would stay empty: only as many are kept.
   const size_t prototypes = R.poss.size() + R.negs.size();
-  const int k = static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(R.k, 0)), prototypes));
+  const int k =
+      static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(R.k, 0)), prototypes));
   nb.distance.assign(static_cast<size_t>(k), 2.0f);
   nb.label.assign(static_cast<size_t>(k), -1);
   if (k == 0) return;
