@@ -112,27 +112,53 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
     out.Printf("Best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
     return;
   }
+  const long long n_k = static_cast<long long>(s.Max_k) - s.Min_k + 1;
+  if (n_k > 1000000) {
+    OnErrorExit(kUnspecifiedError, "Minimum_k .. Maximum_k spans more than 1000000 values of k");
+  }
   const int F = s.CV_folds;
-  std::vector<Fold> pos_folds, neg_folds;
+  // The distances of a fold do not depend on k: each test window's mismatch
+  // counts with the fold's prototypes are taken once, and every k runs its
+  // neighbour slots over them (the same slots the search on windows fills).
+  std::vector<Counts> counts(static_cast<size_t>(n_k));
+  Neighbours nb;
+  std::vector<int32_t> matrix;
   for (int f = 0; f < F; ++f) {
-    pos_folds.push_back(CyclicFold(static_cast<int>(pos.size()), F, f));
-    neg_folds.push_back(CyclicFold(static_cast<int>(neg.size()), F, f));
+    const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
+    const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
+    Recognizer R;
+    BuildkNN(R, Pick(pos, fp.train), Pick(neg, fn.train), L, s.Min_k);
+    std::vector<const char*> prototypes = R.poss;
+    prototypes.insert(prototypes.end(), R.negs.begin(), R.negs.end());
+    const size_t n_train = prototypes.size();
+    std::vector<const char*> tests = Pick(pos, fp.test);
+    const size_t n_test_pos = tests.size();
+    for (int i : fn.test) tests.push_back(neg[i]);
+    matrix.resize(tests.size() * n_train);
+    for (size_t t = 0; t < tests.size(); ++t) {
+      for (size_t p = 0; p < n_train; ++p) {
+        matrix[t * n_train + p] = CountMismatches(tests[t], prototypes[p], L, L);
+      }
+    }
+    for (long long kk = 0; kk < n_k; ++kk) {
+      R.k = static_cast<int>(s.Min_k + kk);
+      Counts& c = counts[kk];
+      for (size_t t = 0; t < tests.size(); ++t) {
+        FindNeighboursFromCounts(R, matrix.data() + t * n_train, L, nb);
+        const bool site = ScoreNeighbours(nb, R.k, s.KNN_weight_by_distance) > 0;
+        if (t < n_test_pos) {
+          (site ? c.TP : c.FN) += 1;
+        } else {
+          (site ? c.FP : c.TN) += 1;
+        }
+      }
+    }
   }
   float best = -1;
   int best_k = s.Min_k;
-  for (int k = s.Min_k; k <= s.Max_k; ++k) {
-    Counts c;
-    for (int f = 0; f < F; ++f) {
-      Recognizer R;
-      BuildkNN(R, Pick(pos, pos_folds[f].train), Pick(neg, neg_folds[f].train), L, k);
-      for (int i : pos_folds[f].test) {
-        (ClassifySequencekNN(R, pos[i], L, s.KNN_weight_by_distance) > 0 ? c.TP : c.FN) += 1;
-      }
-      for (int i : neg_folds[f].test) {
-        (ClassifySequencekNN(R, neg[i], L, s.KNN_weight_by_distance) > 0 ? c.FP : c.TN) += 1;
-      }
-    }
-    const float G = c.G();
+  for (long long kk = 0; kk < n_k; ++kk) {
+    const int k = static_cast<int>(s.Min_k + kk);
+    const float G = counts[kk].G();
     if (G > best) {
       best = G;
       best_k = k;

@@ -86,13 +86,23 @@ int CountMismatches(const char* a, const char* b, int L, int limit) {
                          : CountMismatchesPortable(a, b, L, limit);
 }
 
-void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
-  // More slots than prototypes would stay empty: only as many are kept.
+namespace {
+
+// Slots for R: at most as many as there are prototypes (the others could
+// only stay empty); 0 when there are none.
+int PrepareSlots(const Recognizer& R, Neighbours& nb) {
   const size_t prototypes = R.poss.size() + R.negs.size();
   const int k =
       static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(R.k, 0)), prototypes));
   nb.distance.assign(static_cast<size_t>(k), 2.0f);
   nb.label.assign(static_cast<size_t>(k), -1);
+  return k;
+}
+
+}  // namespace
+
+void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
+  const int k = PrepareSlots(R, nb);
   if (k == 0) return;
   if (UseAvx2Search()) {
     SearchNeighboursAvx2(R.poss.data(), static_cast<int>(R.poss.size()), R.negs.data(),
@@ -105,10 +115,17 @@ void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& 
   }
 }
 
-float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance) {
-  if (R.k <= 0) return 0.0f;
-  thread_local Neighbours nb;  // reused: no allocation per scored window
-  FindNeighbours(R, window, L, nb);
+void FindNeighboursFromCounts(const Recognizer& R, const int32_t* counts, int L, Neighbours& nb) {
+  const int k = PrepareSlots(R, nb);
+  if (k == 0) return;
+  const int n_pos = static_cast<int>(R.poss.size());
+  SearchNeighbours(counts, n_pos, counts + n_pos, static_cast<int>(R.negs.size()), nullptr, L, k,
+                   nb.distance.data(), nb.label.data(),
+                   [](const char*, int32_t count, int, int) { return count; });
+}
+
+float ScoreNeighbours(const Neighbours& nb, int k_requested, bool weight_by_distance) {
+  if (k_requested <= 0) return 0.0f;
   const int k = static_cast<int>(nb.distance.size());  // the slots a prototype can reach
   if (!weight_by_distance) {
     int score = 0;
@@ -119,10 +136,10 @@ float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool w
   for (int s = 0; s < k; ++s) {
     Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
   }
-  // The R.k - k empty slots at distance 2 add to Z one by one, until Z no
-  // longer changes in single precision.
+  // The k_requested - k empty slots at distance 2 add to Z one by one, until Z
+  // no longer changes in single precision.
   const double empty = std::exp(-static_cast<double>(2.0f));
-  for (long long s = k; s < R.k; ++s) {
+  for (long long s = k; s < k_requested; ++s) {
     const float next = static_cast<float>(Z + empty);
     if (next == Z) break;
     Z = next;
@@ -138,6 +155,13 @@ float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool w
     }
   }
   return P - N;
+}
+
+float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance) {
+  if (R.k <= 0) return 0.0f;
+  thread_local Neighbours nb;  // reused: no allocation per scored window
+  FindNeighbours(R, window, L, nb);
+  return ScoreNeighbours(nb, R.k, weight_by_distance);
 }
 
 void SetkNNThreshold(Recognizer& R, const Settings& settings, OutputFile& out) {

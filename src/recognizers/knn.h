@@ -1,6 +1,7 @@
 // Hamming-distance k-nearest neighbours over the training windows.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "common/output_file.h"
@@ -45,6 +46,13 @@ struct Neighbours {
   std::vector<signed char> label;
 };
 void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb);
+
+// The same from the mismatch counts of the window with every prototype
+// (positives, then negatives, in the order of R's lists).
+void FindNeighboursFromCounts(const Recognizer& R, const int32_t* counts, int L, Neighbours& nb);
+
+// The score of the slots found for a recogniser of k neighbours.
+float ScoreNeighbours(const Neighbours& nb, int k, bool weight_by_distance);
 
 // Score of one window against R's prototypes: the balance of positive and
 // negative labels among the k nearest, weighted by exp(-distance) when

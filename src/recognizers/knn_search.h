@@ -20,18 +20,20 @@ inline int CountLimit(float worst, int L) {
   return c;
 }
 
-// Counter: int(const char* a, const char* b, int L, int limit), exact when the
-// count is at most limit, above limit otherwise. dist and label hold the k
-// slots, set to 2.0 and -1 by the caller. Only raw arrays are used here, so
-// that no library code is compiled for a particular instruction set.
-template <typename Counter>
-inline void SearchNeighbours(const char* const* poss, int n_pos, const char* const* negs, int n_neg,
+// Counter: int(const char* window, Proto prototype, int L, int limit), exact
+// when the count is at most limit, above limit otherwise. A prototype is a
+// window, or its mismatch count when the counts are known beforehand. dist and
+// label hold the k slots, set to 2.0 and -1 by the caller. Only raw arrays are
+// used here, so that no library code is compiled for a particular
+// instruction set.
+template <typename Proto, typename Counter>
+inline void SearchNeighbours(const Proto* poss, int n_pos, const Proto* negs, int n_neg,
                              const char* window, int L, int k, float* dist, signed char* label,
                              Counter count) {
   float worst = 2.0f;
   int limit = CountLimit(worst, L);
   const float fl = static_cast<float>(L);
-  auto visit = [&](const char* const* prototypes, int n, signed char cls) {
+  auto visit = [&](const Proto* prototypes, int n, signed char cls) {
     for (int i = 0; i < n; ++i) {
       const int c = count(window, prototypes[i], L, limit);
       if (c > limit) continue;  // not closer than the current k-th neighbour
