@@ -121,7 +121,7 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
   // counts with the fold's prototypes are taken once, and every k runs its
   // neighbour slots over them (the same slots the search on windows fills).
   std::vector<Counts> counts(static_cast<size_t>(n_k));
-  Neighbours nb;
+  KnnCountSlots slots;
   std::vector<int32_t> matrix;
   for (int f = 0; f < F; ++f) {
     const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
@@ -140,12 +140,14 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
         matrix[t * n_train + p] = CountMismatches(tests[t], prototypes[p], L, L);
       }
     }
+    const int n_train_pos = static_cast<int>(R.poss.size());
+    const int n_train_neg = static_cast<int>(R.negs.size());
     for (long long kk = 0; kk < n_k; ++kk) {
-      R.k = static_cast<int>(s.Min_k + kk);
+      const int k = static_cast<int>(s.Min_k + kk);
       Counts& c = counts[kk];
       for (size_t t = 0; t < tests.size(); ++t) {
-        FindNeighboursFromCounts(R, matrix.data() + t * n_train, L, nb);
-        const bool site = ScoreNeighbours(nb, R.k, s.KNN_weight_by_distance) > 0;
+        const bool site = KnnScoreFromCounts(matrix.data() + t * n_train, n_train_pos, n_train_neg,
+                                             L, k, s.KNN_weight_by_distance, slots) > 0;
         if (t < n_test_pos) {
           (site ? c.TP : c.FN) += 1;
         } else {

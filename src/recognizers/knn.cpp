@@ -157,6 +157,67 @@ float ScoreNeighbours(const Neighbours& nb, int k_requested, bool weight_by_dist
   return P - N;
 }
 
+float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int k,
+                         bool weight_by_distance, KnnCountSlots& slots) {
+  if (k <= 0) return 0.0f;
+  const int n = n_pos + n_neg;
+  const int kk = std::min(k, n);
+  if (kk == 0 || L <= 0) return 0.0f;
+  slots.labels.resize(static_cast<size_t>(L) + 1);
+  slots.head.assign(static_cast<size_t>(L) + 1, 0);
+  for (auto& q : slots.labels) q.clear();
+  int total = 0, max_c = -1;
+  for (int i = 0; i < n; ++i) {
+    const int c = counts[i];
+    const signed char label = i < n_pos ? 1 : 0;
+    if (total < kk) {  // an empty slot is left: everything enters
+      slots.labels[c].push_back(label);
+      ++total;
+      max_c = std::max(max_c, c);
+    } else if (c < max_c) {  // closer than the farthest slot
+      slots.labels[c].push_back(label);
+      ++slots.head[max_c];  // the oldest of the farthest drops out
+      while (max_c >= 0 && slots.head[max_c] == static_cast<int>(slots.labels[max_c].size()))
+        --max_c;
+    }
+  }
+  const float fl = static_cast<float>(L);
+  int score = 0;
+  float Z = 0.0f;
+  for (int c = 0; c <= max_c; ++c) {
+    const int live = static_cast<int>(slots.labels[c].size()) - slots.head[c];
+    if (live == 0) continue;
+    if (!weight_by_distance) {
+      for (int j = slots.head[c]; j < static_cast<int>(slots.labels[c].size()); ++j) {
+        score += slots.labels[c][j] == 1 ? 1 : -1;
+      }
+      continue;
+    }
+    const double e = std::exp(-static_cast<double>(static_cast<float>(c) / fl));
+    for (int j = 0; j < live; ++j) Z = static_cast<float>(Z + e);
+  }
+  if (!weight_by_distance) return static_cast<float>(score);
+  const double empty = std::exp(-static_cast<double>(2.0f));
+  for (long long s = kk; s < k; ++s) {
+    const float next = static_cast<float>(Z + empty);
+    if (next == Z) break;
+    Z = next;
+  }
+  if (Z < 1e-6) Z = 1e-6f;
+  float P = 0.0f, N = 0.0f;
+  for (int c = 0; c <= max_c; ++c) {
+    int ones = 0, zeros = 0;
+    for (int j = slots.head[c]; j < static_cast<int>(slots.labels[c].size()); ++j) {
+      (slots.labels[c][j] == 1 ? ones : zeros) += 1;
+    }
+    if (ones + zeros == 0) continue;
+    const double term = std::exp(-static_cast<double>(static_cast<float>(c) / fl)) / Z;
+    for (int j = 0; j < ones; ++j) P = static_cast<float>(P + term);
+    for (int j = 0; j < zeros; ++j) N = static_cast<float>(N + term);
+  }
+  return P - N;
+}
+
 float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance) {
   if (R.k <= 0) return 0.0f;
   thread_local Neighbours nb;  // reused: no allocation per scored window

@@ -51,6 +51,18 @@ void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& 
 // (positives, then negatives, in the order of R's lists).
 void FindNeighboursFromCounts(const Recognizer& R, const int32_t* counts, int L, Neighbours& nb);
 
+// The k-NN score from known mismatch counts (positives first), the same
+// number FindNeighboursFromCounts and ScoreNeighbours give. The slots are kept
+// as one queue of labels per count (oldest first): a newcomer enters in front
+// of equal distances, so the oldest of the farthest count drops out. The
+// score depends only on how many slots of each label each count holds.
+struct KnnCountSlots {
+  std::vector<std::vector<signed char>> labels;  // per count, in order of arrival
+  std::vector<int> head;                         // first live entry per count
+};
+float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int k,
+                         bool weight_by_distance, KnnCountSlots& slots);
+
 // The score of the slots found for a recogniser of k neighbours.
 float ScoreNeighbours(const Neighbours& nb, int k, bool weight_by_distance);
 

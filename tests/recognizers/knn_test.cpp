@@ -167,6 +167,38 @@ TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
   }
 }
 
+TEST(KnnScoreTest, ScoresFromCountsEqualTheSlotSearch) {
+  // Short windows over two letters: many ties at every distance.
+  CRandom rng(17);
+  for (int L : {3, 6, 11}) {
+    std::vector<std::string> pos, neg;
+    for (int i = 0; i < 9; ++i) pos.push_back(RandomWindow(rng, L, "ACGT", 2));
+    for (int i = 0; i < 14; ++i) neg.push_back(RandomWindow(rng, L, "ACGT", 2));
+    const SequenceSet ps = Set(pos, L), ns = Set(neg, L);
+    KnnCountSlots slots;
+    for (int q = 0; q < 12; ++q) {
+      const std::string w = RandomWindow(rng, L, "ACGT", 2);
+      std::vector<int32_t> counts;
+      for (const auto* set : {&pos, &neg}) {
+        for (const std::string& p : *set)
+          counts.push_back(CountMismatches(w.c_str(), p.c_str(), L, L));
+      }
+      for (int k = 0; k <= 30; ++k) {
+        Recognizer R;
+        BuildkNN(R, ps, ns, L, k);
+        for (bool weighted : {false, true}) {
+          const float direct = ClassifySequencekNN(R, w.c_str(), L, weighted);
+          ASSERT_EQ(KnnScoreFromCounts(counts.data(), 9, 14, L, k, weighted, slots), direct)
+              << L << " " << k << " " << weighted;
+          Neighbours nb;
+          FindNeighboursFromCounts(R, counts.data(), L, nb);
+          ASSERT_EQ(ScoreNeighbours(nb, k, weighted), direct);
+        }
+      }
+    }
+  }
+}
+
 TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
   CRandom rng(5);
   for (int n_pos : {10, 100}) {
