@@ -222,6 +222,10 @@ void TreeEngine::InitialiseTreeData() {
   ValFreq_.assign(static_cast<size_t>(MaxDiscrVal + 1), 0.0f);
   ClassFreq_.assign(static_cast<size_t>(MaxClass + 1), 0.0f);
   Weight.assign(static_cast<size_t>(MaxItem + 1), 1.0f);
+  all_freq_.assign(atts * static_cast<size_t>(MaxDiscrVal + 1) * static_cast<size_t>(MaxClass + 1), 0.0f);
+  all_freq_valid_ = false;
+  log_table_.resize(static_cast<size_t>(MaxItem + 2));
+  for (size_t x = 0; x < log_table_.size(); ++x) log_table_[x] = Log2(static_cast<double>(x));
   MultiVal = true;
   for (int a = 0; MultiVal && a <= MaxAtt; ++a) MultiVal = MaxAttVal[a] >= 0.3 * (MaxItem + 1);
 }
@@ -269,13 +273,42 @@ Tree TreeEngine::MakeLeaf(const std::vector<float>& ClassFreq, short NodeClass, 
   return node;
 }
 
+double TreeEngine::LogOf(float x) const {
+  if (x >= 0 && x < static_cast<float>(log_table_.size())) {
+    const size_t whole = static_cast<size_t>(x);
+    if (static_cast<float>(whole) == x) return log_table_[whole];
+  }
+  return Log2(x);
+}
+
 float TreeEngine::TotalInfo(const float* V, int first, int last) const {
   float sum = 0.0f, total = 0.0f;
   for (int v = first; v <= last; ++v) {
-    sum = static_cast<float>(sum + V[v] * Log2(V[v]));
+    sum = static_cast<float>(sum + V[v] * LogOf(V[v]));
     total += V[v];
   }
-  return static_cast<float>(total * Log2(total) - sum);
+  return static_cast<float>(total * LogOf(total) - sum);
+}
+
+void TreeEngine::ComputeAllFrequencies(int Fp, int Lp) {
+  const size_t per_value = static_cast<size_t>(MaxClass + 1);
+  const size_t per_att = static_cast<size_t>(MaxDiscrVal + 1) * per_value;
+  for (int a = 0; a <= MaxAtt; ++a) {
+    if (Tested_[a] == 0) std::fill_n(all_freq_.begin() + a * per_att, per_att, 0.0f);
+  }
+  std::vector<int> open;
+  for (int a = 0; a <= MaxAtt; ++a) {
+    if (Tested_[a] == 0) open.push_back(a);
+  }
+  const int cls = ClassCell();
+  for (int i = Fp; i <= Lp; ++i) {
+    const int32_t* row = Item[i];
+    const float w = Weight[i];
+    float* base = all_freq_.data() + row[cls];
+    for (int a : open) base[a * per_att + row[a] * per_value] += w;
+  }
+  node_count_ = CountItems(Fp, Lp);
+  all_freq_valid_ = true;
 }
 
 float TreeEngine::ComputeGain(int MaxVal, float BaseInfo, float UnknFrac, float TotalItems) const {
@@ -301,12 +334,20 @@ void TreeEngine::EvalDiscreteAtt(int Att, int Fp, int Lp, float Items) {
     std::fill(Freq_[v].begin(), Freq_[v].end(), 0.0f);
     ValFreq_[v] = 0.0f;
   }
-  const int cls = ClassCell();
-  for (int i = Fp; i <= Lp; ++i) Freq_[Item[i][Att]][Item[i][cls]] += Weight[i];
+  if (all_freq_valid_) {  // from the node's one pass
+    const size_t per_value = static_cast<size_t>(MaxClass + 1);
+    const float* slice = all_freq_.data() + Att * static_cast<size_t>(MaxDiscrVal + 1) * per_value;
+    for (int v = 0; v <= max_val; ++v) {
+      std::copy_n(slice + v * per_value, per_value, Freq_[v].begin());
+    }
+  } else {
+    const int cls = ClassCell();
+    for (int i = Fp; i <= Lp; ++i) Freq_[Item[i][Att]][Item[i][cls]] += Weight[i];
+  }
   for (int v = 0; v <= max_val; ++v) {
     for (int c = 0; c <= MaxClass; ++c) ValFreq_[v] += Freq_[v][c];
   }
-  UnknownRate[Att] = ValFreq_[0] / CountItems(Fp, Lp);
+  UnknownRate[Att] = ValFreq_[0] / (all_freq_valid_ ? node_count_ : CountItems(Fp, Lp));
   if (Items <= ValFreq_[0]) {
     Gain_[Att] = static_cast<float>(-Epsilon);
     Info_[Att] = 0.0f;
@@ -317,9 +358,9 @@ void TreeEngine::EvalDiscreteAtt(int Att, int Fp, int Lp, float Items) {
   for (int c = 0; c <= MaxClass; ++c) {
     float class_count = 0.0f;
     for (int v = 1; v <= max_val; ++v) class_count += Freq_[v][c];
-    sum = static_cast<float>(sum + class_count * Log2(class_count));
+    sum = static_cast<float>(sum + class_count * LogOf(class_count));
   }
-  const float base_info = static_cast<float>((known * Log2(known) - sum) / known);
+  const float base_info = static_cast<float>((known * LogOf(known) - sum) / known);
   Gain_[Att] = ComputeGain(max_val, base_info, UnknownRate[Att], known);
   Info_[Att] = TotalInfo(ValFreq_.data(), 0, max_val) / Items;
 }
@@ -340,6 +381,7 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
   // Attributes with at least average gain compete on gain ratio.
   float total_gain = 0.0f;
   int possible = 0;
+  ComputeAllFrequencies(Fp, Lp);
   for (int a = 0; a <= MaxAtt; ++a) {
     Gain_[a] = static_cast<float>(-Epsilon);
     if (Tested_[a] != 0) continue;
@@ -349,6 +391,7 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
       ++possible;
     }
   }
+  all_freq_valid_ = false;
   const float AvGain = possible > 0 ? total_gain / possible : 1e6f;
   float BestVal = static_cast<float>(-Epsilon);
   int BestAtt = -1;

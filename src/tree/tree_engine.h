@@ -113,6 +113,16 @@ class TreeEngine {
   std::vector<float> ValFreq_, ClassFreq_;
   float Coeff_;
   int ClassCell() const { return MaxAtt + 1; }
+  // Frequencies of every attribute not yet tested, from one pass over the
+  // node's cases (each cell summed in case order, as a pass per attribute
+  // would): FormTree fills them before evaluating the attributes.
+  std::vector<float> all_freq_;
+  bool all_freq_valid_ = false;
+  float node_count_ = 0;
+  void ComputeAllFrequencies(int Fp, int Lp);
+  // Log2 of whole numbers up to the number of cases, looked up.
+  std::vector<double> log_table_;
+  double LogOf(float x) const;
 
  public:
   TreeEngine();
