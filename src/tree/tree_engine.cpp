@@ -222,7 +222,8 @@ void TreeEngine::InitialiseTreeData() {
   ValFreq_.assign(static_cast<size_t>(MaxDiscrVal + 1), 0.0f);
   ClassFreq_.assign(static_cast<size_t>(MaxClass + 1), 0.0f);
   Weight.assign(static_cast<size_t>(MaxItem + 1), 1.0f);
-  all_freq_.assign(atts * static_cast<size_t>(MaxDiscrVal + 1) * static_cast<size_t>(MaxClass + 1), 0.0f);
+  all_freq_.assign(atts * static_cast<size_t>(MaxDiscrVal + 1) * static_cast<size_t>(MaxClass + 1),
+                   0.0f);
   all_freq_valid_ = false;
   log_table_.resize(static_cast<size_t>(MaxItem + 2));
   for (size_t x = 0; x < log_table_.size(); ++x) log_table_[x] = Log2(static_cast<double>(x));
