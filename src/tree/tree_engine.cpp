@@ -418,7 +418,7 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
   const int Kp = Group(0, Fp, Lp, Node.get()) + 1;
   if (Kp != Fp) AllKnown = false;
   const float KnownCases = Cases - CountItems(Fp, Kp - 1);
-  UnknownRate[BestAtt] = (Cases - KnownCases) / (Cases + 0.001f);
+  UnknownRate[BestAtt] = static_cast<float>((Cases - KnownCases) / (Cases + 0.001));
   ++Tested_[BestAtt];
   Node->Errors = 0;
   for (int v = 1; v <= Node->Forks; ++v) {
@@ -449,9 +449,11 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
 
 float TreeEngine::AddErrs(float N, float e) const {
   const float CF = 0.25f;
-  if (e < 1e-6) return static_cast<float>(N * (1 - std::exp(std::log(CF) / N)));
+  if (e < 1e-6)
+    return static_cast<float>(N * (1 - std::exp(std::log(static_cast<double>(CF)) / N)));
   if (e < 0.9999) {
-    const float Val0 = static_cast<float>(N * (1 - std::exp(std::log(CF) / N)));
+    const float Val0 =
+        static_cast<float>(N * (1 - std::exp(std::log(static_cast<double>(CF)) / N)));
     return Val0 + e * (AddErrs(N, 1.0f) - Val0);
   }
   if (e + 0.5 >= N) return static_cast<float>(0.67 * (N - e));
