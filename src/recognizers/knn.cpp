@@ -88,6 +88,19 @@ int CountMismatches(const char* a, const char* b, int L, int limit) {
 
 namespace {
 
+// Z of the weighted score after the filled slots: the requested - filled
+// empty slots at distance 2 add exp(-2) one by one, until Z no longer changes
+// in single precision; then the floor of 1e-6.
+float CompleteZ(float Z, int filled, int requested) {
+  const double empty = std::exp(-static_cast<double>(2.0f));
+  for (long long s = filled; s < requested; ++s) {
+    const float next = static_cast<float>(Z + empty);
+    if (next == Z) break;
+    Z = next;
+  }
+  return Z < 1e-6 ? 1e-6f : Z;
+}
+
 // Slots for R: at most as many as there are prototypes (the others could
 // only stay empty); 0 when there are none.
 int PrepareSlots(const Recognizer& R, Neighbours& nb) {
@@ -136,15 +149,7 @@ float ScoreNeighbours(const Neighbours& nb, int k_requested, bool weight_by_dist
   for (int s = 0; s < k; ++s) {
     Z = static_cast<float>(Z + std::exp(-static_cast<double>(nb.distance[s])));
   }
-  // The k_requested - k empty slots at distance 2 add to Z one by one, until Z
-  // no longer changes in single precision.
-  const double empty = std::exp(-static_cast<double>(2.0f));
-  for (long long s = k; s < k_requested; ++s) {
-    const float next = static_cast<float>(Z + empty);
-    if (next == Z) break;
-    Z = next;
-  }
-  if (Z < 1e-6) Z = 1e-6f;
+  Z = CompleteZ(Z, k, k_requested);
   float P = 0.0f, N = 0.0f;
   for (int s = 0; s < k; ++s) {
     const double term = std::exp(-static_cast<double>(nb.distance[s])) / Z;
@@ -197,13 +202,7 @@ float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int
     for (int j = 0; j < live; ++j) Z = static_cast<float>(Z + e);
   }
   if (!weight_by_distance) return static_cast<float>(score);
-  const double empty = std::exp(-static_cast<double>(2.0f));
-  for (long long s = kk; s < k; ++s) {
-    const float next = static_cast<float>(Z + empty);
-    if (next == Z) break;
-    Z = next;
-  }
-  if (Z < 1e-6) Z = 1e-6f;
+  Z = CompleteZ(Z, kk, k);
   float P = 0.0f, N = 0.0f;
   for (int c = 0; c <= max_c; ++c) {
     int ones = 0, zeros = 0;

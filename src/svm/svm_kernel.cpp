@@ -156,7 +156,7 @@ double WdKernelOf(const T* a, const T* b, int n, const WdWeights& w) {
 // before end adds inner_run(length), one that reaches end the tail sums of
 // its positions.
 template <typename T>
-int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w) {
+int64_t CountRunsByLetter(const T* x, const T* y, int first, int end, const WdWeights& w) {
   int64_t count = 0;
   int t = first;
   while (t < end) {
@@ -171,25 +171,17 @@ int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w
   return count;
 }
 
+template <typename T>
+int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w) {
+  return CountRunsByLetter(x, y, first, end, w);
+}
+
 // Letters in windows of up to 64: the matches as the bits of one word; the
 // first and last positions of the runs come from the bits around them.
 template <>
 int64_t CountRuns<unsigned char>(const unsigned char* x, const unsigned char* y, int first, int end,
                                  const WdWeights& w) {
-  if (end > 64) {
-    int64_t count = 0;
-    int t = first;
-    while (t < end) {
-      if (x[t] != y[t]) {
-        ++t;
-        continue;
-      }
-      const int start = t;
-      while (t < end && x[t] == y[t]) ++t;
-      count += t == end ? w.tail(start) - w.tail(end) : w.inner_run(t - start);
-    }
-    return count;
-  }
+  if (end > 64) return CountRunsByLetter(x, y, first, end, w);
   uint64_t bits = 0;
   int t = 0;
 #ifdef __SSE2__
