@@ -43,7 +43,7 @@ TEST(StringKernelTest, HandComputedValues) {
 }
 
 TEST(StringKernelTest, DegreeAboveTheWindowLengthCountsOnlyKmersThatFit) {
-  // With d = 22 on 4 letters the Part's denominator would include negative
+  // With d = 22 on 4 letters the plain sum over k = 1 .. d would include negative
   // terms; only k = 1 .. 4 count, so identical prefixes stay below 1.
   const double v = Wd("ACGT", "ACGA", 22);
   EXPECT_LT(v, 1.0);
