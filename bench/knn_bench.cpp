@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "recognizers/knn.h"
 #include "recognizers/reference_knn.h"
 #include "sequence/fasta.h"
@@ -43,16 +43,17 @@ int main(int argc, char** argv) {
     varnik::ReadFastaFile(train + "neg", s, tr_neg);
     varnik::ReadFastaFile(test + "pos", s, te_pos);
     varnik::ReadFastaFile(test + "neg", s, te_neg);
-    varnik::Recognizer R;
+    varnik::KnnRecognizer R(s);
     varnik::BuildkNN(R, tr_pos, tr_neg, L, k);
     const double protos = tr_pos.size() + tr_neg.size();
 
     auto start = std::chrono::steady_clock::now();
     double checksum = 0;
     long scored = 0;
+    varnik::Neighbours nb;  // scratch space, reused
     for (const varnik::SequenceSet* set : {&te_pos, &te_neg}) {
       for (int i = 0; i < set->size(); ++i, ++scored) {
-        checksum += varnik::ClassifySequencekNN(R, (*set)[i], L, weighted);
+        checksum += varnik::ClassifySequencekNN(R, (*set)[i], L, weighted, nb);
       }
     }
     const double fast_s = Seconds(start);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/random.h"
+#include "core/random.h"
 
 namespace {
 

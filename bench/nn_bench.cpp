@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/error.h"
-#include "learners/neural_network.h"
-#include "learners/reference_network.h"
+#include "core/error.h"
+#include "recognizers/neural_network.h"
+#include "recognizers/reference_network.h"
 #include "sequence/fasta.h"
 
 namespace {
@@ -38,20 +38,19 @@ int main(int argc, char** argv) {
     const int L = varnik::ReadFastaFile(train + "pos", s, pos);
     varnik::ReadFastaFile(train + "neg", s, neg);
 
-    varnik::Recognizer R;
     varnik::CRandom rng(12345);
     auto start = std::chrono::steady_clock::now();
-    varnik::TrainNeuralNetwork(R, pos, neg, L, hidden, s, rng);
+    varnik::TrainNeuralNetwork(pos, neg, L, hidden, s, rng);
     const double fast_s = Seconds(start);
     std::printf("fast training: %d epochs of %d rows, %d hidden units, %d inputs: %.2f s\n",
                 s.N_epochs, s.Epoch_size, hidden, 4 * L, fast_s);
 
     varnik::Settings short_run = s;
     short_run.N_epochs = ref_epochs;
-    varnik::Recognizer quick;
     varnik::CRandom rng1(7), rng2(7);
     start = std::chrono::steady_clock::now();
-    varnik::TrainNeuralNetwork(quick, pos, neg, L, hidden, short_run, rng1);
+    const auto trained = varnik::TrainNeuralNetwork(pos, neg, L, hidden, short_run, rng1);
+    const varnik::NeuralNetRecognizer& quick = *trained;
     const double quick_s = Seconds(start);
     varnik::testing::ReferenceNet ref;
     start = std::chrono::steady_clock::now();

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/error.h"
-#include "driver/settings.h"
+#include "core/error.h"
+#include "core/settings.h"
 #include "sequence/fasta.h"
 
 int main(int argc, char** argv) {

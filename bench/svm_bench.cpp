@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "sequence/fasta.h"
 #include "svm/reference_kernels.h"
 #include "svm/svm.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {

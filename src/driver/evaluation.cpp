@@ -3,73 +3,39 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/error.h"
-#include "common/numeric.h"
-#include "driver/parameters.h"
-#include "learners/neural_network.h"
-#include "recognizers/c45.h"
-#include "recognizers/knn.h"
-#include "recognizers/pwm.h"
-#include "recognizers/stop_codon.h"
-#include "svm/svm_recognizer.h"
+#include "core/error.h"
+#include "core/numeric.h"
 
 namespace varnik {
 
-namespace {
-
-[[noreturn]] void NotBuiltYet(int method) {
-  OnErrorExit(kUnspecifiedError,
-              "Recognition method " + RecognitionMethodWords()[method] + " is not built yet");
+float ClassifierOutput(const Recognizer& R, const char* window, int L, int offset) {
+  return R.Score(window, L, offset);
 }
 
-}  // namespace
-
-float ClassifierOutput(const Recognizer& R, const char* window, int L, int offset,
-                       const Settings& settings) {
-  if (settings.Stacking) OnErrorExit(kUnspecifiedError, "Stacking is not built yet");
-  switch (settings.R_method) {
-    case kSVM:
-      if (R.svm == nullptr) OnErrorExit(kUnspecifiedError, "Bad recognition method");
-      return SVMOutput(*R.svm, window, L);
-    case kPWM:
-      return ScorePositionWeightMatrix(R, window, L);
-    case kKNN:
-      return ClassifySequencekNN(R, window, L, settings.KNN_weight_by_distance);
-    case kSTOP:
-      return GetSequenceScore(window, L, R.scores, offset);
-    case kNeuralNet:
-      return NeuralNetworkOutput(R, window, L);
-    case kC45:
-      if (R.tree == nullptr || R.tree_engine == nullptr) {
-        OnErrorExit(kUnspecifiedError, "Bad recognition method");
-      }
-      return C45Output(*R.tree_engine, R.tree.get(), window, L);
-    case kEasyEnsemble:
-    case kBalanceCascadeEnsemble:
-      NotBuiltYet(settings.R_method);
-    default:
-      OnErrorExit(kUnspecifiedError, "Bad recognition method");
-  }
+int ClassifySequence(const Recognizer& R, const char* window, int L, int offset) {
+  return ClassifierOutput(R, window, L, offset) > R.threshold() ? 1 : 0;
 }
 
-int ClassifySequence(const Recognizer& R, const char* window, int L, int offset,
-                     const Settings& settings) {
-  return ClassifierOutput(R, window, L, offset, settings) > R.threshold ? 1 : 0;
+std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L,
+                                int offset) {
+  std::vector<float> scores(static_cast<size_t>(windows.size()));
+  Scorer score(R);
+  for (int i = 0; i < windows.size(); ++i) scores[i] = score(windows[i], L, offset);
+  return scores;
 }
 
 EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
                                      const SequenceSet& negatives, int L, int offset,
-                                     const Settings& settings,
                                      const std::vector<float>* positive_scores,
                                      const std::vector<float>* negative_scores) {
   EvaluationResults r;
   const int n_pos = positives.size();
   const int n_neg = negatives.size();
   int correct = 0;
+  Scorer score(R);
   for (int i = 0; i < n_pos; ++i) {
-    const bool site = positive_scores != nullptr
-                          ? (*positive_scores)[i] > R.threshold
-                          : ClassifySequence(R, positives[i], L, offset, settings) == 1;
+    const bool site = positive_scores != nullptr ? (*positive_scores)[i] > R.threshold()
+                                                 : score.Classify(positives[i], L, offset) == 1;
     if (site) {
       r.TP += 1;
       ++correct;
@@ -78,9 +44,8 @@ EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& pos
     }
   }
   for (int i = 0; i < n_neg; ++i) {
-    const bool not_site = negative_scores != nullptr
-                              ? (*negative_scores)[i] <= R.threshold
-                              : ClassifySequence(R, negatives[i], L, offset, settings) == 0;
+    const bool not_site = negative_scores != nullptr ? (*negative_scores)[i] <= R.threshold()
+                                                     : score.Classify(negatives[i], L, offset) == 0;
     if (not_site) {
       r.TN += 1;
       ++correct;

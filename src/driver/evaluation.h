@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
-#include "driver/recognizer.h"
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
+#include "core/output_file.h"
+#include "core/recognizer.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
 
 namespace varnik {
 
@@ -27,18 +27,18 @@ struct EvaluationResults {
   float G_measure = 0;
 };
 
-// The method's score of one window (larger means closer to a site).
-float ClassifierOutput(const Recognizer& R, const char* window, int L, int offset,
-                       const Settings& settings);
-// 1 when the score is strictly greater than R.threshold, else 0 (NaN gives 0).
-int ClassifySequence(const Recognizer& R, const char* window, int L, int offset,
-                     const Settings& settings);
+// The recogniser's score of one window (larger means closer to a site).
+float ClassifierOutput(const Recognizer& R, const char* window, int L, int offset);
+// 1 when the score is strictly greater than R's threshold, else 0 (NaN gives 0).
+int ClassifySequence(const Recognizer& R, const char* window, int L, int offset);
+
+// The scores of every window of the set, in order.
+std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L, int offset);
 
 // Counts and measures of R on the two sets. With precomputed scores (one per
 // window, any order) the windows are not scored again.
 EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
                                      const SequenceSet& negatives, int L, int offset,
-                                     const Settings& settings,
                                      const std::vector<float>* positive_scores = nullptr,
                                      const std::vector<float>* negative_scores = nullptr);
 

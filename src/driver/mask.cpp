@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 

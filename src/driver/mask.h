@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sequence/sequence_set.h"
+#include "core/sequence_set.h"
 
 namespace varnik {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
-#include "driver/settings.h"
+#include "core/output_file.h"
+#include "core/settings.h"
 
 namespace varnik {
 

@@ -6,24 +6,25 @@
 #include <cstdio>
 #include <ctime>
 
-#include "common/error.h"
-#include "common/output_file.h"
-#include "common/random.h"
+#include "core/error.h"
+#include "core/output_file.h"
+#include "core/random.h"
+#include "core/recognizer.h"
+#include "core/settings.h"
 #include "driver/evaluation.h"
 #include "driver/mask.h"
 #include "driver/parameters.h"
-#include "driver/recognizer.h"
 #include "driver/saved_model.h"
-#include "driver/settings.h"
-#include "learners/neural_network.h"
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
+#include "recognizers/neural_network.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
+#include "recognizers/svm_recognizer.h"
 #include "sequence/fasta.h"
 #include "sequence/protein.h"
-#include "svm/svm_recognizer.h"
+#include "tree/tree_engine.h"
 
 namespace varnik {
 
@@ -49,20 +50,22 @@ class Run {
     ReadFifthArgument();
     SeedGenerator();
     ReadWindows(args_[1], positives_, negatives_, true);
-    R_.length = L_;
+    read_length_ = L_;
     ReadMask();
     if (mask_) L_ = ApplyMaskToBoth(positives_, negatives_);
     start_ = std::time(nullptr);
     TreatImbalance();
     SelectFeatures();
+    PrepareTreeEngine();
     Train();
+    model_->set_length(read_length_);
     std::fputs("Training of the model finished\n", stdout);
     std::fflush(stdout);
-    if (settings_.save_model) SaveModel(R_, SavedModelPath(args_[1], args_[4]));
+    if (settings_.save_model) SaveModel(*model_, SavedModelPath(args_[1], args_[4]));
     if (settings_.save_outputs) SaveTrainingOutputs();
     WriteElapsed(out_, "TRAINING", start_);
     if (settings_.Eval_training) {
-      const EvaluationResults r = EvaluateRecognizer(R_, positives_, negatives_, L_, 0, settings_);
+      const EvaluationResults r = EvaluateRecognizer(*model_, positives_, negatives_, L_, 0);
       WriteTrainingResults(out_, r, positives_.size(), settings_.R_method);
     }
     if (!keep_training_) {
@@ -104,17 +107,24 @@ class Run {
     rng_.Seed(static_cast<unsigned int>(settings_.Seed));
   }
 
+  // The first file read fixes the window length of every later one.
+  int FixLength(int length) {
+    if (settings_.Length == 0) settings_.Length = length;
+    return length;
+  }
+
   // Reads the windows of one prefix and sets L_. Undersampling while reading
   // applies to the training negatives only.
   void ReadWindows(const std::string& prefix, SequenceSet& positives, SequenceSet& negatives,
                    bool training) {
-    L_ = ReadFastaFile(WindowFilePath(prefix, "pos", settings_), settings_, positives);
+    L_ = FixLength(ReadFastaFile(WindowFilePath(prefix, "pos", settings_), settings_, positives));
     out_.Printf("Positive sequences: %d\n", positives.size());
     const std::string neg_path = WindowFilePath(prefix, "neg", settings_);
     if (settings_.Imbalance_method == kUndersampling && training) {
-      L_ = ReadFastaFileWithUndersampling(neg_path, settings_, negatives, positives.size(), rng_);
+      L_ = FixLength(
+          ReadFastaFileWithUndersampling(neg_path, settings_, negatives, positives.size(), rng_));
     } else {
-      L_ = ReadFastaFile(neg_path, settings_, negatives);
+      L_ = FixLength(ReadFastaFile(neg_path, settings_, negatives));
     }
     out_.Printf("Negative sequences: %d\n", negatives.size());
     if (settings_.Use_protein_sequence) {
@@ -151,45 +161,55 @@ class Run {
     if (settings_.FSAlgorithm == kFSGA) NotBuiltYet("Genetic-algorithm feature selection");
   }
 
+  // The tree engine reads its attribute tables once per run, when any
+  // learner of the run grows trees; its windowing sizes, set by the first
+  // windowed training, stay for every later one.
+  void PrepareTreeEngine() {
+    const bool ensemble =
+        settings_.R_method == kEasyEnsemble || settings_.R_method == kBalanceCascadeEnsemble;
+    if (settings_.Stacking || settings_.R_method == kC45 ||
+        (ensemble && settings_.Base_learner == kC45)) {
+      tree_engine_ = std::make_unique<TreeEngine>();
+      ReadWindowNames(*tree_engine_, L_);
+    }
+  }
+
+  // The parameter search, when it is on; the run keeps what it chose.
+  void SearchParameters() {
+    if (!settings_.CV_parameters) return;
+    CrossValidatedParameters(positives_.Pointers(), negatives_.Pointers(), L_, settings_, out_,
+                             svm_rng_)
+        .ApplyTo(settings_);
+  }
+
+  // The method is chosen here, once: everything after training scores
+  // through the recogniser.
   void Train() {
     if (settings_.Stacking) NotBuiltYet("Stacking");
     switch (settings_.R_method) {
       case kPWM:
-        GetPositionWeightMatrix(R_, positives_, negatives_, L_, settings_, out_);
+        model_ = GetPositionWeightMatrix(positives_, negatives_, L_, settings_, out_);
         return;
       case kSVM:
-        if (settings_.CV_parameters) {
-          CrossValidatedParameters(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
-                                   out_, svm_rng_);
-        }
-        R_.svm = TrainSVMClassifier(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
-                                    &out_, &R_.threshold, svm_rng_);
-        out_.Printf("Support vectors: %d\n", SVMSize(*R_.svm));
+        SearchParameters();
+        model_ = TrainSVMRecognizer(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
+                                    out_, svm_rng_);
         return;
       case kKNN:
-        if (settings_.CV_parameters) {
-          CrossValidatedParameters(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
-                                   out_, svm_rng_);
-        }
-        R_.threshold = 0.0f;
-        BuildkNN(R_, positives_, negatives_, L_, settings_.K);
-        if (settings_.Sensitivity > 0) SetkNNThreshold(R_, settings_, out_);
+        SearchParameters();
+        model_ = TrainkNN(positives_, negatives_, L_, settings_, out_);
         keep_training_ = true;
         return;
       case kSTOP:
         StopCodonMethod();
       case kNeuralNet:
-        TrainNeuralNetwork(R_, positives_, negatives_, L_, settings_.NN_hidden_nodes, settings_,
-                           rng_);
+        model_ = TrainNeuralNetwork(positives_, negatives_, L_, settings_.NN_hidden_nodes,
+                                    settings_, rng_);
         return;
-      case kC45: {
-        R_.tree_engine = std::make_shared<TreeEngine>();
-        ReadWindowNames(*R_.tree_engine, L_);
-        R_.tree = TrainC45Classifier(*R_.tree_engine, positives_.Pointers(), negatives_.Pointers(),
-                                     L_, settings_, rng_, &out_, &R_.threshold);
-        out_.Printf("Tree nodes: %d\n", TreeSize(R_.tree.get()));
+      case kC45:
+        model_ = TrainC45Recognizer(*tree_engine_, positives_.Pointers(), negatives_.Pointers(), L_,
+                                    settings_, rng_, out_);
         return;
-      }
       case kEasyEnsemble:
       case kBalanceCascadeEnsemble:
         NotBuiltYet("Recognition method " + RecognitionMethodWords()[settings_.R_method]);
@@ -199,11 +219,7 @@ class Run {
   }
 
   std::vector<float> Scores(const SequenceSet& windows) const {
-    std::vector<float> scores(static_cast<size_t>(windows.size()));
-    for (int i = 0; i < windows.size(); ++i) {
-      scores[i] = ClassifierOutput(R_, windows[i], L_, 0, settings_);
-    }
-    return scores;
+    return ScoreWindows(*model_, windows, L_, 0);
   }
 
   void WriteOutputFile(const std::string& path, const std::vector<float>& pos,
@@ -232,7 +248,7 @@ class Run {
     std::sort(sc_neg.begin(), sc_neg.end());
     if (settings_.save_outputs) WriteOutputFile(args_[2] + args_[4], sc_pos, sc_neg);
     const EvaluationResults r =
-        EvaluateRecognizer(R_, positives, negatives, L_, 0, settings_, &sc_pos, &sc_neg);
+        EvaluateRecognizer(*model_, positives, negatives, L_, 0, &sc_pos, &sc_neg);
     WriteElapsed(out_, "TESTING", test_start);
     WriteTestingResults(out_, r, positives.size());
     WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
@@ -246,7 +262,10 @@ class Run {
   SequenceSet positives_;
   SequenceSet negatives_;
   int L_ = 0;
-  Recognizer R_;
+  int read_length_ = 0;  // L_ after reading, before a mask
+  std::unique_ptr<TreeEngine> tree_engine_;
+  // May refer to the training windows (k-NN): declared after them, it goes first.
+  std::unique_ptr<Recognizer> model_;
   bool mask_ = false;
   std::vector<int> mask_flags_;
   std::time_t start_ = 0;

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "common/error.h"
-#include "common/output_file.h"
-#include "svm/svm_recognizer.h"
+#include "core/error.h"
+#include "core/output_file.h"
 
 namespace varnik {
 
@@ -13,20 +12,22 @@ std::string SavedModelPath(const std::string& train_prefix, const std::string& r
 }
 
 void SaveModel(const Recognizer& R, const std::string& path) {
+  const auto* svm = dynamic_cast<const SvmRecognizer*>(&R);
+  if (svm == nullptr) OnErrorExit(kUnspecifiedError, "Not yet implemented");
   const std::string svm_path = path + ".svm";
-  if (R.svm == nullptr || svm_save_model(svm_path, *R.svm) != 0) {
+  if (svm->svm == nullptr || svm_save_model(svm_path, *svm->svm) != 0) {
     OnErrorExit(kUnspecifiedError, "Unable to write SVM model file " + svm_path);
   }
   OutputFile header;
   if (!header.Open(path)) OnErrorExit(kUnspecifiedError, "Unable to open model file for writing");
   header.Printf("Classifier: %s\n", "SVM");
-  header.Printf("Sequence length: %d\n", R.length);
-  header.Printf("Threshold: %lf\n", static_cast<double>(R.threshold));
+  header.Printf("Sequence length: %d\n", R.length());
+  header.Printf("Threshold: %lf\n", static_cast<double>(R.threshold()));
   header.Printf("SVM model file name: %s\n", svm_path.c_str());
   header.Close();
 }
 
-void LoadModel(Recognizer& R, const std::string& path) {
+std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path) {
   std::unique_ptr<svm_model> model = svm_load_model(path + ".svm");
   if (model == nullptr) OnErrorExit(kUnspecifiedError, "Error loading SVM model");
   std::FILE* f = std::fopen(path.c_str(), "r");
@@ -39,14 +40,18 @@ void LoadModel(Recognizer& R, const std::string& path) {
                   std::fscanf(f, "Threshold: %f", &threshold) == 1;
   std::fclose(f);
   if (!ok) OnErrorExit(kUnspecifiedError, "Malformed model file " + path);
-  R.svm = std::move(model);
-  R.length = length;
-  R.threshold = threshold;
+  Settings settings;
+  settings.R_method = kSVM;
+  settings.Kernel = model->param.kernel_type;
+  auto R = std::make_unique<SvmRecognizer>(settings, std::move(model));
+  R->set_length(length);
+  R->set_threshold(threshold);
+  return R;
 }
 
 int ModelOutput(const Recognizer& R, const char* window, int L, float* score) {
-  *score = SVMOutput(*R.svm, window, L);
-  return *score > R.threshold ? 1 : 0;
+  *score = R.Score(window, L);
+  return *score > R.threshold() ? 1 : 0;
 }
 
 }  // namespace varnik

@@ -2,11 +2,10 @@
 
 #include <cmath>
 
-#include "common/error.h"
-#include "common/numeric.h"
-#include "driver/recognizer.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "recognizers/knn.h"
-#include "svm/svm_recognizer.h"
+#include "recognizers/svm_recognizer.h"
 
 namespace varnik {
 
@@ -58,19 +57,19 @@ std::vector<const char*> Pick(const std::vector<const char*>& items, const std::
   return out;
 }
 
-// Tries every grid row in order (setting Kernel, Gamma and C) with the
-// counts evaluate gives; the best G wins, a tie going to a larger C; the best
-// row is set at the end.
+// Tries every grid row in order with the counts evaluate (the settings of
+// the row) gives; the best G wins, a tie going to a larger C.
 template <typename Evaluate>
-void GridSearch(Settings& s, OutputFile& out, Evaluate evaluate) {
+SearchChoice GridSearch(const Settings& settings, OutputFile& out, Evaluate evaluate) {
   const std::vector<GridRow>& grid = SvmGrid();
+  Settings s = settings;
   float best = -1;
   int best_row = 0;
   for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
     s.Kernel = static_cast<int>(grid[row].kernel);
     s.Gamma = grid[row].gamma;
     s.C = grid[row].C;
-    const float G = evaluate().G();
+    const float G = evaluate(static_cast<const Settings&>(s)).G();
     if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
       best = G;
       best_row = row;
@@ -80,37 +79,42 @@ void GridSearch(Settings& s, OutputFile& out, Evaluate evaluate) {
                  static_cast<double>(s.C), static_cast<double>(s.Gamma), static_cast<double>(G));
     }
   }
-  s.Kernel = static_cast<int>(grid[best_row].kernel);
-  s.Gamma = grid[best_row].gamma;
-  s.C = grid[best_row].C;
+  SearchChoice choice;
+  choice.what = SearchChoice::kSvmParameters;
+  choice.Kernel = static_cast<int>(grid[best_row].kernel);
+  choice.Gamma = grid[best_row].gamma;
+  choice.C = grid[best_row].C;
   out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
-             static_cast<double>(best), s.Kernel, static_cast<double>(s.C),
-             static_cast<double>(s.Gamma));
+             static_cast<double>(best), choice.Kernel, static_cast<double>(choice.C),
+             static_cast<double>(choice.Gamma));
+  return choice;
 }
 
-void GridSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
-                         int L, Settings& s, OutputFile& out, SvmRandom& rng) {
-  const int F = s.CV_folds;
-  GridSearch(s, out, [&] {
+SearchChoice GridSearchOnWindows(const std::vector<const char*>& pos,
+                                 const std::vector<const char*>& neg, int L,
+                                 const Settings& settings, OutputFile& out, SvmRandom& rng) {
+  const int F = settings.CV_folds;
+  return GridSearch(settings, out, [&](const Settings& s) {
     Counts c;
+    svm_scratch scratch;
     for (int f = 0; f < F; ++f) {
       const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
       const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
       auto model =
           TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, rng);
-      for (int i : fp.test) (SVMOutput(*model, pos[i], L) > 0 ? c.TP : c.FN) += 1;
-      for (int i : fn.test) (SVMOutput(*model, neg[i], L) > 0 ? c.FP : c.TN) += 1;
+      for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
+      for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
     }
     return c;
   });
 }
 
-void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
-                      int L, Settings& s, OutputFile& out) {
+// The k of the k-NN: every k from Min_k to Max_k.
+int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                     int L, const Settings& s, OutputFile& out) {
   if (s.Min_k > s.Max_k) {
-    s.K = 0;
     out.Printf("Best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
-    return;
+    return 0;
   }
   const long long n_k = static_cast<long long>(s.Max_k) - s.Min_k + 1;
   if (n_k > 1000000) {
@@ -126,10 +130,11 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
   for (int f = 0; f < F; ++f) {
     const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
     const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-    Recognizer R;
-    BuildkNN(R, Pick(pos, fp.train), Pick(neg, fn.train), L, s.Min_k);
-    std::vector<const char*> prototypes = R.poss;
-    prototypes.insert(prototypes.end(), R.negs.begin(), R.negs.end());
+    // The prototypes: the fold's training positives, then its negatives.
+    std::vector<const char*> prototypes = Pick(pos, fp.train);
+    const int n_train_pos = static_cast<int>(prototypes.size());
+    const int n_train_neg = static_cast<int>(fn.train.size());
+    for (int i : fn.train) prototypes.push_back(neg[i]);
     const size_t n_train = prototypes.size();
     std::vector<const char*> tests = Pick(pos, fp.test);
     const size_t n_test_pos = tests.size();
@@ -140,8 +145,6 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
         matrix[t * n_train + p] = CountMismatches(tests[t], prototypes[p], L, L);
       }
     }
-    const int n_train_pos = static_cast<int>(R.poss.size());
-    const int n_train_neg = static_cast<int>(R.negs.size());
     for (long long kk = 0; kk < n_k; ++kk) {
       const int k = static_cast<int>(s.Min_k + kk);
       Counts& c = counts[kk];
@@ -167,8 +170,8 @@ void KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<con
     }
     if (s.Verbose > 1) out.Printf("K = %d\tAccuracy: %lf\n", k, static_cast<double>(G));
   }
-  s.K = best_k;
-  out.Printf("Best parameters (accuracy: %lf): K = %d\n", static_cast<double>(best), s.K);
+  out.Printf("Best parameters (accuracy: %lf): K = %d\n", static_cast<double>(best), best_k);
+  return best_k;
 }
 
 std::vector<const float*> PickRows(const std::vector<const float*>& rows,
@@ -186,36 +189,48 @@ std::vector<int> PickLabels(const std::vector<int>& labels, const std::vector<in
 
 }  // namespace
 
-void CrossValidatedParameters(const std::vector<const char*>& positives,
-                              const std::vector<const char*>& negatives, int L, Settings& settings,
-                              OutputFile& out, SvmRandom& rng) {
-  int method = settings.R_method;
-  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
-  if (method != kSVM && method != kKNN) return;
-  CheckFolds(settings);
-  if (method == kSVM) {
-    GridSearchOnWindows(positives, negatives, L, settings, out, rng);
-  } else {
-    KSearchOnWindows(positives, negatives, L, settings, out);
+void SearchChoice::ApplyTo(Settings& settings) const {
+  if (what == kSvmParameters) {
+    settings.Kernel = Kernel;
+    settings.Gamma = Gamma;
+    settings.C = C;
+  } else if (what == kK) {
+    settings.K = K;
   }
 }
 
-void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
-                                     const std::vector<int>& labels, Settings& s, OutputFile& out,
-                                     SvmRandom& rng) {
-  CheckFolds(s);
-  const int F = s.CV_folds;
+SearchChoice CrossValidatedParameters(const std::vector<const char*>& positives,
+                                      const std::vector<const char*>& negatives, int L,
+                                      const Settings& settings, OutputFile& out, SvmRandom& rng) {
+  int method = settings.R_method;
+  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
+  if (method != kSVM && method != kKNN) return SearchChoice();
+  CheckFolds(settings);
+  if (method == kSVM) return GridSearchOnWindows(positives, negatives, L, settings, out, rng);
+  SearchChoice choice;
+  choice.what = SearchChoice::kK;
+  choice.K = KSearchOnWindows(positives, negatives, L, settings, out);
+  return choice;
+}
+
+SearchChoice CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
+                                             const std::vector<int>& labels,
+                                             const Settings& settings, OutputFile& out,
+                                             SvmRandom& rng) {
+  CheckFolds(settings);
+  const int F = settings.CV_folds;
   const int n = static_cast<int>(rows.size());
   const std::vector<int> mask(static_cast<size_t>(std::max(dim, 0)), 1);
-  GridSearch(s, out, [&] {
+  return GridSearch(settings, out, [&](const Settings& s) {
     Counts c;
+    svm_scratch scratch;
     for (int f = 0; f < F; ++f) {
       const Fold fold = CyclicFold(n, F, f);
       const std::vector<int> train_labels = PickLabels(labels, fold.train);
       auto model = TrainSVMClassifierRealInputs(PickRows(rows, fold.train), mask.data(),
                                                 train_labels.data(), dim, s, rng);
       for (int i : fold.test) {
-        const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim) : 0.0f;
+        const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim, scratch) : 0.0f;
         if (labels[i] == 1) {
           (output > 0 ? c.TP : c.FN) += 1;
         } else {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "common/output_file.h"
-#include "driver/settings.h"
+#include "core/output_file.h"
+#include "core/settings.h"
 #include "svm/svm.h"
 
 namespace varnik {
@@ -24,18 +24,31 @@ struct GridRow {
 };
 const std::vector<GridRow>& SvmGrid();
 
-// Searches the method R_method (the Base_learner for the ensembles): the SVM
-// grid (sets Kernel, Gamma, C) or the k of the k-NN (sets K). Other methods:
-// nothing. Positives and negatives are folded separately.
-void CrossValidatedParameters(const std::vector<const char*>& positives,
-                              const std::vector<const char*>& negatives, int L, Settings& settings,
-                              OutputFile& out, SvmRandom& rng);
+// What a search chose; the caller applies it to its settings.
+struct SearchChoice {
+  enum What { kNothing, kSvmParameters, kK };
+  What what = kNothing;
+  int Kernel = 0;
+  float Gamma = 0.0f;
+  float C = 0.0f;
+  int K = 0;
+  // Sets Kernel, Gamma and C, or K, as chosen.
+  void ApplyTo(Settings& settings) const;
+};
 
-// The SVM grid on rows of dim real numbers (label 1 positive); sets Kernel,
-// Gamma and C.
-void CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
-                                     const std::vector<int>& labels, Settings& settings,
-                                     OutputFile& out, SvmRandom& rng);
+// Searches the method R_method (the Base_learner for the ensembles): the SVM
+// grid (Kernel, Gamma, C) or the k of the k-NN (K). Other methods: nothing.
+// Positives and negatives are folded separately.
+SearchChoice CrossValidatedParameters(const std::vector<const char*>& positives,
+                                      const std::vector<const char*>& negatives, int L,
+                                      const Settings& settings, OutputFile& out, SvmRandom& rng);
+
+// The SVM grid on rows of dim real numbers (label 1 positive): Kernel, Gamma
+// and C.
+SearchChoice CrossValidatedSVMRealParameters(const std::vector<const float*>& rows, int dim,
+                                             const std::vector<int>& labels,
+                                             const Settings& settings, OutputFile& out,
+                                             SvmRandom& rng);
 
 // The k of the k-NN on real rows; returns it (K is left as it is).
 int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int dim,

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/error.h"
-#include "common/numeric.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
@@ -72,8 +72,10 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
   if (threshold != nullptr) {
     *threshold = 0.0f;
     if (settings.Sensitivity > 0 && !positives.empty()) {
+      const TreeScorer scorer(engine, L);
+      TreeScorer::Scratch scratch;
       std::vector<float> scores;
-      for (const char* w : positives) scores.push_back(C45Output(engine, tree.get(), w, L));
+      for (const char* w : positives) scores.push_back(scorer.Output(tree.get(), w, L, scratch));
       std::sort(scores.begin(), scores.end());
       *threshold = scores[SensitivityIndex(static_cast<int>(scores.size()), settings.Sensitivity)];
     }
@@ -82,13 +84,50 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
   return tree;
 }
 
-float C45Output(TreeEngine& engine, const TreeNode* tree, const char* window, int L) {
-  thread_local std::vector<int32_t> description;
-  description.assign(static_cast<size_t>(L) + 2, 0);
-  engine.MaxAtt = L - 1;
-  engine.DescribeWindow(window, L, description.data());
-  engine.Category(description.data(), tree);
-  return static_cast<float>(2 * (static_cast<double>(engine.ClassSum[1]) - 0.5));
+float TreeScorer::Output(const TreeNode* tree, const char* window, int L, Scratch& scratch) const {
+  scratch.description.assign(static_cast<size_t>(std::max(L, 0)) + 2, 0);
+  scratch.class_sum.resize(static_cast<size_t>(max_class_) + 1);
+  const int known = std::min(L, static_cast<int>(codes_.size()));
+  for (int j = 0; j < known; ++j) {
+    scratch.description[j] = codes_[j][static_cast<unsigned char>(window[j])];
+  }
+  TreeCategory(scratch.description.data(), tree, max_class_, scratch.class_sum.data());
+  return static_cast<float>(2 * (static_cast<double>(scratch.class_sum[1]) - 0.5));
+}
+
+namespace {
+
+struct C45Scratch : ScoreScratch {
+  TreeScorer::Scratch tree;
+};
+
+}  // namespace
+
+std::unique_ptr<ScoreScratch> C45Recognizer::NewScratch() const {
+  return std::make_unique<C45Scratch>();
+}
+
+float C45Recognizer::Score(const char* window, int L, int, ScoreScratch* scratch) const {
+  if (scratch == nullptr) return Score(window, L);
+  return scorer.Output(tree.get(), window, L, static_cast<C45Scratch*>(scratch)->tree);
+}
+
+std::unique_ptr<C45Recognizer> TrainC45Recognizer(TreeEngine& engine,
+                                                  const std::vector<const char*>& positives,
+                                                  const std::vector<const char*>& negatives, int L,
+                                                  const Settings& settings, CRandom& rng,
+                                                  OutputFile& out) {
+  float threshold = 0.0f;
+  Tree tree = TrainC45Classifier(engine, positives, negatives, L, settings, rng, &out, &threshold);
+  auto R = std::make_unique<C45Recognizer>(settings, std::move(tree), engine, L);
+  R->set_threshold(threshold);
+  out.Printf("Tree nodes: %d\n", TreeSize(R->tree.get()));
+  return R;
+}
+
+float C45Output(const TreeEngine& engine, const TreeNode* tree, const char* window, int L) {
+  TreeScorer::Scratch scratch;
+  return TreeScorer(engine, L).Output(tree, window, L, scratch);
 }
 
 }  // namespace varnik

@@ -3,12 +3,14 @@
 // window scores the positive share of its weight minus the negative share.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
-#include "common/random.h"
-#include "driver/settings.h"
+#include "core/output_file.h"
+#include "core/random.h"
+#include "core/recognizer.h"
+#include "core/settings.h"
 #include "tree/tree_engine.h"
 
 namespace varnik {
@@ -18,13 +20,52 @@ namespace varnik {
 // removes it. The file gets a name of its own in the working directory.
 void ReadWindowNames(TreeEngine& engine, int L);
 
+// A tree with what it needs to read windows: the value number of every letter
+// at every position, taken from the engine's attribute tables.
+class TreeScorer {
+ public:
+  TreeScorer(const TreeEngine& engine, int L)
+      : codes_(engine.WindowLetterCodes(L)), max_class_(engine.MaxClass) {}
+  // Working space of one scoring thread.
+  struct Scratch {
+    std::vector<int32_t> description;
+    std::vector<float> class_sum;
+  };
+  // 2 (ClassSum[1] - 0.5): in [-1, 1], positive means a site.
+  float Output(const TreeNode* tree, const char* window, int L, Scratch& scratch) const;
+
+ private:
+  std::vector<TreeEngine::LetterCodes> codes_;
+  int max_class_;
+};
+
+class C45Recognizer : public Recognizer {
+ public:
+  C45Recognizer(const Settings& settings, Tree tree, const TreeEngine& engine, int L)
+      : Recognizer(settings, kC45), tree(std::move(tree)), scorer(engine, L) {}
+  Tree tree;
+  TreeScorer scorer;
+
+  float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  std::unique_ptr<ScoreScratch> NewScratch() const override;
+  using Recognizer::Score;
+};
+
 // Trains a tree (Trials, Prune_tree). When threshold is given, sets it from
 // the scores of the positives and writes the "C4.5 threshold" line.
 Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& positives,
                         const std::vector<const char*>& negatives, int L, const Settings& settings,
                         CRandom& rng, OutputFile* out, float* threshold);
 
-// 2 (ClassSum[1] - 0.5): in [-1, 1], positive means a site.
-float C45Output(TreeEngine& engine, const TreeNode* tree, const char* window, int L);
+// The C4.5 recogniser of the run: the tree, its threshold line and the "Tree
+// nodes" line.
+std::unique_ptr<C45Recognizer> TrainC45Recognizer(TreeEngine& engine,
+                                                  const std::vector<const char*>& positives,
+                                                  const std::vector<const char*>& negatives, int L,
+                                                  const Settings& settings, CRandom& rng,
+                                                  OutputFile& out);
+
+// The tree's output for one window (as TreeScorer::Output).
+float C45Output(const TreeEngine& engine, const TreeNode* tree, const char* window, int L);
 
 }  // namespace varnik

@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "common/numeric.h"
+#include "core/numeric.h"
 #include "recognizers/knn_kernels.h"
 #include "recognizers/knn_search.h"
 
@@ -55,12 +55,12 @@ int CountMismatchesPortable(const char* a, const char* b, int L, int limit) {
   return mismatches;
 }
 
-void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
+void BuildkNN(KnnRecognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
               int K) {
   BuildkNN(R, positives.Pointers(), negatives.Pointers(), L, K);
 }
 
-void BuildkNN(Recognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
+void BuildkNN(KnnRecognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
               int K) {
   R.k = K;
   R.n_pos = static_cast<int>(poss.size());
@@ -103,7 +103,7 @@ float CompleteZ(float Z, int filled, int requested) {
 
 // Slots for R: at most as many as there are prototypes (the others could
 // only stay empty); 0 when there are none.
-int PrepareSlots(const Recognizer& R, Neighbours& nb) {
+int PrepareSlots(const KnnRecognizer& R, Neighbours& nb) {
   const size_t prototypes = R.poss.size() + R.negs.size();
   const int k =
       static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(R.k, 0)), prototypes));
@@ -114,7 +114,7 @@ int PrepareSlots(const Recognizer& R, Neighbours& nb) {
 
 }  // namespace
 
-void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb) {
+void FindNeighbours(const KnnRecognizer& R, const char* window, int L, Neighbours& nb) {
   const int k = PrepareSlots(R, nb);
   if (k == 0) return;
   if (UseAvx2Search()) {
@@ -128,7 +128,8 @@ void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& 
   }
 }
 
-void FindNeighboursFromCounts(const Recognizer& R, const int32_t* counts, int L, Neighbours& nb) {
+void FindNeighboursFromCounts(const KnnRecognizer& R, const int32_t* counts, int L,
+                              Neighbours& nb) {
   const int k = PrepareSlots(R, nb);
   if (k == 0) return;
   const int n_pos = static_cast<int>(R.poss.size());
@@ -217,21 +218,53 @@ float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int
   return P - N;
 }
 
-float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance) {
+float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
+                          bool weight_by_distance, Neighbours& nb) {
   if (R.k <= 0) return 0.0f;
-  thread_local Neighbours nb;  // reused: no allocation per scored window
   FindNeighbours(R, window, L, nb);
   return ScoreNeighbours(nb, R.k, weight_by_distance);
 }
 
-void SetkNNThreshold(Recognizer& R, const Settings& settings, OutputFile& out) {
+float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
+                          bool weight_by_distance) {
+  Neighbours nb;
+  return ClassifySequencekNN(R, window, L, weight_by_distance, nb);
+}
+
+namespace {
+
+struct KnnScratch : ScoreScratch {
+  Neighbours nb;  // reused: no allocation per scored window
+};
+
+}  // namespace
+
+std::unique_ptr<ScoreScratch> KnnRecognizer::NewScratch() const {
+  return std::make_unique<KnnScratch>();
+}
+
+float KnnRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch) const {
+  const bool weighted = settings().KNN_weight_by_distance;
+  if (scratch == nullptr) return ClassifySequencekNN(*this, window, L, weighted);
+  return ClassifySequencekNN(*this, window, L, weighted, static_cast<KnnScratch*>(scratch)->nb);
+}
+
+void SetkNNThreshold(KnnRecognizer& R, OutputFile& out) {
   std::vector<float> scores(static_cast<size_t>(R.n_pos));
-  for (int i = 0; i < R.n_pos; ++i) {
-    scores[i] = ClassifySequencekNN(R, R.poss[i], R.pos_length, settings.KNN_weight_by_distance);
-  }
+  Scorer score(R);
+  for (int i = 0; i < R.n_pos; ++i) scores[i] = score(R.poss[i], R.pos_length);
   std::sort(scores.begin(), scores.end());
-  R.threshold = scores.empty() ? 0.0f : scores[SensitivityIndex(R.n_pos, settings.Sensitivity)];
-  out.Printf("k-NN threshold: %lf\n", static_cast<double>(R.threshold));
+  R.set_threshold(scores.empty() ? 0.0f
+                                 : scores[SensitivityIndex(R.n_pos, R.settings().Sensitivity)]);
+  out.Printf("k-NN threshold: %lf\n", static_cast<double>(R.threshold()));
+}
+
+std::unique_ptr<KnnRecognizer> TrainkNN(const SequenceSet& positives, const SequenceSet& negatives,
+                                        int L, const Settings& settings, OutputFile& out) {
+  auto R = std::make_unique<KnnRecognizer>(settings);
+  BuildkNN(*R, positives, negatives, L, settings.K);
+  if (settings.Sensitivity > 0) SetkNNThreshold(*R, out);
+  return R;
 }
 
 }  // namespace varnik

@@ -2,12 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "common/output_file.h"
-#include "driver/recognizer.h"
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
+#include "core/output_file.h"
+#include "core/recognizer.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
 
 namespace varnik {
 
@@ -23,33 +24,54 @@ int CountMismatchesPortable(const char* a, const char* b, int L, int limit);
 // True when the AVX2 build is compiled in and the processor runs it.
 bool UseAvx2Search();
 
-// Fills the k-NN fields of R: k from K, the prototypes are the windows of the
-// two sets (shared, not copied: the sets must outlive R).
-void BuildkNN(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
-              int K);
-// The same from lists of window pointers (the windows must outlive R).
-void BuildkNN(Recognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
-              int K);
-// Temporary sets would leave R pointing at freed windows.
-void BuildkNN(Recognizer&, SequenceSet&&, const SequenceSet&, int, int) = delete;
-void BuildkNN(Recognizer&, const SequenceSet&, SequenceSet&&, int, int) = delete;
-void BuildkNN(Recognizer&, SequenceSet&&, SequenceSet&&, int, int) = delete;
-
 // The k nearest prototypes of a window: slot distances ascending (2.0 for a
 // slot no prototype has reached) and their labels (1 positive, 0 negative, -1
 // none). With fewer prototypes than k, only as many slots are kept (the
-// others could only stay empty). Prototypes are visited positives first, each list in order; one
-// enters only when strictly closer than the current k-th, in front of the
-// slots at its distance.
+// others could only stay empty). Prototypes are visited positives first, each
+// list in order; one enters only when strictly closer than the current k-th,
+// in front of the slots at its distance.
 struct Neighbours {
   std::vector<float> distance;
   std::vector<signed char> label;
 };
-void FindNeighbours(const Recognizer& R, const char* window, int L, Neighbours& nb);
+
+// The prototypes are the training windows themselves, shared with their
+// owner, which must keep them alive as long as the recogniser. Scores weigh
+// by distance when the recogniser's KNN_weight_by_distance is set.
+class KnnRecognizer : public Recognizer {
+ public:
+  explicit KnnRecognizer(const Settings& settings) : Recognizer(settings, kKNN) {}
+  int k = 0;
+  int n_pos = 0;
+  int n_neg = 0;
+  int pos_length = 0;
+  int neg_length = 0;
+  std::vector<const char*> poss;
+  std::vector<const char*> negs;
+
+  float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  std::unique_ptr<ScoreScratch> NewScratch() const override;
+  using Recognizer::Score;
+};
+
+// Fills the k-NN fields of R: k from K, the prototypes are the windows of the
+// two sets (shared, not copied: the sets must outlive R).
+void BuildkNN(KnnRecognizer& R, const SequenceSet& positives, const SequenceSet& negatives, int L,
+              int K);
+// The same from lists of window pointers (the windows must outlive R).
+void BuildkNN(KnnRecognizer& R, std::vector<const char*> poss, std::vector<const char*> negs, int L,
+              int K);
+// Temporary sets would leave R pointing at freed windows.
+void BuildkNN(KnnRecognizer&, SequenceSet&&, const SequenceSet&, int, int) = delete;
+void BuildkNN(KnnRecognizer&, const SequenceSet&, SequenceSet&&, int, int) = delete;
+void BuildkNN(KnnRecognizer&, SequenceSet&&, SequenceSet&&, int, int) = delete;
+
+// The k nearest prototypes of the window, into nb.
+void FindNeighbours(const KnnRecognizer& R, const char* window, int L, Neighbours& nb);
 
 // The same from the mismatch counts of the window with every prototype
 // (positives, then negatives, in the order of R's lists).
-void FindNeighboursFromCounts(const Recognizer& R, const int32_t* counts, int L, Neighbours& nb);
+void FindNeighboursFromCounts(const KnnRecognizer& R, const int32_t* counts, int L, Neighbours& nb);
 
 // The k-NN score from known mismatch counts (positives first), the same
 // number FindNeighboursFromCounts and ScoreNeighbours give. The slots are kept
@@ -69,11 +91,23 @@ float ScoreNeighbours(const Neighbours& nb, int k, bool weight_by_distance);
 // Score of one window against R's prototypes: the balance of positive and
 // negative labels among the k nearest, weighted by exp(-distance) when
 // weight_by_distance is set. In [-k, k] unweighted, [-1, 1] weighted; 0 when
-// k <= 0.
-float ClassifySequencekNN(const Recognizer& R, const char* window, int L, bool weight_by_distance);
+// k <= 0. nb is scratch space.
+float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
+                          bool weight_by_distance, Neighbours& nb);
+float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
+                          bool weight_by_distance);
 
-// Sets R.threshold from the scores of R's own positive prototypes and writes
-// the "k-NN threshold" line.
-void SetkNNThreshold(Recognizer& R, const Settings& settings, OutputFile& out);
+// Sets R's threshold from the scores of its own positive prototypes (by its
+// Sensitivity) and writes the "k-NN threshold" line.
+void SetkNNThreshold(KnnRecognizer& R, OutputFile& out);
+
+// The k-NN recogniser of the run: k from K, threshold 0, set from the
+// positives when Sensitivity > 0. The sets must outlive it.
+std::unique_ptr<KnnRecognizer> TrainkNN(const SequenceSet& positives, const SequenceSet& negatives,
+                                        int L, const Settings& settings, OutputFile& out);
+std::unique_ptr<KnnRecognizer> TrainkNN(SequenceSet&&, const SequenceSet&, int, const Settings&,
+                                        OutputFile&) = delete;
+std::unique_ptr<KnnRecognizer> TrainkNN(const SequenceSet&, SequenceSet&&, int, const Settings&,
+                                        OutputFile&) = delete;
 
 }  // namespace varnik

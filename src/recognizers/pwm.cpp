@@ -4,18 +4,20 @@
 #include <cmath>
 #include <vector>
 
-#include "common/error.h"
-#include "common/numeric.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
 
-void GetPositionWeightMatrix(Recognizer& R, const SequenceSet& positives,
-                             const SequenceSet& negatives, int L, const Settings& settings,
-                             OutputFile& out) {
+std::unique_ptr<PwmRecognizer> GetPositionWeightMatrix(const SequenceSet& positives,
+                                                       const SequenceSet& negatives, int L,
+                                                       const Settings& settings, OutputFile& out) {
   const int n_pos = positives.size();
   const int n_neg = negatives.size();
   if (n_pos < 1) OnErrorExit(kUnspecifiedError, "GetPositionWeightMatrix: no positive windows");
+  auto model = std::make_unique<PwmRecognizer>(settings);
+  PwmRecognizer& R = *model;
   float bg[5];
   // The pseudocount of 1 and the counts are added in single precision below.
   std::vector<long long> bg_count(5, 0);
@@ -58,10 +60,15 @@ void GetPositionWeightMatrix(Recognizer& R, const SequenceSet& positives,
   std::sort(scores.begin(), scores.end());
   const int index = settings.Sensitivity > 0 ? SensitivityIndex(n_pos, settings.Sensitivity)
                                              : ClampedIndex(n_pos * 0.2, n_pos);
-  R.threshold = scores[index];
+  R.set_threshold(scores[index]);
+  return model;
 }
 
-float ScorePositionWeightMatrix(const Recognizer& R, const char* window, int L) {
+float PwmRecognizer::Score(const char* window, int L, int, ScoreScratch*) const {
+  return ScorePositionWeightMatrix(*this, window, L);
+}
+
+float ScorePositionWeightMatrix(const PwmRecognizer& R, const char* window, int L) {
   float score = 0.0f;
   for (int j = 0; j < L; ++j) score += R.M[PWMIndexOf(window[j])][j];
   return score;

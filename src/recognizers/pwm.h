@@ -2,20 +2,35 @@
 // among the positive windows against its frequency in all training windows.
 #pragma once
 
-#include "common/output_file.h"
-#include "driver/recognizer.h"
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "core/output_file.h"
+#include "core/recognizer.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
 
 namespace varnik {
 
-// Trains R.M from the windows, writes the "Base frequency" line and sets
-// R.threshold from the scores of the positives.
-void GetPositionWeightMatrix(Recognizer& R, const SequenceSet& positives,
-                             const SequenceSet& negatives, int L, const Settings& settings,
-                             OutputFile& out);
+class PwmRecognizer : public Recognizer {
+ public:
+  explicit PwmRecognizer(const Settings& settings) : Recognizer(settings, kPWM) {}
+  // One row of L log-odds weights per letter class (0 other, 1 A, 2 T, 3 G,
+  // 4 C).
+  std::array<std::vector<float>, 5> M;
+
+  float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  using Recognizer::Score;
+};
+
+// Trains the matrix from the windows, writes the "Base frequency" line and
+// sets the threshold from the scores of the positives.
+std::unique_ptr<PwmRecognizer> GetPositionWeightMatrix(const SequenceSet& positives,
+                                                       const SequenceSet& negatives, int L,
+                                                       const Settings& settings, OutputFile& out);
 
 // Sum over the window's positions of the weight of its letter class; 0 when L <= 0.
-float ScorePositionWeightMatrix(const Recognizer& R, const char* window, int L);
+float ScorePositionWeightMatrix(const PwmRecognizer& R, const char* window, int L);
 
 }  // namespace varnik

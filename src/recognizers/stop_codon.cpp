@@ -1,6 +1,6 @@
 #include "recognizers/stop_codon.h"
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 

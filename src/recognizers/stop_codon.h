@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "core/recognizer.h"
+
 namespace varnik {
 
 // Training entry point: ends the run ("Offset to sequence must be
@@ -15,5 +17,16 @@ namespace varnik {
 // starting at offset, the last entry when none is met within the table; 0 for
 // an empty table.
 float GetSequenceScore(const char* window, int L, const std::vector<float>& scores, int offset);
+
+class StopCodonRecognizer : public Recognizer {
+ public:
+  explicit StopCodonRecognizer(const Settings& settings) : Recognizer(settings, kSTOP) {}
+  std::vector<float> scores;  // by the codon number of the first stop codon
+
+  float Score(const char* window, int L, int offset, ScoreScratch*) const override {
+    return GetSequenceScore(window, L, scores, offset);
+  }
+  using Recognizer::Score;
+};
 
 }  // namespace varnik

@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "common/error.h"
+#include "core/error.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
@@ -278,7 +278,7 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
   return cut;
 }
 
-int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& windows) {
+int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows) {
   LoadedFile f;
   OpenFastaText(path, settings, false, f);
   RecordReader reader(f.text.begin(), f.text.end());
@@ -302,11 +302,10 @@ int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& wind
     ++record;
   }
   CheckNotEmpty(length, path);
-  if (settings.Length == 0) settings.Length = length;
   return length;
 }
 
-int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
+int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
                                    SequenceSet& windows, int n_keep, CRandom& rng) {
   LoadedFile f;
   OpenFastaText(path, settings, true, f);
@@ -357,7 +356,6 @@ int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
   }
   if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");
   CheckNotEmpty(length, path);
-  if (settings.Length == 0) settings.Length = length;
   return length;
 }
 

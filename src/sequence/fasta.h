@@ -3,21 +3,22 @@
 
 #include <string>
 
-#include "common/random.h"
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
+#include "core/random.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
 
 namespace varnik {
 
 // Reads every record of the file into windows and returns the window length
-// after cutting to Offset / Length. When settings.Length is 0 it is set to
-// that length, so every later file of the run is cut the same way.
-int ReadFastaFile(const std::string& path, Settings& settings, SequenceSet& windows);
+// after cutting to Offset / Length (a Length of 0 keeps every letter from
+// Offset on). A run sets Length to the length of its first file, so that
+// every later file is cut the same way.
+int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows);
 
 // As ReadFastaFile, but keeps n_keep records chosen at random without
 // repetition, in file order. Asked for more records than the file holds, it
 // keeps them all.
-int ReadFastaFileWithUndersampling(const std::string& path, Settings& settings,
+int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
                                    SequenceSet& windows, int n_keep, CRandom& rng);
 
 // Validates one joined window (upper case, U already T) and cuts it to the part

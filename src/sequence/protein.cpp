@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 

@@ -1,7 +1,7 @@
 // Translation of nucleotide windows into amino-acid letters.
 #pragma once
 
-#include "sequence/sequence_set.h"
+#include "core/sequence_set.h"
 
 namespace varnik {
 

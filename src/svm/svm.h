@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/random.h"
+#include "core/random.h"
 
 namespace varnik {
 
@@ -110,8 +110,26 @@ const char* svm_check_parameter(const svm_problem& prob, const svm_parameter& pa
 std::unique_ptr<svm_model> svm_train(const svm_problem& prob, const svm_parameter& param,
                                      SvmRandom& rng, svm_run* run = nullptr);
 
+class WdWeights;
+
+// Working space of prediction, one per thread: the kernel values, the
+// window's letters or codes, and the string kernels' weights for its length.
+struct svm_scratch {
+  svm_scratch();
+  ~svm_scratch();
+  svm_scratch(svm_scratch&&) noexcept;
+  svm_scratch& operator=(svm_scratch&&) noexcept;
+  std::vector<double> kvalue;
+  std::string codes;
+  std::unique_ptr<WdWeights> weights;
+  std::vector<double> dec_values;
+  std::vector<svm_node> nodes;  // for callers that encode their input
+};
+
 // Decision values (k(k-1)/2 for classification, one otherwise) and the
-// predicted label or value.
+// predicted label or value. Without scratch, the call makes its own.
+double svm_predict_values(const svm_model& model, const svm_node* x, double* dec_values,
+                          svm_scratch& scratch);
 double svm_predict_values(const svm_model& model, const svm_node* x, double* dec_values);
 double svm_predict(const svm_model& model, const svm_node* x);
 double svm_predict_probability(const svm_model& model, const svm_node* x, double* prob_estimates);

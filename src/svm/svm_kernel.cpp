@@ -104,14 +104,6 @@ bool AsLetters(const svm_node* x, int n, std::string& out) {
   return true;
 }
 
-// Weights for (d, n), kept from call to call (prediction evaluates one model
-// against many windows of one length).
-const WdWeights& CachedWeights(int d, int n) {
-  thread_local WdWeights cached;
-  if (cached.d() != d || cached.n() != n || (d == 0 && n == 0)) cached = WdWeights(d, n);
-  return cached;
-}
-
 }  // namespace
 
 WdWeights::WdWeights(int d, int n) : d_(d), n_(n) {
@@ -300,7 +292,7 @@ double WeightedDegreeKernel(const svm_node* x, const svm_node* y, int d) {
   const std::vector<double> a = Values(x), b = Values(y);
   const int n = static_cast<int>(a.size());
   if (static_cast<int>(b.size()) < n) return 0.0;  // y must be at least as long
-  return WdKernelOf(a.data(), b.data(), n, CachedWeights(d, n));
+  return WdKernelOf(a.data(), b.data(), n, WdWeights(d, n));
 }
 
 double WeightedDegreeKernelWithShifts(const svm_node* x, const svm_node* y, int d, double sigma) {

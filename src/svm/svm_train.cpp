@@ -622,17 +622,18 @@ void svm_prepare_prediction(svm_model& model) {
 
 namespace {
 
-// Kernel values of x against every support vector.
-void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>& kvalue) {
+// Kernel values of x against every support vector, into scratch.kvalue.
+void KernelValues(const svm_model& model, const svm_node* x, svm_scratch& scratch) {
   const int l = model.l;
+  std::vector<double>& kvalue = scratch.kvalue;
   kvalue.resize(static_cast<size_t>(l));
-  thread_local std::string codes;
+  std::string& codes = scratch.codes;
   if (!model.sv_letters.empty() && NodesAsLetters(x, codes)) {
     // String kernels: the window's letters and its self-similarity once.
     const svm_parameter& p = model.param;
     const int n = static_cast<int>(codes.size());
     const auto* a = reinterpret_cast<const unsigned char*>(codes.data());
-    thread_local std::unique_ptr<WdWeights> weights;
+    std::unique_ptr<WdWeights>& weights = scratch.weights;
     if (weights == nullptr || weights->d() != p.degree || weights->n() != n) {
       weights = std::make_unique<WdWeights>(p.degree, n);
     }
@@ -687,12 +688,23 @@ void KernelValues(const svm_model& model, const svm_node* x, std::vector<double>
 
 }  // namespace
 
+svm_scratch::svm_scratch() = default;
+svm_scratch::~svm_scratch() = default;
+svm_scratch::svm_scratch(svm_scratch&&) noexcept = default;
+svm_scratch& svm_scratch::operator=(svm_scratch&&) noexcept = default;
+
 double svm_predict_values(const svm_model& model, const svm_node* x, double* dec_values) {
+  svm_scratch scratch;
+  return svm_predict_values(model, x, dec_values, scratch);
+}
+
+double svm_predict_values(const svm_model& model, const svm_node* x, double* dec_values,
+                          svm_scratch& scratch) {
   const int svm_type = model.param.svm_type;
+  const std::vector<double>& kvalue = scratch.kvalue;
   if (svm_type == one_class || svm_type == epsilon_svr || svm_type == nu_svr) {
     const std::vector<double>& sv_coef = model.sv_coef[0];
-    thread_local std::vector<double> kvalue;
-    KernelValues(model, x, kvalue);
+    KernelValues(model, x, scratch);
     double sum = 0;
     for (int i = 0; i < model.l; ++i) sum += sv_coef[i] * kvalue[i];
     sum -= model.rho[0];
@@ -701,8 +713,7 @@ double svm_predict_values(const svm_model& model, const svm_node* x, double* dec
     return sum;
   }
   const int nr_class = model.nr_class;
-  thread_local std::vector<double> kvalue;
-  KernelValues(model, x, kvalue);
+  KernelValues(model, x, scratch);
   std::vector<int> start(static_cast<size_t>(nr_class), 0);
   for (int i = 1; i < nr_class; ++i) start[i] = start[i - 1] + model.nSV[i - 1];
   std::vector<int> vote(static_cast<size_t>(nr_class), 0);

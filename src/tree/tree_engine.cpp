@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 
@@ -182,14 +182,9 @@ void TreeEngine::DescribeWindow(const char* window, int L, int32_t* description)
   }
 }
 
-void TreeEngine::BuildCases(const std::vector<const char*>& positives,
-                            const std::vector<const char*>& negatives, int L) {
-  const int n = static_cast<int>(positives.size() + negatives.size());
-  const int cells = L + 1;
-  case_storage_.assign(static_cast<size_t>(n) * cells, 0);
-  Item.resize(static_cast<size_t>(n));
+std::vector<TreeEngine::LetterCodes> TreeEngine::WindowLetterCodes(int L) const {
   // One look-up per attribute and character instead of a name search.
-  std::vector<std::array<int16_t, 256>> code(static_cast<size_t>(L));
+  std::vector<LetterCodes> code(static_cast<size_t>(std::max(L, 0)));
   for (int j = 0; j < L; ++j) {
     for (int c = 0; c < 256; ++c) {
       code[j][c] = j < static_cast<int>(AttValName.size())
@@ -198,6 +193,16 @@ void TreeEngine::BuildCases(const std::vector<const char*>& positives,
                        : 0;
     }
   }
+  return code;
+}
+
+void TreeEngine::BuildCases(const std::vector<const char*>& positives,
+                            const std::vector<const char*>& negatives, int L) {
+  const int n = static_cast<int>(positives.size() + negatives.size());
+  const int cells = L + 1;
+  case_storage_.assign(static_cast<size_t>(n) * cells, 0);
+  Item.resize(static_cast<size_t>(n));
+  const std::vector<LetterCodes> code = WindowLetterCodes(L);
   for (int i = 0; i < n; ++i) {
     const bool positive = i < static_cast<int>(positives.size());
     const char* w = positive ? positives[i] : negatives[i - positives.size()];
@@ -648,7 +653,12 @@ int TreeEngine::BestTree(CRandom& rng) {
 
 short TreeEngine::Category(const int32_t* CaseDesc, const TreeNode* T) {
   ClassSum.assign(static_cast<size_t>(MaxClass + 1), 0.0f);
-  Classify(CaseDesc, T, 1.0f);
+  return TreeCategory(CaseDesc, T, MaxClass, ClassSum.data());
+}
+
+short TreeCategory(const int32_t* CaseDesc, const TreeNode* T, int MaxClass, float* ClassSum) {
+  std::fill(ClassSum, ClassSum + MaxClass + 1, 0.0f);
+  TreeClassify(CaseDesc, T, 1.0f, MaxClass, ClassSum);
   short best = 0;
   for (int c = 1; c <= MaxClass; ++c) {
     if (ClassSum[c] > ClassSum[best]) best = static_cast<short>(c);
@@ -656,7 +666,8 @@ short TreeEngine::Category(const int32_t* CaseDesc, const TreeNode* T) {
   return best;
 }
 
-void TreeEngine::Classify(const int32_t* CaseDesc, const TreeNode* T, float Wt) {
+void TreeClassify(const int32_t* CaseDesc, const TreeNode* T, float Wt, int MaxClass,
+                  float* ClassSum) {
   if (T->NodeType == 0) {
     if (T->Items > 0) {
       for (int c = 0; c <= MaxClass; ++c) {
@@ -669,10 +680,11 @@ void TreeEngine::Classify(const int32_t* CaseDesc, const TreeNode* T, float Wt) 
   }
   const int v = CaseDesc[T->Tested];
   if (v >= 1 && v <= T->Forks) {
-    Classify(CaseDesc, T->Branch[v].get(), Wt);
+    TreeClassify(CaseDesc, T->Branch[v].get(), Wt, MaxClass, ClassSum);
   } else {
     for (int b = 1; b <= T->Forks; ++b) {
-      Classify(CaseDesc, T->Branch[b].get(), Wt * T->Branch[b]->Items / T->Items);
+      TreeClassify(CaseDesc, T->Branch[b].get(), Wt * T->Branch[b]->Items / T->Items, MaxClass,
+                   ClassSum);
     }
   }
 }

@@ -4,12 +4,13 @@
 // in one TreeEngine object.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "common/random.h"
+#include "core/random.h"
 
 namespace varnik {
 
@@ -25,6 +26,14 @@ struct TreeNode {
   std::vector<std::unique_ptr<TreeNode>> Branch;  // 1 .. Forks; entry 0 unused
 };
 using Tree = std::unique_ptr<TreeNode>;
+
+// The class of a case by the tree: its weight is shared among the leaves it
+// reaches (every branch of a test on an unknown value, by the branches'
+// weights); the class weights go to ClassSum (MaxClass + 1 cells), and the
+// heaviest class wins, the lower class on ties.
+short TreeCategory(const int32_t* CaseDesc, const TreeNode* T, int MaxClass, float* ClassSum);
+void TreeClassify(const int32_t* CaseDesc, const TreeNode* T, float Wt, int MaxClass,
+                  float* ClassSum);
 
 // Number of nodes.
 int TreeSize(const TreeNode* T);
@@ -62,6 +71,10 @@ class TreeEngine {
                   const std::vector<const char*>& negatives, int L);
   // Fills description cells 0 .. L-1 from a window.
   void DescribeWindow(const char* window, int L, int32_t* description) const;
+  // The value number of every character at each of L positions, as
+  // DescribeWindow finds it.
+  using LetterCodes = std::array<int16_t, 256>;
+  std::vector<LetterCodes> WindowLetterCodes(int L) const;
 
   // ---- Induction.
   void InitialiseTreeData();
@@ -96,8 +109,8 @@ class TreeEngine {
   int BestTree(CRandom& rng);
   void FormTarget(int Size);
   Tree Iterate(int Window, int IncExceptions);
+  // The class of a case, its class weights left in ClassSum.
   short Category(const int32_t* CaseDesc, const TreeNode* T);
-  void Classify(const int32_t* CaseDesc, const TreeNode* T, float Wt);
 
   // Working data (public for tests).
   std::vector<float> Weight;

@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-#include "common/error.h"
+#include "core/error.h"
+#include "recognizers/pwm.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -12,10 +13,12 @@ namespace {
 
 // A one-position weight matrix that scores A 1, T 2, G 3, C 4 and others 0,
 // so that a window's letter chooses its score.
-Recognizer LetterScorer(float threshold) {
-  Recognizer R;
-  for (int b = 0; b < 5; ++b) R.M[b] = {static_cast<float>(b)};
-  R.threshold = threshold;
+std::unique_ptr<PwmRecognizer> LetterScorer(float threshold) {
+  Settings s;
+  s.R_method = kPWM;
+  auto R = std::make_unique<PwmRecognizer>(s);
+  for (int b = 0; b < 5; ++b) R->M[b] = {static_cast<float>(b)};
+  R->set_threshold(threshold);
   return R;
 }
 
@@ -25,17 +28,10 @@ SequenceSet Windows(const std::string& letters_one_each) {
   return set;
 }
 
-Settings PwmSettings() {
-  Settings s;
-  s.R_method = kPWM;
-  return s;
-}
-
 TEST(EvaluateRecognizerTest, CountsAndMeasures) {
-  const Settings s = PwmSettings();
   const SequenceSet pos = Windows("CCGA");   // scores 4 4 3 1
   const SequenceSet neg = Windows("AATGN");  // scores 1 1 2 3 0
-  const EvaluationResults r = EvaluateRecognizer(LetterScorer(2.0f), pos, neg, 1, 0, s);
+  const EvaluationResults r = EvaluateRecognizer(*LetterScorer(2.0f), pos, neg, 1, 0);
   EXPECT_EQ(r.TP, 3);
   EXPECT_EQ(r.FN, 1);
   EXPECT_EQ(r.TN, 4);  // the score 2 equals the threshold: not a site
@@ -50,22 +46,21 @@ TEST(EvaluateRecognizerTest, CountsAndMeasures) {
 
   // Precomputed scores give the same counts.
   const std::vector<float> sp = {4, 4, 3, 1}, sn = {1, 1, 2, 3, 0};
-  const EvaluationResults q = EvaluateRecognizer(LetterScorer(2.0f), pos, neg, 1, 0, s, &sp, &sn);
+  const EvaluationResults q = EvaluateRecognizer(*LetterScorer(2.0f), pos, neg, 1, 0, &sp, &sn);
   EXPECT_EQ(q.TP, r.TP);
   EXPECT_EQ(q.TN, r.TN);
   EXPECT_EQ(q.error, r.error);
 }
 
 TEST(EvaluateRecognizerTest, AllSitesAndNoSites) {
-  const Settings s = PwmSettings();
   const SequenceSet pos = Windows("CG"), neg = Windows("AAT");
-  const EvaluationResults all = EvaluateRecognizer(LetterScorer(-1.0f), pos, neg, 1, 0, s);
+  const EvaluationResults all = EvaluateRecognizer(*LetterScorer(-1.0f), pos, neg, 1, 0);
   EXPECT_EQ(all.sensitivity, 1.0f);
   EXPECT_EQ(all.specificity, 0.0f);
   EXPECT_FLOAT_EQ(all.precision, 2.0f / 5.0f);
   EXPECT_FLOAT_EQ(all.bio_specificity, 2.0f / 5.0f);
 
-  const EvaluationResults none = EvaluateRecognizer(LetterScorer(10.0f), pos, neg, 1, 0, s);
+  const EvaluationResults none = EvaluateRecognizer(*LetterScorer(10.0f), pos, neg, 1, 0);
   EXPECT_EQ(none.TP + none.FP, 0);
   EXPECT_EQ(none.precision, 0.0f);
   EXPECT_EQ(none.bio_specificity, 0.0f);
@@ -73,24 +68,17 @@ TEST(EvaluateRecognizerTest, AllSitesAndNoSites) {
   EXPECT_EQ(none.G_measure, 0.0f);
 }
 
-TEST(DispatchTest, MethodsNotBuiltAndBadCodesStopTheRun) {
-  const Recognizer R = LetterScorer(0);
-  Settings s;
-  for (int method : {kSVM, kC45, kEasyEnsemble, kBalanceCascadeEnsemble}) {
-    s.R_method = method;
-    EXPECT_THROW(ClassifierOutput(R, "A", 1, 0, s), VarnikError);
-  }
-  s.R_method = 9;
-  try {
-    ClassifierOutput(R, "A", 1, 0, s);
-    FAIL();
-  } catch (const VarnikError& e) {
-    EXPECT_EQ(e.code(), 1);
-    EXPECT_STREQ(e.what(), "Bad recognition method");
-  }
-  s.R_method = kPWM;
-  EXPECT_EQ(ClassifierOutput(R, "C", 1, 0, s), 4.0f);
-  EXPECT_EQ(ClassifySequence(R, "C", 1, 0, s), 1);
+TEST(DispatchTest, TheRecognizerScoresAndCallsStrictlyAboveItsThreshold) {
+  const auto R = LetterScorer(4.0f);
+  EXPECT_EQ(R->method(), kPWM);
+  EXPECT_EQ(ClassifierOutput(*R, "C", 1, 0), 4.0f);
+  EXPECT_EQ(ClassifySequence(*R, "C", 1, 0), 0);  // equal to the threshold
+  R->set_threshold(3.5f);
+  EXPECT_EQ(ClassifySequence(*R, "C", 1, 0), 1);
+  R->M[0] = {std::nanf("")};
+  EXPECT_TRUE(std::isnan(ClassifierOutput(*R, "N", 1, 0)));
+  EXPECT_EQ(ClassifySequence(*R, "N", 1, 0), 0);  // NaN is no site
+  EXPECT_EQ(ScoreWindows(*R, Windows("ACGT"), 1, 0), (std::vector<float>{1, 4, 3, 2}));
 }
 
 std::vector<float> Range(int n) {

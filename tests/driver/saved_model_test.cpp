@@ -4,9 +4,10 @@
 
 #include <cstdlib>
 
-#include "common/error.h"
-#include "sequence/sequence_set.h"
-#include "svm/svm_recognizer.h"
+#include "core/error.h"
+#include "core/sequence_set.h"
+#include "recognizers/pwm.h"
+#include "recognizers/svm_recognizer.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -27,41 +28,41 @@ TEST(SavedModelTest, SaveThenLoadGivesTheSameOutputs) {
     Settings s;
     s.Kernel = kernel;
     s.Degree = 4;
-    Recognizer R;
     SvmRandom svm_rng;
-    R.svm =
-        TrainSVMClassifier(pos.Pointers(), neg.Pointers(), 15, s, nullptr, &R.threshold, svm_rng);
-    R.length = 15;
+    float threshold = 0;
+    SvmRecognizer R(
+        s, TrainSVMClassifier(pos.Pointers(), neg.Pointers(), 15, s, nullptr, &threshold, svm_rng));
+    R.set_threshold(threshold);
+    R.set_length(15);
     testing::TempDir dir;
     EXPECT_EQ(SavedModelPath("tis", "run1"), "tis.run1.model");
     const std::string path = dir / "tis.run1.model";
     SaveModel(R, path);
     EXPECT_TRUE(std::filesystem::exists(path + ".svm"));
-    Recognizer back;
-    LoadModel(back, path);
-    EXPECT_EQ(back.length, 15);
+    const std::unique_ptr<SvmRecognizer> back = LoadModel(path);
+    EXPECT_EQ(back->length(), 15);
+    EXPECT_EQ(back->method(), kSVM);
     char six[32];
-    std::snprintf(six, sizeof six, "%lf", static_cast<double>(R.threshold));
-    EXPECT_EQ(back.threshold, std::strtof(six, nullptr));  // six decimals in the header
+    std::snprintf(six, sizeof six, "%lf", static_cast<double>(R.threshold()));
+    EXPECT_EQ(back->threshold(), std::strtof(six, nullptr));  // six decimals in the header
     for (const std::string& w : all) {
       float score = 0;
-      const int call = ModelOutput(back, w.c_str(), 15, &score);
+      const int call = ModelOutput(*back, w.c_str(), 15, &score);
       EXPECT_EQ(score, SVMOutput(*R.svm, w.c_str(), 15));
-      EXPECT_EQ(call, score > back.threshold ? 1 : 0);
+      EXPECT_EQ(call, score > back->threshold() ? 1 : 0);
     }
   }
 }
 
 TEST(SavedModelTest, Failures) {
-  Recognizer R;
   testing::TempDir dir;
   try {
-    LoadModel(R, dir / "absent");
+    LoadModel(dir / "absent");
     FAIL();
   } catch (const VarnikError& e) {
     EXPECT_STREQ(e.what(), "Error loading SVM model");
   }
-  R.svm = std::make_unique<svm_model>();
+  SvmRecognizer R(Settings(), std::make_unique<svm_model>());
   R.svm->nr_class = 2;
   R.svm->rho = {0.5};
   R.svm->label = {1, 0};
@@ -82,6 +83,9 @@ TEST(SavedModelTest, Failures) {
   } catch (const VarnikError& e) {
     EXPECT_STREQ(e.what(), "Unable to open model file for writing");
   }
+  // Only SVM recognisers are saved.
+  PwmRecognizer pwm{Settings()};
+  EXPECT_THROW(SaveModel(pwm, dir / "pwm"), VarnikError);
 }
 
 }  // namespace

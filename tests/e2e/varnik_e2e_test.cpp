@@ -3,7 +3,7 @@
 
 #include <regex>
 
-#include "common/random.h"
+#include "core/random.h"
 #include "driver/saved_model.h"
 #include "recognizers/knn.h"
 #include "sequence/fasta.h"
@@ -132,7 +132,7 @@ TEST(EndToEndTest, KnnTestScoresComeFromTheTrainingPrototypes) {
   ReadFastaFile(ex + "/donor_train_neg", s, tr_neg);
   ReadFastaFile(ex + "/donor_test_pos", s, te_pos);
   ReadFastaFile(ex + "/donor_test_neg", s, te_neg);
-  Recognizer R;
+  KnnRecognizer R(s);
   BuildkNN(R, tr_pos, tr_neg, L, 5);
   std::vector<float> expected;
   for (const SequenceSet* set : {&te_pos, &te_neg}) {
@@ -237,14 +237,13 @@ TEST(EndToEndTest, SaveModelWritesLoadableFiles) {
   EXPECT_EQ(header[1], "Sequence length: 12");
   EXPECT_TRUE(std::regex_match(header[2], std::regex("Threshold: -?\\d+\\.\\d{6}")));
   EXPECT_EQ(header[3], "SVM model file name: tr_.run1.model.svm");
-  Recognizer R;
-  LoadModel(R, dir / "tr_.run1.model");
-  EXPECT_EQ(R.length, 12);
-  EXPECT_EQ(R.svm->param.kernel_type, 5);
+  const std::unique_ptr<SvmRecognizer> R = LoadModel(dir / "tr_.run1.model");
+  EXPECT_EQ(R->length(), 12);
+  EXPECT_EQ(R->svm->param.kernel_type, 5);
   const std::string report = ReadFile(dir / "run1");
   std::smatch m;
   ASSERT_TRUE(std::regex_search(report, m, std::regex("SVM threshold: (-?[0-9.]+)")));
-  EXPECT_EQ(R.threshold, std::stof(m[1]));
+  EXPECT_EQ(R->threshold(), std::stof(m[1]));
 }
 
 TEST(EndToEndTest, ProteinWindowsWithTheWdKernel) {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <regex>
 
-#include "common/error.h"
-#include "common/numeric.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -59,13 +59,14 @@ Trivial TrivialWindows(int n) {
   return t;
 }
 
+// Searches and applies the choice to s; returns the report text.
 std::string Search(Settings& s, const Trivial& t) {
   testing::TempDir dir;
   {
     OutputFile out;
     EXPECT_TRUE(out.Open(dir / "r"));
     SvmRandom rng;
-    CrossValidatedParameters(t.P(), t.N(), 6, s, out, rng);
+    CrossValidatedParameters(t.P(), t.N(), 6, s, out, rng).ApplyTo(s);
     out.Close();
   }
   return testing::ReadFile(dir / "r");
@@ -158,7 +159,8 @@ TEST(RealRowSearchTest, KNearestNeighbourAndTheSearches) {
   ASSERT_TRUE(out.Open(dir / "r"));
   EXPECT_EQ(CrossValidatedkNNRealParameters(rows, 2, labels, s, out), 1);
   SvmRandom rng;
-  CrossValidatedSVMRealParameters(rows, 2, labels, s, out, rng);
+  const SearchChoice choice = CrossValidatedSVMRealParameters(rows, 2, labels, s, out, rng);
+  EXPECT_EQ(choice.what, SearchChoice::kSvmParameters);
   out.Close();
   const std::string report = testing::ReadFile(dir / "r");
   EXPECT_NE(report.find("Stacking k-NN best parameters (accuracy: 1.000000): K = 1\n"),

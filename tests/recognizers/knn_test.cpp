@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/random.h"
+#include "core/random.h"
 #include "recognizers/knn_kernels.h"
 #include "recognizers/reference_knn.h"
 #include "test_util.h"
@@ -57,9 +57,9 @@ TEST(HammingTest, DistanceAndMismatchCountWithLimit) {
 }
 
 // A recogniser over the given prototypes (windows of length 4).
-Recognizer Knn(const SequenceSet& pos, const SequenceSet& neg, int k) {
-  Recognizer R;
-  BuildkNN(R, pos, neg, 4, k);
+std::unique_ptr<KnnRecognizer> Knn(const SequenceSet& pos, const SequenceSet& neg, int k) {
+  auto R = std::make_unique<KnnRecognizer>(Settings());
+  BuildkNN(*R, pos, neg, 4, k);
   return R;
 }
 
@@ -69,8 +69,8 @@ TEST(KnnSlotsTest, EarlierPrototypesWinTiesAndNewcomersGoInFront) {
   const SequenceSet pos = Set({"AACC", "AAAC"}, 4);  // P1 0.5, P2 0.25
   const SequenceSet neg = Set({"CCAA", "CAAA"}, 4);  // N1 0.5, N2 0.25
   Neighbours nb;
-  Recognizer R = Knn(pos, neg, 3);
-  FindNeighbours(R, "AAAA", 4, nb);
+  auto R = Knn(pos, neg, 3);
+  FindNeighbours(*R, "AAAA", 4, nb);
   // After P1, P2: [P2 .25, P1 .5, -]; N1 at .5 goes in front of P1:
   // [P2, N1, P1]; N2 at .25 goes in front of P2 and P1 drops out.
   EXPECT_EQ(nb.distance, (std::vector<float>{0.25f, 0.25f, 0.5f}));
@@ -80,18 +80,18 @@ TEST(KnnSlotsTest, EarlierPrototypesWinTiesAndNewcomersGoInFront) {
   // (The sets hold the prototypes and must outlive the recogniser.)
   const SequenceSet p1 = Set({"AACC"}, 4), n1 = Set({"CCAA"}, 4), none = Set({}, 4);
   R = Knn(p1, n1, 1);
-  FindNeighbours(R, "AAAA", 4, nb);
+  FindNeighbours(*R, "AAAA", 4, nb);
   EXPECT_EQ(nb.label, (std::vector<signed char>{1}));
   const SequenceSet n2 = Set({"CCAA", "AACC"}, 4);
   R = Knn(none, n2, 1);
-  FindNeighbours(R, "AAAA", 4, nb);
+  FindNeighbours(*R, "AAAA", 4, nb);
   EXPECT_EQ(nb.label, (std::vector<signed char>{0}));
   EXPECT_EQ(nb.distance, (std::vector<float>{0.5f}));
 
   // Fewer prototypes than slots: only as many slots are kept.
   const SequenceSet p3 = Set({"AAAT"}, 4);
   R = Knn(p3, none, 3);
-  FindNeighbours(R, "AAAA", 4, nb);
+  FindNeighbours(*R, "AAAA", 4, nb);
   EXPECT_EQ(nb.distance, (std::vector<float>{0.25f}));
   EXPECT_EQ(nb.label, (std::vector<signed char>{1}));
 }
@@ -99,8 +99,8 @@ TEST(KnnSlotsTest, EarlierPrototypesWinTiesAndNewcomersGoInFront) {
 TEST(KnnScoreTest, UnweightedAndWeightedScores) {
   const SequenceSet pos = Set({"AAAT", "AATT"}, 4);  // 0.25, 0.5 from AAAA
   const SequenceSet neg = Set({"ATTT", "TTTT"}, 4);  // 0.75, 1.0
-  Recognizer R = Knn(pos, neg, 3);
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);  // labels 1, 1, 0
+  auto R = Knn(pos, neg, 3);
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, false), 1.0f);  // labels 1, 1, 0
 
   // exp in double, running sums in single precision.
   const double e1 = std::exp(-0.25), e2 = std::exp(-0.5), e3 = std::exp(-0.75);
@@ -112,37 +112,37 @@ TEST(KnnScoreTest, UnweightedAndWeightedScores) {
   P = static_cast<float>(P + e1 / Z);
   P = static_cast<float>(P + e2 / Z);
   const float N = static_cast<float>(0.0f + e3 / Z);
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), P - N);
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, true), P - N);
   EXPECT_NEAR(P - N, (e1 + e2 - e3) / (e1 + e2 + e3), 1e-6);
 
   // All neighbours positive at distance 1: 1; an even split at one distance: 0.
   const SequenceSet far = Set({"TTTT", "TTTT", "GGGG"}, 4), none = Set({}, 4);
   R = Knn(far, none, 3);
-  EXPECT_FLOAT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 1.0f);
+  EXPECT_FLOAT_EQ(ClassifySequencekNN(*R, "AAAA", 4, true), 1.0f);
   const SequenceSet half_p = Set({"AATT"}, 4), half_n = Set({"TTAA"}, 4);
   R = Knn(half_p, half_n, 2);
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 0.0f);
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, true), 0.0f);
 
   // Empty slots count for neither class but weigh in Z.
   const SequenceSet same = Set({"AAAA"}, 4);
   R = Knn(same, none, 3);
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, false), 1.0f);
   float z = 0.0f;
   z = static_cast<float>(z + 1.0);
   z = static_cast<float>(z + std::exp(-2.0));
   z = static_cast<float>(z + std::exp(-2.0));
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), static_cast<float>(0.0f + 1.0 / z));
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, true), static_cast<float>(0.0f + 1.0 / z));
 
   // A huge k: the empty slots' weight saturates Z in single precision.
-  R.k = 1000000000;
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 1.0f);
-  const float tiny = ClassifySequencekNN(R, "AAAA", 4, true);
+  R->k = 1000000000;
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, false), 1.0f);
+  const float tiny = ClassifySequencekNN(*R, "AAAA", 4, true);
   EXPECT_GT(tiny, 0.0f);
   EXPECT_LT(tiny, 1e-5f);
-  R.k = 0;
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, true), 0.0f);
-  R.k = -2;
-  EXPECT_EQ(ClassifySequencekNN(R, "AAAA", 4, false), 0.0f);
+  R->k = 0;
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, true), 0.0f);
+  R->k = -2;
+  EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, false), 0.0f);
 }
 
 TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
@@ -152,7 +152,7 @@ TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
     for (int i = 0; i < 60; ++i) pos.push_back(RandomWindow(rng, L, "ACGT", 2));
     for (int i = 0; i < 150; ++i) neg.push_back(RandomWindow(rng, L, "ACGT", 2));
     const SequenceSet ps = Set(pos, L), ns = Set(neg, L);
-    Recognizer R;
+    KnnRecognizer R{Settings()};
     for (int k : {1, 3, 8, 300}) {
       BuildkNN(R, ps, ns, L, k);
       for (int q = 0; q < 40; ++q) {
@@ -184,7 +184,7 @@ TEST(KnnScoreTest, ScoresFromCountsEqualTheSlotSearch) {
           counts.push_back(CountMismatches(w.c_str(), p.c_str(), L, L));
       }
       for (int k = 0; k <= 30; ++k) {
-        Recognizer R;
+        KnnRecognizer R{Settings()};
         BuildkNN(R, ps, ns, L, k);
         for (bool weighted : {false, true}) {
           const float direct = ClassifySequencekNN(R, w.c_str(), L, weighted);
@@ -206,20 +206,20 @@ TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
     for (int i = 0; i < n_pos; ++i) pos.push_back(RandomWindow(rng, 6, "ACGT", 2));
     for (int i = 0; i < 3 * n_pos; ++i) neg.push_back(RandomWindow(rng, 6, "ACGT", 2));
     const SequenceSet ps = Set(pos, 6), ns = Set(neg, 6);
-    Recognizer R;
-    BuildkNN(R, ps, ns, 6, 5);
     Settings s;
     s.KNN_weight_by_distance = false;
+    KnnRecognizer R(s);
+    BuildkNN(R, ps, ns, 6, 5);
     testing::TempDir dir;
     OutputFile out;
     ASSERT_TRUE(out.Open(dir / "r"));
-    SetkNNThreshold(R, s, out);
+    SetkNNThreshold(R, out);
     out.Close();
     std::vector<float> scores;
     for (const std::string& p : pos) scores.push_back(ClassifySequencekNN(R, p.c_str(), 6, false));
     std::sort(scores.begin(), scores.end());
     const int index = n_pos == 10 ? 1 : 19;  // 0.8 in single precision
-    EXPECT_EQ(R.threshold, scores[index]);
+    EXPECT_EQ(R.threshold(), scores[index]);
     char line[64];
     std::snprintf(line, sizeof line, "k-NN threshold: %lf\n", static_cast<double>(scores[index]));
     EXPECT_EQ(testing::ReadFile(dir / "r"), line);

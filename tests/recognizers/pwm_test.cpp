@@ -15,23 +15,24 @@ SequenceSet Set(const std::vector<std::string>& windows) {
   return set;
 }
 
-// Trains and returns the report text.
-std::string Train(Recognizer& R, const std::vector<std::string>& pos,
+// Trains into R and returns the report text.
+std::string Train(std::unique_ptr<PwmRecognizer>& R, const std::vector<std::string>& pos,
                   const std::vector<std::string>& neg, const Settings& s) {
   testing::TempDir dir;
   {
     OutputFile out;
     EXPECT_TRUE(out.Open(dir / "r"));
-    GetPositionWeightMatrix(R, Set(pos), Set(neg), static_cast<int>(pos[0].size()), s, out);
+    R = GetPositionWeightMatrix(Set(pos), Set(neg), static_cast<int>(pos[0].size()), s, out);
     out.Close();
   }
   return testing::ReadFile(dir / "r");
 }
 
 TEST(PwmTest, OnePositiveOneNegative) {
-  Recognizer R;
+  std::unique_ptr<PwmRecognizer> trained;
   Settings s;
-  const std::string line = Train(R, {"AAAA"}, {"CCCC"}, s);
+  const std::string line = Train(trained, {"AAAA"}, {"CCCC"}, s);
+  const PwmRecognizer& R = *trained;
   // Background (Other, A, T, G, C) = (1, 5, 1, 1, 5) / 13; at every position
   // A has 2 / 6 and each other class 1 / 6.
   EXPECT_EQ(line, "Base frequency: A: 0.38% T: 0.08% G: 0.08% C: 0.38% Other: 0.08%\n");
@@ -43,13 +44,14 @@ TEST(PwmTest, OnePositiveOneNegative) {
     EXPECT_EQ(R.M[0][j], R.M[2][j]);
   }
   // The single positive's score is the threshold.
-  EXPECT_EQ(R.threshold, ScorePositionWeightMatrix(R, "AAAA", 4));
+  EXPECT_EQ(R.threshold(), ScorePositionWeightMatrix(R, "AAAA", 4));
 }
 
 TEST(PwmTest, AmbiguousLettersScoreWithTheOtherRow) {
-  Recognizer R;
+  std::unique_ptr<PwmRecognizer> trained;
   Settings s;
-  Train(R, {"ACGT", "ACGA"}, {"TTTT", "GGGG"}, s);
+  Train(trained, {"ACGT", "ACGA"}, {"TTTT", "GGGG"}, s);
+  const PwmRecognizer& R = *trained;
   const float other = R.M[0][0] + R.M[0][1] + R.M[0][2] + R.M[0][3];
   for (const char* w : {"NNNN", "XXXX", "----", "RYKM"}) {
     EXPECT_EQ(ScorePositionWeightMatrix(R, w, 4), other) << w;
@@ -65,7 +67,7 @@ TEST(PwmTest, ThresholdIndexFollowsTheDesiredSensitivity) {
     pos.push_back(std::string(static_cast<size_t>(k), 'A') +
                   std::string(static_cast<size_t>(9 - k), 'C'));
   const std::vector<std::string> neg = {"CCCCCCCCC", "GGGGGGGGG"};
-  auto sorted_scores = [&](const Recognizer& R) {
+  auto sorted_scores = [&](const PwmRecognizer& R) {
     std::vector<float> v;
     for (const std::string& w : pos) v.push_back(ScorePositionWeightMatrix(R, w.c_str(), 9));
     std::sort(v.begin(), v.end());
@@ -78,11 +80,11 @@ TEST(PwmTest, ThresholdIndexFollowsTheDesiredSensitivity) {
   for (const Case& c : cases) {
     Settings s;
     s.Sensitivity = c.sensitivity;
-    Recognizer R;
+    std::unique_ptr<PwmRecognizer> R;
     Train(R, pos, neg, s);
-    const std::vector<float> v = sorted_scores(R);
+    const std::vector<float> v = sorted_scores(*R);
     ASSERT_LT(v[0], v[9]);
-    EXPECT_EQ(R.threshold, v[c.index]) << c.sensitivity;
+    EXPECT_EQ(R->threshold(), v[c.index]) << c.sensitivity;
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "sequence/alphabet.h"
 #include "test_util.h"
 
@@ -13,12 +13,14 @@ namespace {
 
 class FastaTest : public ::testing::Test {
  protected:
-  // Reads text as a FASTA file; returns the windows as strings.
+  // Reads text as a FASTA file as a run does (the first file read fixes
+  // Length); returns the windows as strings.
   std::vector<std::string> Read(const std::string& text, int* length = nullptr) {
     const std::string path = dir_ / ("f" + std::to_string(files_++));
     testing::WriteFile(path, text);
     SequenceSet set;
     const int L = ReadFastaFile(path, settings_, set);
+    if (settings_.Length == 0) settings_.Length = L;
     if (length != nullptr) *length = L;
     std::vector<std::string> out;
     for (int i = 0; i < set.size(); ++i) {

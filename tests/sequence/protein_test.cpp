@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/random.h"
+#include "core/random.h"
 #include "svm/svm.h"
 
 namespace varnik::testing {

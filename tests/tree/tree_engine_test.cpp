@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "recognizers/c45.h"
 #include "test_util.h"
 

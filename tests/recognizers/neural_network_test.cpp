@@ -1,4 +1,4 @@
-#include "learners/neural_network.h"
+#include "recognizers/neural_network.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "common/numeric.h"
-#include "learners/reference_network.h"
-#include "svm/encoding.h"
+#include "core/numeric.h"
+#include "recognizers/reference_network.h"
+#include "sequence/encoding.h"
 
 namespace varnik {
 namespace {
@@ -50,9 +50,9 @@ class NeuralNetworkTest : public ::testing::Test {
 TEST_F(NeuralNetworkTest, BitIdenticalToThePlainComputation) {
   const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
   for (int H : {0, 1, 7}) {
-    Recognizer R;
     CRandom rng(2024);
-    TrainNeuralNetwork(R, pos, neg, 9, H, settings_, rng);
+    const auto trained = TrainNeuralNetwork(pos, neg, 9, H, settings_, rng);
+    const NeuralNetRecognizer& R = *trained;
     testing::ReferenceNet ref;
     CRandom ref_rng(2024);
     ref.Train(pos, neg, 9, H, settings_, ref_rng);
@@ -76,7 +76,7 @@ TEST_F(NeuralNetworkTest, BitIdenticalToThePlainComputation) {
       }
     }
     std::sort(pos_out.begin(), pos_out.end());
-    EXPECT_EQ(R.threshold, pos_out[1]);
+    EXPECT_EQ(R.threshold(), pos_out[1]);
     // Both generators drew the same numbers.
     EXPECT_EQ(rng.Next(), ref_rng.Next());
   }
@@ -84,11 +84,11 @@ TEST_F(NeuralNetworkTest, BitIdenticalToThePlainComputation) {
 
 TEST_F(NeuralNetworkTest, LearnsAndRepeatsWithTheSameSeed) {
   const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
-  Recognizer a, b;
   CRandom r1(9), r2(9);
   settings_.N_epochs = 3000;
-  TrainNeuralNetwork(a, pos, neg, 9, 4, settings_, r1);
-  TrainNeuralNetwork(b, pos, neg, 9, 4, settings_, r2);
+  const auto trained_a = TrainNeuralNetwork(pos, neg, 9, 4, settings_, r1);
+  const auto trained_b = TrainNeuralNetwork(pos, neg, 9, 4, settings_, r2);
+  const NeuralNetRecognizer &a = *trained_a, &b = *trained_b;
   EXPECT_EQ(a.nn_ih, b.nn_ih);
   EXPECT_EQ(a.nn_ho, b.nn_ho);
   // The planted G separates the classes after training.
@@ -103,9 +103,9 @@ TEST_F(NeuralNetworkTest, LearnsAndRepeatsWithTheSameSeed) {
 TEST_F(NeuralNetworkTest, NoLearningRateKeepsTheInitialWeights) {
   const SequenceSet pos = Set(pos_, 9), neg = Set(neg_, 9);
   settings_.Eta = 0.0f;
-  Recognizer R;
   CRandom rng(4);
-  TrainNeuralNetwork(R, pos, neg, 9, 3, settings_, rng);
+  const auto trained = TrainNeuralNetwork(pos, neg, 9, 3, settings_, rng);
+  const NeuralNetRecognizer& R = *trained;
   CRandom draws(4);
   for (int j = 0; j < 3; ++j) {
     for (int k = 0; k <= 36; ++k) {
@@ -130,7 +130,7 @@ TEST(HyperbolicTangentTest, ClampedBeyond45) {
 }
 
 TEST(NeuralNetworkOutputTest, NoHiddenUnitsGivesTheOutputBias) {
-  Recognizer R;
+  NeuralNetRecognizer R{Settings()};
   R.nn_hidden = 0;
   R.nn_inputs = 8;
   R.nn_ih.assign(9 * 0, 0.0f);

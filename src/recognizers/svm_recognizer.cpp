@@ -1,9 +1,9 @@
-#include "svm/svm_recognizer.h"
+#include "recognizers/svm_recognizer.h"
 
 #include <algorithm>
 
-#include "common/error.h"
-#include "common/numeric.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
@@ -86,7 +86,8 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
     if (settings.Sensitivity > 0 && !poss.empty()) {
       std::vector<float> outputs;
       outputs.reserve(poss.size());
-      for (const char* w : poss) outputs.push_back(SVMOutput(*model, w, length));
+      svm_scratch scratch;
+      for (const char* w : poss) outputs.push_back(SVMOutput(*model, w, length, scratch));
       std::sort(outputs.begin(), outputs.end());
       *threshold =
           outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
@@ -96,14 +97,50 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
   return model;
 }
 
-float SVMOutput(const svm_model& model, const char* window, int length) {
-  thread_local std::vector<svm_node> nodes;
-  WindowToNodes(window, length, model.param.kernel_type, nodes);
+namespace {
+
+float FirstDecisionValue(const svm_model& model, svm_scratch& scratch) {
   const int pairs = std::max(model.nr_class * (model.nr_class - 1) / 2, 1);
-  thread_local std::vector<double> dec;
-  dec.assign(static_cast<size_t>(pairs), 0.0);
-  svm_predict_values(model, nodes.data(), dec.data());
-  return static_cast<float>(dec[0]);
+  scratch.dec_values.assign(static_cast<size_t>(pairs), 0.0);
+  svm_predict_values(model, scratch.nodes.data(), scratch.dec_values.data(), scratch);
+  return static_cast<float>(scratch.dec_values[0]);
+}
+
+struct SvmScratch : ScoreScratch {
+  svm_scratch svm;
+};
+
+}  // namespace
+
+float SVMOutput(const svm_model& model, const char* window, int length, svm_scratch& scratch) {
+  WindowToNodes(window, length, model.param.kernel_type, scratch.nodes);
+  return FirstDecisionValue(model, scratch);
+}
+
+float SVMOutput(const svm_model& model, const char* window, int length) {
+  svm_scratch scratch;
+  return SVMOutput(model, window, length, scratch);
+}
+
+std::unique_ptr<ScoreScratch> SvmRecognizer::NewScratch() const {
+  return std::make_unique<SvmScratch>();
+}
+
+float SvmRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch) const {
+  if (scratch == nullptr) return SVMOutput(*svm, window, L);
+  return SVMOutput(*svm, window, L, static_cast<SvmScratch*>(scratch)->svm);
+}
+
+std::unique_ptr<SvmRecognizer> TrainSVMRecognizer(const std::vector<const char*>& poss,
+                                                  const std::vector<const char*>& negs, int length,
+                                                  const Settings& settings, OutputFile& out,
+                                                  SvmRandom& rng) {
+  float threshold = 0.0f;
+  auto R = std::make_unique<SvmRecognizer>(
+      settings, TrainSVMClassifier(poss, negs, length, settings, &out, &threshold, rng));
+  R->set_threshold(threshold);
+  out.Printf("Support vectors: %d\n", SVMSize(*R->svm));
+  return R;
 }
 
 std::vector<std::vector<float>> GetSVMW(const svm_model& model, int dim) {
@@ -163,17 +200,28 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const 
 }
 
 float SVMRealOutput(const svm_model& model, const float* row, int dim) {
-  thread_local std::vector<svm_node> nodes;
+  svm_scratch scratch;
+  return SVMRealOutput(model, row, dim, scratch);
+}
+
+std::unique_ptr<ScoreScratch> SvmRowRecognizer::NewScratch() const {
+  return std::make_unique<SvmScratch>();
+}
+
+float SvmRowRecognizer::Score(const float* row, ScoreScratch* scratch) const {
+  if (svm == nullptr) return 0.0f;
+  if (scratch == nullptr) return SVMRealOutput(*svm, row, dim());
+  return SVMRealOutput(*svm, row, dim(), static_cast<SvmScratch*>(scratch)->svm);
+}
+
+float SVMRealOutput(const svm_model& model, const float* row, int dim, svm_scratch& scratch) {
+  std::vector<svm_node>& nodes = scratch.nodes;
   nodes.clear();
   for (int j = 0; j < dim; ++j) {
     if (row[j] * row[j] > 1e-6) nodes.push_back({j, row[j]});
   }
   nodes.push_back({-1, 0.0});
-  const int pairs = std::max(model.nr_class * (model.nr_class - 1) / 2, 1);
-  thread_local std::vector<double> dec;
-  dec.assign(static_cast<size_t>(pairs), 0.0);
-  svm_predict_values(model, nodes.data(), dec.data());
-  return static_cast<float>(dec[0]);
+  return FirstDecisionValue(model, scratch);
 }
 
 }  // namespace varnik

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
 
 namespace varnik {
 

@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 

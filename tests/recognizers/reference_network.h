@@ -6,10 +6,10 @@
 #include <cmath>
 #include <vector>
 
-#include "common/random.h"
-#include "driver/settings.h"
-#include "sequence/sequence_set.h"
-#include "svm/encoding.h"
+#include "core/random.h"
+#include "core/sequence_set.h"
+#include "core/settings.h"
+#include "sequence/encoding.h"
 
 namespace varnik::testing {
 

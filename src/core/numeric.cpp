@@ -1,4 +1,4 @@
-#include "common/numeric.h"
+#include "core/numeric.h"
 
 #include <cmath>
 #include <utility>

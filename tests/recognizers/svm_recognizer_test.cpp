@@ -1,12 +1,12 @@
-#include "svm/svm_recognizer.h"
+#include "recognizers/svm_recognizer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "common/error.h"
-#include "sequence/sequence_set.h"
+#include "core/error.h"
+#include "core/sequence_set.h"
 #include "svm/svm_test_util.h"
 #include "test_util.h"
 

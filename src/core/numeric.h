@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "common/random.h"
+#include "core/random.h"
 
 namespace varnik {
 

@@ -1,8 +1,8 @@
-#include "common/output_file.h"
+#include "core/output_file.h"
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "core/error.h"
 #include "test_util.h"
 
 namespace varnik {

@@ -1,4 +1,4 @@
-#include "common/random.h"
+#include "core/random.h"
 
 namespace varnik {
 

@@ -1,14 +1,14 @@
-#include "learners/neural_network.h"
+#include "recognizers/neural_network.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "common/error.h"
-#include "common/numeric.h"
-#include "common/vector_ops.h"
-#include "svm/encoding.h"
+#include "core/error.h"
+#include "core/numeric.h"
+#include "core/vector_ops.h"
+#include "sequence/encoding.h"
 
 namespace varnik {
 
@@ -45,8 +45,9 @@ float Forward(const float* ih, const float* ho, int H, int d, float A, float B, 
 
 }  // namespace
 
-void TrainNeuralNetwork(Recognizer& R, const SequenceSet& positives, const SequenceSet& negatives,
-                        int L, int H, const Settings& settings, CRandom& rng) {
+std::unique_ptr<NeuralNetRecognizer> TrainNeuralNetwork(const SequenceSet& positives,
+                                                        const SequenceSet& negatives, int L, int H,
+                                                        const Settings& settings, CRandom& rng) {
   const int n_pos = positives.size();
   const int n = n_pos + negatives.size();
   if (n_pos < 1) OnErrorExit(kUnspecifiedError, "TrainNeuralNetwork: no positive windows");
@@ -63,6 +64,8 @@ void TrainNeuralNetwork(Recognizer& R, const SequenceSet& positives, const Seque
     desired[i] = i < n_pos ? 1.0f : -1.0f;
   }
 
+  auto model = std::make_unique<NeuralNetRecognizer>(settings);
+  NeuralNetRecognizer& R = *model;
   R.nn_hidden = H;
   R.nn_inputs = d;
   R.nn_A = settings.Htan_A;
@@ -110,25 +113,49 @@ void TrainNeuralNetwork(Recognizer& R, const SequenceSet& positives, const Seque
   }
 
   std::vector<float> scores(static_cast<size_t>(n_pos));
-  for (int i = 0; i < n_pos; ++i) scores[i] = NeuralNetworkOutput(R, positives[i], L);
+  Scorer score(R);
+  for (int i = 0; i < n_pos; ++i) scores[i] = score(positives[i], L);
   std::sort(scores.begin(), scores.end());
   const int index = settings.Sensitivity > 0 ? SensitivityIndex(n_pos, settings.Sensitivity)
                                              : ClampedIndex(n_pos * 0.2, n_pos);
-  R.threshold = scores[index];
+  R.set_threshold(scores[index]);
+  return model;
 }
 
-float NeuralNetworkOutput(const Recognizer& R, const char* sequence, int L) {
+namespace {
+
+struct NetworkScratch : ScoreScratch {
+  std::vector<int32_t> hot;
+  std::vector<float> sums, hidden;
+};
+
+float NetworkOutput(const NeuralNetRecognizer& R, const char* sequence, int L,
+                    NetworkScratch& scratch) {
   const int H = R.nn_hidden;
   const int d = R.nn_inputs;
-  thread_local std::vector<int32_t> hot;
-  thread_local std::vector<float> sums, hidden;
-  hot.resize(static_cast<size_t>(std::max(L, 0)));
-  sums.resize(static_cast<size_t>(H));
-  hidden.resize(static_cast<size_t>(H));
+  scratch.hot.resize(static_cast<size_t>(std::max(L, 0)));
+  scratch.sums.resize(static_cast<size_t>(H));
+  scratch.hidden.resize(static_cast<size_t>(H));
   // Inputs beyond the trained width have no weights: they are left out.
-  const int n_hot = OneHotIndices(sequence, std::min(L, d / 4), hot.data());
-  return Forward(R.nn_ih.data(), R.nn_ho.data(), H, d, R.nn_A, R.nn_B, hot.data(), n_hot,
-                 sums.data(), hidden.data());
+  const int n_hot = OneHotIndices(sequence, std::min(L, d / 4), scratch.hot.data());
+  return Forward(R.nn_ih.data(), R.nn_ho.data(), H, d, R.nn_A, R.nn_B, scratch.hot.data(), n_hot,
+                 scratch.sums.data(), scratch.hidden.data());
+}
+
+}  // namespace
+
+std::unique_ptr<ScoreScratch> NeuralNetRecognizer::NewScratch() const {
+  return std::make_unique<NetworkScratch>();
+}
+
+float NeuralNetRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch) const {
+  if (scratch == nullptr) return NeuralNetworkOutput(*this, window, L);
+  return NetworkOutput(*this, window, L, *static_cast<NetworkScratch*>(scratch));
+}
+
+float NeuralNetworkOutput(const NeuralNetRecognizer& R, const char* sequence, int L) {
+  NetworkScratch scratch;
+  return NetworkOutput(R, sequence, L, scratch);
 }
 
 }  // namespace varnik

@@ -1,4 +1,4 @@
-#include "common/random.h"
+#include "core/random.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "common/error.h"
-#include "common/numeric.h"
+#include "core/error.h"
+#include "core/numeric.h"
 #include "svm/svm.h"
 
 namespace varnik {

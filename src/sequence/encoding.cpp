@@ -1,4 +1,4 @@
-#include "svm/encoding.h"
+#include "sequence/encoding.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "common/output_file.h"
-#include "driver/settings.h"
+#include "core/output_file.h"
+#include "core/recognizer.h"
+#include "core/settings.h"
 #include "svm/svm.h"
 
 namespace varnik {
@@ -30,8 +31,28 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
                                               svm_run* run = nullptr);
 
 // Decision value of the first class pair for one window (larger: more like a
-// positive).
+// positive). Without scratch, the call makes its own.
+float SVMOutput(const svm_model& model, const char* window, int length, svm_scratch& scratch);
 float SVMOutput(const svm_model& model, const char* window, int length);
+
+// The SVM recogniser on windows.
+class SvmRecognizer : public Recognizer {
+ public:
+  SvmRecognizer(const Settings& settings, std::unique_ptr<svm_model> svm)
+      : Recognizer(settings, kSVM), svm(std::move(svm)) {}
+  std::unique_ptr<svm_model> svm;
+
+  float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  std::unique_ptr<ScoreScratch> NewScratch() const override;
+  using Recognizer::Score;
+};
+
+// The SVM recogniser of the run: TrainSVMClassifier with its threshold line,
+// then the "Support vectors" line.
+std::unique_ptr<SvmRecognizer> TrainSVMRecognizer(const std::vector<const char*>& poss,
+                                                  const std::vector<const char*>& negs, int length,
+                                                  const Settings& settings, OutputFile& out,
+                                                  SvmRandom& rng);
 
 // Number of support vectors.
 inline int SVMSize(const svm_model& model) { return model.l; }
@@ -45,7 +66,21 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const 
                                                         const int* mask, const int* labels, int dim,
                                                         const Settings& settings, SvmRandom& rng);
 
-// Decision value of the first class pair for one row of dim numbers.
+// Decision value of the first class pair for one row of dim numbers. Without
+// scratch, the call makes its own.
+float SVMRealOutput(const svm_model& model, const float* row, int dim, svm_scratch& scratch);
 float SVMRealOutput(const svm_model& model, const float* row, int dim);
+
+// The SVM recogniser on rows of real numbers.
+class SvmRowRecognizer : public RowRecognizer {
+ public:
+  SvmRowRecognizer(const Settings& settings, int dim, std::unique_ptr<svm_model> svm)
+      : RowRecognizer(settings, kSVM, dim), svm(std::move(svm)) {}
+  std::unique_ptr<svm_model> svm;  // null when no feature was in use: scores 0
+
+  float Score(const float* row, ScoreScratch* scratch) const override;
+  std::unique_ptr<ScoreScratch> NewScratch() const override;
+  using RowRecognizer::Score;
+};
 
 }  // namespace varnik

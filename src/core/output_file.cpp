@@ -1,10 +1,10 @@
-#include "common/output_file.h"
+#include "core/output_file.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
-#include "common/error.h"
+#include "core/error.h"
 
 namespace varnik {
 

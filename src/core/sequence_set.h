@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/huge_page_allocator.h"
+#include "core/huge_page_allocator.h"
 
 namespace varnik {
 

@@ -1,0 +1,114 @@
+// A trained recogniser: it knows its method, its decision threshold, the
+// settings it was trained with, and how to score a window by itself. Every
+// method has its own type (recognizers/), and the ensembles and stacking hold
+// recognisers of their own.
+//
+// Scoring is const and reads only the recogniser: several threads may score
+// with one recogniser at once, each with its own scratch space (a Scorer, or
+// a ScoreScratch from NewScratch).
+#pragma once
+
+#include <memory>
+
+#include "core/settings.h"
+
+namespace varnik {
+
+// Working space of one scoring thread; each recogniser type that needs some
+// derives its own.
+class ScoreScratch {
+ public:
+  virtual ~ScoreScratch() = default;
+};
+
+class Recognizer {
+ public:
+  Recognizer(const Settings& settings, int method) : settings_(settings), method_(method) {}
+  virtual ~Recognizer() = default;
+  Recognizer(const Recognizer&) = delete;
+  Recognizer& operator=(const Recognizer&) = delete;
+
+  // The recognition method code (RecognitionMethod).
+  int method() const { return method_; }
+  // The settings as they were when it was trained (searched values included).
+  const Settings& settings() const { return settings_; }
+
+  // A window is called a site when its score is strictly greater.
+  float threshold() const { return threshold_; }
+  void set_threshold(float t) { threshold_ = t; }
+
+  // The window length of the windows as read (before a mask), as the saved
+  // model records it.
+  int length() const { return length_; }
+  void set_length(int L) { length_ = L; }
+
+  // The score of a window of L letters, larger meaning closer to a site.
+  // offset is where the reading frame starts, for the methods that read one.
+  // scratch is null or comes from this recogniser's NewScratch.
+  virtual float Score(const char* window, int L, int offset, ScoreScratch* scratch) const = 0;
+  // Scratch space for Score; null when the method needs none.
+  virtual std::unique_ptr<ScoreScratch> NewScratch() const { return nullptr; }
+
+  // Score with scratch space of its own (convenient, not the fastest).
+  float Score(const char* window, int L, int offset = 0) const {
+    const std::unique_ptr<ScoreScratch> scratch = NewScratch();
+    return Score(window, L, offset, scratch.get());
+  }
+
+ private:
+  const Settings settings_;
+  const int method_;
+  float threshold_ = 0.0f;
+  int length_ = 0;
+};
+
+// A trained recogniser of rows of real numbers (window scores, encoded
+// windows): the second level of stacking and the learners of feature
+// selection. Scoring is const, as for windows.
+class RowRecognizer {
+ public:
+  RowRecognizer(const Settings& settings, int method, int dim)
+      : settings_(settings), method_(method), dim_(dim) {}
+  virtual ~RowRecognizer() = default;
+  RowRecognizer(const RowRecognizer&) = delete;
+  RowRecognizer& operator=(const RowRecognizer&) = delete;
+
+  int method() const { return method_; }
+  const Settings& settings() const { return settings_; }
+  // Numbers per row.
+  int dim() const { return dim_; }
+  float threshold() const { return threshold_; }
+  void set_threshold(float t) { threshold_ = t; }
+
+  virtual float Score(const float* row, ScoreScratch* scratch) const = 0;
+  virtual std::unique_ptr<ScoreScratch> NewScratch() const { return nullptr; }
+  float Score(const float* row) const {
+    const std::unique_ptr<ScoreScratch> scratch = NewScratch();
+    return Score(row, scratch.get());
+  }
+
+ private:
+  const Settings settings_;
+  const int method_;
+  const int dim_;
+  float threshold_ = 0.0f;
+};
+
+// A recogniser with scratch space: one per scoring thread.
+class Scorer {
+ public:
+  explicit Scorer(const Recognizer& R) : R_(R), scratch_(R.NewScratch()) {}
+  float operator()(const char* window, int L, int offset = 0) {
+    return R_.Score(window, L, offset, scratch_.get());
+  }
+  // 1 when the window is called a site (a NaN score is not).
+  int Classify(const char* window, int L, int offset = 0) {
+    return (*this)(window, L, offset) > R_.threshold() ? 1 : 0;
+  }
+
+ private:
+  const Recognizer& R_;
+  std::unique_ptr<ScoreScratch> scratch_;
+};
+
+}  // namespace varnik
