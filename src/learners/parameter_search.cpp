@@ -1,5 +1,7 @@
 #include "learners/parameter_search.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "core/error.h"
@@ -121,12 +123,13 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
     OnErrorExit(kUnspecifiedError, "Minimum_k .. Maximum_k spans more than 1000000 values of k");
   }
   const int F = s.CV_folds;
-  // The distances of a fold do not depend on k: each test window's mismatch
-  // counts with the fold's prototypes are taken once, and every k runs its
-  // neighbour slots over them (the same slots the search on windows fills).
-  std::vector<Counts> counts(static_cast<size_t>(n_k));
+  // Calls per k, as whole counts: TP, FN, FP, TN.
+  std::vector<std::array<int, 4>> calls(static_cast<size_t>(n_k), {0, 0, 0, 0});
+  // From some k on, every larger k makes the same call on a window: it is
+  // counted once, at that k, in tail, and carried to every later k below.
+  std::vector<std::array<int, 4>> tail(static_cast<size_t>(n_k) + 1, {0, 0, 0, 0});
   KnnCountSlots slots;
-  std::vector<int32_t> matrix;
+  std::vector<int32_t> counts;
   for (int f = 0; f < F; ++f) {
     const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
     const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
@@ -135,35 +138,57 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
     const int n_train_pos = static_cast<int>(prototypes.size());
     const int n_train_neg = static_cast<int>(fn.train.size());
     for (int i : fn.train) prototypes.push_back(neg[i]);
-    const size_t n_train = prototypes.size();
+    const int n_train = static_cast<int>(prototypes.size());
     std::vector<const char*> tests = Pick(pos, fp.test);
     const size_t n_test_pos = tests.size();
     for (int i : fn.test) tests.push_back(neg[i]);
-    matrix.resize(tests.size() * n_train);
+    // Below every_slot some prototype is left out of the slots; from there on
+    // all of them are in, and the calls settle.
+    const long long every_slot = std::max(n_train, 1);
+    counts.resize(static_cast<size_t>(n_train));
     for (size_t t = 0; t < tests.size(); ++t) {
-      for (size_t p = 0; p < n_train; ++p) {
-        matrix[t * n_train + p] = CountMismatches(tests[t], prototypes[p], L, L);
+      // The distances do not depend on k: each test window's mismatch counts
+      // with the fold's prototypes are taken once, and every k runs its
+      // neighbour slots over them (the same slots the search on windows fills).
+      for (int p = 0; p < n_train; ++p) counts[p] = CountMismatches(tests[t], prototypes[p], L, L);
+      const int cell = t < n_test_pos ? 0 : 2;  // TP / FN, or FP / TN
+      auto count = [&](std::array<int, 4>& into, float score) {
+        into[cell + (score > 0 ? 0 : 1)] += 1;
+      };
+      const long long direct_end = std::min<long long>(n_k, every_slot - s.Min_k);
+      for (long long kk = 0; kk < direct_end; ++kk) {
+        const int k = static_cast<int>(s.Min_k + kk);
+        count(calls[kk], KnnScoreFromCounts(counts.data(), n_train_pos, n_train_neg, L, k,
+                                            s.KNN_weight_by_distance, slots));
       }
+      if (direct_end >= n_k) continue;
+      const int first = static_cast<int>(s.Min_k + std::max<long long>(direct_end, 0));
+      float last_score = 0.0f;
+      const int settled =
+          KnnScoresOfEveryPrototype(counts.data(), n_train_pos, n_train_neg, L, first, s.Max_k,
+                                    s.KNN_weight_by_distance, [&](int k, float score) {
+                                      count(calls[k - s.Min_k], score);
+                                      last_score = score;
+                                    });
+      // The call at settled holds for every later k.
+      if (settled < s.Max_k) count(tail[settled + 1 - s.Min_k], last_score);
     }
-    for (long long kk = 0; kk < n_k; ++kk) {
-      const int k = static_cast<int>(s.Min_k + kk);
-      Counts& c = counts[kk];
-      for (size_t t = 0; t < tests.size(); ++t) {
-        const bool site = KnnScoreFromCounts(matrix.data() + t * n_train, n_train_pos, n_train_neg,
-                                             L, k, s.KNN_weight_by_distance, slots) > 0;
-        if (t < n_test_pos) {
-          (site ? c.TP : c.FN) += 1;
-        } else {
-          (site ? c.FP : c.TN) += 1;
-        }
-      }
-    }
+  }
+  std::vector<Counts> totals(static_cast<size_t>(n_k));
+  std::array<int, 4> carried = {0, 0, 0, 0};
+  for (long long kk = 0; kk < n_k; ++kk) {
+    for (int j = 0; j < 4; ++j) carried[j] += tail[kk][j];
+    Counts& c = totals[kk];
+    c.TP = static_cast<float>(calls[kk][0] + carried[0]);
+    c.FN = static_cast<float>(calls[kk][1] + carried[1]);
+    c.FP = static_cast<float>(calls[kk][2] + carried[2]);
+    c.TN = static_cast<float>(calls[kk][3] + carried[3]);
   }
   float best = -1;
   int best_k = s.Min_k;
   for (long long kk = 0; kk < n_k; ++kk) {
     const int k = static_cast<int>(s.Min_k + kk);
-    const float G = counts[kk].G();
+    const float G = totals[kk].G();
     if (G > best) {
       best = G;
       best_k = k;

@@ -218,6 +218,55 @@ float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int
   return P - N;
 }
 
+int KnnScoresOfEveryPrototype(const int32_t* counts, int n_pos, int n_neg, int L, int first,
+                              int last, bool weight_by_distance,
+                              const std::function<void(int, float)>& score) {
+  const int n = n_pos + n_neg;
+  if (n == 0 || L <= 0 || first <= 0) {  // no slot at all: every score is 0
+    score(first, 0.0f);
+    return first;
+  }
+  // Every prototype is in its count's bucket.
+  std::vector<int> ones(static_cast<size_t>(L) + 1, 0), zeros(static_cast<size_t>(L) + 1, 0);
+  for (int i = 0; i < n; ++i) (i < n_pos ? ones : zeros)[counts[i]] += 1;
+  if (!weight_by_distance) {
+    int total = 0;
+    for (int c = 0; c <= L; ++c) total += ones[c] - zeros[c];
+    score(first, static_cast<float>(total));
+    return first;
+  }
+  const float fl = static_cast<float>(L);
+  std::vector<double> e(static_cast<size_t>(L) + 1);
+  for (int c = 0; c <= L; ++c) e[c] = std::exp(-static_cast<double>(static_cast<float>(c) / fl));
+  float Z = 0.0f;
+  for (int c = 0; c <= L; ++c) {
+    for (int j = 0; j < ones[c] + zeros[c]; ++j) Z = static_cast<float>(Z + e[c]);
+  }
+  // Z with n slots filled; each further k adds one empty slot.
+  const double empty = std::exp(-static_cast<double>(2.0f));
+  bool saturated = false;
+  for (int k = n; k < first && !saturated; ++k) {
+    const float next = static_cast<float>(Z + empty);
+    saturated = next == Z;
+    Z = next;
+  }
+  for (int k = first;; ++k) {
+    const float z = Z < 1e-6 ? 1e-6f : Z;
+    float P = 0.0f, N = 0.0f;
+    for (int c = 0; c <= L; ++c) {
+      if (ones[c] + zeros[c] == 0) continue;
+      const double term = e[c] / z;
+      for (int j = 0; j < ones[c]; ++j) P = static_cast<float>(P + term);
+      for (int j = 0; j < zeros[c]; ++j) N = static_cast<float>(N + term);
+    }
+    score(k, P - N);
+    if (k >= last || saturated) return k;
+    const float next = static_cast<float>(Z + empty);
+    saturated = next == Z;
+    Z = next;
+  }
+}
+
 float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
                           bool weight_by_distance, Neighbours& nb) {
   if (R.k <= 0) return 0.0f;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -84,6 +85,16 @@ struct KnnCountSlots {
 };
 float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int k,
                          bool weight_by_distance, KnnCountSlots& slots);
+
+// The scores KnnScoreFromCounts gives for k = first .. last when every
+// prototype has a slot (first >= max(n_pos + n_neg, 1)). They differ from k
+// to k only by the weighted scores' sum Z, which takes exp(-2) per empty slot
+// until it stops changing in single precision. Calls score(k, value) for k =
+// first, first + 1, ... and stops at the k from which every later k has the
+// same value; returns that k.
+int KnnScoresOfEveryPrototype(const int32_t* counts, int n_pos, int n_neg, int L, int first,
+                              int last, bool weight_by_distance,
+                              const std::function<void(int, float)>& score);
 
 // The score of the slots found for a recogniser of k neighbours.
 float ScoreNeighbours(const Neighbours& nb, int k, bool weight_by_distance);

@@ -221,7 +221,10 @@ float SVMRealOutput(const svm_model& model, const float* row, int dim, svm_scrat
     if (row[j] * row[j] > 1e-6) nodes.push_back({j, row[j]});
   }
   nodes.push_back({-1, 0.0});
-  return FirstDecisionValue(model, scratch);
+  // The first class pair's value is positive for the label met first in
+  // training; rows may come in any order, so it is turned to favour label 1.
+  const float value = FirstDecisionValue(model, scratch);
+  return model.label.size() >= 2 && model.label[0] != 1 ? -value : value;
 }
 
 }  // namespace varnik

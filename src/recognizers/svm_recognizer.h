@@ -66,8 +66,9 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const 
                                                         const int* mask, const int* labels, int dim,
                                                         const Settings& settings, SvmRandom& rng);
 
-// Decision value of the first class pair for one row of dim numbers. Without
-// scratch, the call makes its own.
+// Decision value of the first class pair for one row of dim numbers, signed
+// so that positive means label 1 whatever the order of the training rows.
+// Without scratch, the call makes its own.
 float SVMRealOutput(const svm_model& model, const float* row, int dim, svm_scratch& scratch);
 float SVMRealOutput(const svm_model& model, const float* row, int dim);
 

@@ -180,11 +180,6 @@ class RecordReader {
     }
   }
 
-  void SkipRecord() {
-    SkipLine();
-    while (p_ < end_ && *p_ != '>') SkipLine();
-  }
-
  private:
   void SkipLine() {
     const char* nl =
@@ -341,17 +336,16 @@ int ReadFastaFileWithUndersampling(const std::string& path, const Settings& sett
   int length = 0;
   int kept = 0;
   for (int record = 0; record < n && !reader.AtEnd(); ++record) {
-    if (!selected[record]) {
-      reader.SkipRecord();
-      continue;
-    }
+    // Every record is checked, kept or not: whether a file is accepted must
+    // not depend on the draw.
     joiner.Reset();
     reader.ReadRecord(joiner);
     length = CheckRecord(joiner, previous, path, record, settings);
+    previous = static_cast<long>(joiner.size());
+    if (!selected[record]) continue;
     if (kept == 0) windows = SequenceSet(n_keep, length);
     windows.Assign(kept, joiner.letters().substr(static_cast<size_t>(settings.Offset),
                                                  static_cast<size_t>(length)));
-    previous = static_cast<long>(joiner.size());
     ++kept;
   }
   if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");

@@ -7,6 +7,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "recognizers/knn.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -127,6 +128,108 @@ TEST(CrossValidatedParametersTest, KSearch) {
   s.R_method = kSVM;
   s.CV_folds = 0;
   EXPECT_THROW(Search(s, t), VarnikError);
+}
+
+std::string RandomLetters(CRandom& rng, int L, int letters) {
+  std::string w(static_cast<size_t>(L), 'A');
+  for (char& c : w) c = "ACGT"[rng.UniformIndex(letters)];
+  return w;
+}
+
+// The k search done plainly: a recogniser per fold and k, every test window
+// scored by the slot search; the report lines it would write.
+std::string PlainKSearch(const testing::WindowLists& w, int L, const Settings& s) {
+  const auto pos = w.P(), neg = w.N();
+  std::string lines;
+  float best = -1;
+  int best_k = s.Min_k;
+  for (int k = s.Min_k; k <= s.Max_k; ++k) {
+    float TP = 0, FN = 0, TN = 0, FP = 0;
+    for (int f = 0; f < s.CV_folds; ++f) {
+      const Fold fp = CyclicFold(static_cast<int>(pos.size()), s.CV_folds, f);
+      const Fold fn = CyclicFold(static_cast<int>(neg.size()), s.CV_folds, f);
+      std::vector<const char*> p, n;
+      for (int i : fp.train) p.push_back(pos[i]);
+      for (int i : fn.train) n.push_back(neg[i]);
+      KnnRecognizer R(s);
+      BuildkNN(R, p, n, L, k);
+      for (int i : fp.test)
+        (ClassifySequencekNN(R, pos[i], L, s.KNN_weight_by_distance) > 0 ? TP : FN) += 1;
+      for (int i : fn.test)
+        (ClassifySequencekNN(R, neg[i], L, s.KNN_weight_by_distance) > 0 ? FP : TN) += 1;
+    }
+    const float G = static_cast<float>(std::pow(TP / (TP + FN) * (TN / (TN + FP)), 0.5));
+    if (G > best) {
+      best = G;
+      best_k = k;
+    }
+    char line[80];
+    std::snprintf(line, sizeof line, "K = %d\tAccuracy: %lf\n", k, static_cast<double>(G));
+    lines += line;
+  }
+  char line[80];
+  std::snprintf(line, sizeof line, "Best parameters (accuracy: %lf): K = %d\n",
+                static_cast<double>(best), best_k);
+  return lines + line;
+}
+
+TEST(CrossValidatedParametersTest, KSearchEqualsThePlainSearch) {
+  // Ranges of k below, across and far above the folds' prototype counts (27
+  // or 28 here), weighted and not.
+  CRandom rng(41);
+  testing::WindowLists w;
+  for (int i = 0; i < 12; ++i) w.pos.push_back(RandomLetters(rng, 7, 2));
+  for (int i = 0; i < 19; ++i) w.neg.push_back(RandomLetters(rng, 7, 3));
+  struct Range {
+    int min_k, max_k, folds;
+  } ranges[] = {{1, 12, 10}, {20, 45, 10}, {26, 300, 7}, {0, 3, 3}, {500, 520, 10}};
+  for (const Range& r : ranges) {
+    for (bool weighted : {false, true}) {
+      Settings s;
+      s.R_method = kKNN;
+      s.Verbose = 2;
+      s.Min_k = r.min_k;
+      s.Max_k = r.max_k;
+      s.CV_folds = r.folds;
+      s.KNN_weight_by_distance = weighted;
+      testing::TempDir dir;
+      {
+        OutputFile out;
+        ASSERT_TRUE(out.Open(dir / "r"));
+        SvmRandom svm_rng;
+        CrossValidatedParameters(w.P(), w.N(), 7, s, out, svm_rng);
+        out.Close();
+      }
+      ASSERT_EQ(testing::ReadFile(dir / "r"), PlainKSearch(w, 7, s)) << r.min_k << " " << weighted;
+    }
+  }
+}
+
+TEST(RealRowSearchTest, FoldsThatTrainOnNegativesFirstAreNotInverted) {
+  // Ten positives then ten negatives, far apart: every fold separates them,
+  // whichever class its training rows start with.
+  std::vector<std::vector<float>> data;
+  std::vector<int> labels;
+  for (int i = 0; i < 20; ++i) {
+    data.push_back({i < 10 ? 0.1f * i : 5.0f + 0.1f * i, i < 10 ? 1.0f : -1.0f});
+    labels.push_back(i < 10 ? 1 : -1);
+  }
+  std::vector<const float*> rows;
+  for (const auto& r : data) rows.push_back(r.data());
+  Settings s;
+  s.CV_folds = 4;
+  s.Verbose = 2;
+  testing::TempDir dir;
+  {
+    OutputFile out;
+    ASSERT_TRUE(out.Open(dir / "r"));
+    SvmRandom rng;
+    CrossValidatedSVMRealParameters(rows, 2, labels, s, out, rng);
+    out.Close();
+  }
+  const std::string report = testing::ReadFile(dir / "r");
+  EXPECT_NE(report.find("Best parameters (accuracy: 1.000000)"), std::string::npos) << report;
+  EXPECT_EQ(report.find("Accuracy: 0.500000"), std::string::npos) << report;
 }
 
 TEST(RealRowSearchTest, KNearestNeighbourAndTheSearches) {

@@ -199,6 +199,37 @@ TEST(KnnScoreTest, ScoresFromCountsEqualTheSlotSearch) {
   }
 }
 
+TEST(KnnScoreTest, ScoresWithEveryPrototypeInASlotSettle) {
+  CRandom rng(23);
+  for (int L : {4, 9}) {
+    std::vector<int32_t> counts;
+    for (int i = 0; i < 6; ++i) counts.push_back(rng.UniformIndex(L + 1));
+    KnnCountSlots slots;
+    for (bool weighted : {false, true}) {
+      // Every k from the number of prototypes on, against the slot search.
+      std::vector<std::pair<int, float>> got;
+      const int settled =
+          KnnScoresOfEveryPrototype(counts.data(), 2, 4, L, 6, 60, weighted, [&](int k, float v) {
+            got.push_back({k, v});
+          });
+      EXPECT_EQ(settled, weighted ? 60 : 6);
+      for (const auto& [k, v] : got) {
+        ASSERT_EQ(v, KnnScoreFromCounts(counts.data(), 2, 4, L, k, weighted, slots)) << k;
+      }
+      EXPECT_EQ(got.back().first, settled);
+    }
+    // Weighted: Z stops growing in single precision; every later k scores the same.
+    float last = 0;
+    const int settled = KnnScoresOfEveryPrototype(counts.data(), 2, 4, L, 20000000, 2000000000,
+                                                  true, [&](int, float v) { last = v; });
+    EXPECT_GT(settled, 20000000);
+    EXPECT_LT(settled, 2000000000);
+    for (int k : {settled, settled + 1, settled + 5000}) {
+      EXPECT_EQ(KnnScoreFromCounts(counts.data(), 2, 4, L, k, true, slots), last) << k;
+    }
+  }
+}
+
 TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
   CRandom rng(5);
   for (int n_pos : {10, 100}) {

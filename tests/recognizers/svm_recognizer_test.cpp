@@ -176,7 +176,18 @@ TEST(SvmRealInputsTest, MaskAndSmallValues) {
   for (int i = 0; i < m->l; ++i) {
     for (const svm_node* n = m->SV[i]; n->index != -1; ++n) EXPECT_LT(n->index, 10);
   }
-  EXPECT_GT(SVMRealOutput(*m, rows.data(), 40), 0);  // first label's side
+  EXPECT_GT(SVMRealOutput(*m, rows.data(), 40), 0);  // label 1's side
+  // Trained with the negatives first, positive still means label 1.
+  std::vector<const float*> reversed(row_ptrs.rbegin(), row_ptrs.rend());
+  std::vector<int> reversed_labels(labels.rbegin(), labels.rend());
+  auto back =
+      TrainSVMClassifierRealInputs(reversed, mask.data(), reversed_labels.data(), 40, s, rng);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->label, (std::vector<int>{-1, 1}));
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(SVMRealOutput(*back, row_ptrs[i], 40) > 0, labels[i] == 1) << i;
+    EXPECT_EQ(SVMRealOutput(*back, row_ptrs[i], 40) > 0, SVMRealOutput(*m, row_ptrs[i], 40) > 0);
+  }
   EXPECT_EQ(TrainSVMClassifierRealInputs(row_ptrs, mask.data(), labels.data(), 0, s, rng), nullptr);
   // Values within 0.001 of zero give no node.
   s.Kernel = linear;

@@ -221,6 +221,20 @@ TEST_F(UndersamplingTest, AskingForAllOrMoreKeepsEveryRecord) {
   EXPECT_EQ(ReadKept(text, 500, 3), all_);
 }
 
+TEST_F(UndersamplingTest, EveryRecordIsCheckedWhateverTheDraw) {
+  // One bad letter, and one record of another length, among records that
+  // are rarely all drawn: every seed refuses the file.
+  for (const char* bad : {"ACGZTA", "ACGTA"}) {
+    std::string text = Records(30);
+    text += std::string(">bad\n") + bad + "\n" + Records(30);
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+      ::testing::internal::CaptureStdout();
+      EXPECT_THROW(ReadKept(text, 2, seed), VarnikError) << bad << " " << seed;
+      ::testing::internal::GetCapturedStdout();
+    }
+  }
+}
+
 TEST(WindowFilePathTest, FallsBackToTheDataDirectoryUnderHome) {
   testing::TempDir home;
   std::filesystem::create_directories(home / "data/sets");
