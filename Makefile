@@ -15,7 +15,9 @@ build:
 
 # Trains a position weight matrix on the bundled splice-donor windows and
 # tests it on the held-out ones.
-demo: build
+demo:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target varnik
 	mkdir -p demo-output
 	cd demo-output && ../$(BUILD)/varnik ../data/examples/donor_train_ ../data/examples/donor_test_ \
 		../data/examples/pwm_donor.params pwm_donor.report

@@ -1,5 +1,6 @@
 // varnik: trains and tests recognisers of functional sites in DNA windows.
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,5 +22,8 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::printf("%s: %s\n", varnik::ErrorText(varnik::kCannotAllocateMemory), "out of memory");
     return varnik::kCannotAllocateMemory;
+  } catch (const std::exception& e) {
+    std::printf("%s: %s\n", varnik::ErrorText(varnik::kUnspecifiedError), e.what());
+    return varnik::kUnspecifiedError;
   }
 }

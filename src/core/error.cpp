@@ -1,5 +1,9 @@
 #include "core/error.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace varnik {
 
 const char* ErrorText(int code) {
@@ -22,5 +26,11 @@ const char* ErrorText(int code) {
 std::string VarnikError::Line() const { return std::string(ErrorText(code_)) + ": " + what(); }
 
 void OnErrorExit(int code, const std::string& message) { throw VarnikError(code, message); }
+
+void Diagnose(const std::string& text) { std::fprintf(stderr, "varnik: %s\n", text.c_str()); }
+
+void Warn(const std::string& text) { std::fprintf(stderr, "varnik: warning: %s\n", text.c_str()); }
+
+std::string SystemReason() { return std::strerror(errno); }
 
 }  // namespace varnik

@@ -38,4 +38,12 @@ class VarnikError : public std::runtime_error {
 // Ends the run with the given code and message (throws VarnikError).
 [[noreturn]] void OnErrorExit(int code, const std::string& message);
 
+// One line on standard error, "varnik: <text>": where an error happened and
+// why, beside the error's own message on standard output.
+void Diagnose(const std::string& text);
+// "varnik: warning: <text>" on standard error; the run goes on.
+void Warn(const std::string& text);
+// The system's reason for the last failed call ("No such file or directory").
+std::string SystemReason();
+
 }  // namespace varnik

@@ -12,7 +12,10 @@ bool MaskFileIsNil(const std::string& mask_file) { return mask_file.compare(0, 3
 
 std::vector<int> ReadMaskFile(const std::string& path, int L) {
   std::FILE* f = std::fopen(path.c_str(), "r");
-  if (f == nullptr) OnErrorExit(kUnspecifiedError, "Cannot open mask file");
+  if (f == nullptr) {
+    Diagnose("cannot open mask file " + path + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Cannot open mask file");
+  }
   std::vector<int> flags;
   flags.reserve(static_cast<size_t>(std::max(L, 0)));
   int nonzero = 0;
@@ -27,8 +30,12 @@ std::vector<int> ReadMaskFile(const std::string& path, int L) {
     if (value != 0) ++nonzero;
   }
   const bool failed = std::ferror(f) != 0;
+  const std::string reason = failed ? SystemReason() : "";
   std::fclose(f);
-  if (failed) OnErrorExit(kReadFailed, "Cannot read mask file");
+  if (failed) {
+    Diagnose("cannot read mask file " + path + ": " + reason);
+    OnErrorExit(kReadFailed, "Cannot read mask file");
+  }
   if (static_cast<int>(flags.size()) < L)
     OnErrorExit(kUnspecifiedError, "Unexpected finish of mask file");
   if (nonzero == 0) OnErrorExit(kUnspecifiedError, "All bases masked out");

@@ -3,10 +3,12 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "core/error.h"
 
@@ -40,17 +42,157 @@ const char* ValueAfterSeparator(const std::string& line, const std::string& key)
 
 }  // namespace
 
+namespace {
+
+enum class Kind { kString, kWords, kBoolean, kInteger, kReal };
+
+struct KeySpec {
+  const char* name;
+  Kind kind;
+  const std::vector<std::string>* words = nullptr;  // for kWords
+  int default_word = 0;
+};
+
+// Every key of the parameters file, in the order of the echo.
+const std::vector<KeySpec>& KnownKeys() {
+  static const std::vector<KeySpec> keys = [] {
+    const Settings d;
+    const auto* methods = &RecognitionMethodWords();
+    return std::vector<KeySpec>{
+        {"Data_directory", Kind::kString},
+        {"Imbalance_method", Kind::kWords, &ImbalanceMethodWords(), d.Imbalance_method},
+        {"Evaluate_training_error", Kind::kBoolean},
+        {"Offset_to_start", Kind::kInteger},
+        {"Sequence_length", Kind::kInteger},
+        {"Use_protein_sequence", Kind::kBoolean},
+        {"Mask_file", Kind::kString},
+        {"Verbose", Kind::kInteger},
+        {"Seed", Kind::kInteger},
+        {"Recognition_method", Kind::kWords, methods, d.R_method},
+        {"Desired_sensitivity", Kind::kReal},
+        {"Cross-validate parameters", Kind::kBoolean},
+        {"Write_AUC_data", Kind::kBoolean},
+        {"FS_algorithm", Kind::kWords, &FeatureSelectionWords(), d.FSAlgorithm},
+        {"RFE_subset_size", Kind::kInteger},
+        {"FS_percent_to_keep", Kind::kReal},
+        {"CV_folds", Kind::kInteger},
+        {"FS_min_percent", Kind::kReal},
+        {"Exit_after_FS", Kind::kBoolean},
+        {"Stacking", Kind::kBoolean},
+        {"Stacking_methods", Kind::kInteger},
+        {"Scale_stacking_inputs", Kind::kBoolean},
+        {"Stacker", Kind::kWords, &StackerWords(), d.Stacker},
+        {"Trials", Kind::kInteger},
+        {"Prune_tree", Kind::kBoolean},
+        {"Soften_thresholds", Kind::kBoolean},
+        {"Kernel", Kind::kInteger},
+        {"Sigma (WDS)", Kind::kReal},
+        {"Gamma", Kind::kReal},
+        {"C", Kind::kReal},
+        {"Degree (WD)", Kind::kInteger},
+        {"K", Kind::kInteger},
+        {"Minimum_k", Kind::kInteger},
+        {"Maximum_k", Kind::kInteger},
+        {"KNN_weight_by_distance", Kind::kBoolean},
+        {"Base_learner", Kind::kWords, methods, d.Base_learner},
+        {"Ensemble_T", Kind::kInteger},
+        {"Ensemble_s_i", Kind::kInteger},
+        {"SMOTE_k", Kind::kInteger},
+        {"SMOTE_N", Kind::kReal},
+        {"NN_hidden_nodes", Kind::kInteger},
+        {"N_epochs", Kind::kInteger},
+        {"Epoch_size", Kind::kInteger},
+        {"Eta", Kind::kReal},
+        {"Alpha", Kind::kReal},
+        {"Htan_A", Kind::kReal},
+        {"Htan_B", Kind::kReal},
+        {"Flat_spot", Kind::kReal},
+        {"GA_alpha", Kind::kReal},
+        {"GA_mutation", Kind::kReal},
+        {"GA_LS_mutation", Kind::kReal},
+        {"GA_bit_mutation", Kind::kReal},
+        {"GA_1_probability", Kind::kReal},
+        {"GA_population_size", Kind::kInteger},
+        {"GA_generations", Kind::kInteger},
+    };
+  }();
+  return keys;
+}
+
+bool LineHasKey(const std::string& line, const std::string& key) {
+  return line.size() > key.size() && line[key.size()] == ':' &&
+         strncasecmp(line.c_str(), key.c_str(), key.size()) == 0;
+}
+
+// Lower case, with '-', ' ' and '_' alike: how far apart two key names look.
+std::string Normalised(const std::string& name) {
+  std::string n;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    n.push_back(c == '-' || c == ' ' ? '_' : static_cast<char>(std::tolower(u)));
+  }
+  return n;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The known key nearest to name, or null when none is near.
+const char* ClosestKey(const std::string& name) {
+  const std::string n = Normalised(name);
+  const char* best = nullptr;
+  size_t best_distance = std::max<size_t>(2, n.size() / 3) + 1;
+  for (const KeySpec& k : KnownKeys()) {
+    const size_t d = EditDistance(n, Normalised(k.name));
+    if (d < best_distance) {
+      best_distance = d;
+      best = k.name;
+    }
+  }
+  return best;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t a = text.find_first_not_of(" \t\r");
+  if (a == std::string::npos) return "";
+  const size_t b = text.find_last_not_of(" \t\r");
+  return text.substr(a, b - a + 1);
+}
+
+}  // namespace
+
 ParameterFile ParameterFile::Read(const std::string& path, const char* reader_name) {
   std::FILE* f = std::fopen(path.c_str(), "r");
-  if (f == nullptr) OnErrorExit(kUnspecifiedError, "Cannot open parameters file");
+  if (f == nullptr) {
+    Diagnose("cannot open parameters file " + path + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Cannot open parameters file");
+  }
   std::string text;
   char buffer[4096];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
   const bool failed = std::ferror(f) != 0;
+  const std::string reason = failed ? SystemReason() : "";
   std::fclose(f);
-  if (failed) OnErrorExit(kReadFailed, reader_name);
-  return FromText(text);
+  if (failed) {
+    Diagnose("cannot read parameters file " + path + ": " + reason);
+    OnErrorExit(kReadFailed, reader_name);
+  }
+  ParameterFile file = FromText(text);
+  file.source_ = path;
+  return file;
 }
 
 ParameterFile ParameterFile::FromText(const std::string& text) {
@@ -61,10 +203,7 @@ ParameterFile ParameterFile::FromText(const std::string& text) {
 
 const std::string* ParameterFile::Find(const std::string& key) const {
   for (const std::string& line : lines_) {
-    if (line.size() > key.size() && line[key.size()] == ':' &&
-        strncasecmp(line.c_str(), key.c_str(), key.size()) == 0) {
-      return &line;
-    }
+    if (LineHasKey(line, key)) return &line;
   }
   return nullptr;
 }
@@ -156,6 +295,147 @@ const std::vector<std::string>& FeatureSelectionWords() {
 const std::vector<std::string>& StackerWords() {
   static const std::vector<std::string> words = {"SVM", "kNN"};
   return words;
+}
+
+void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
+  const std::vector<std::string>& lines = file.lines();
+  auto at = [&](size_t line) { return file.source() + ":" + std::to_string(line + 1) + ": "; };
+  std::vector<size_t> first_line(KnownKeys().size(), std::string::npos);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const std::string trimmed = Trimmed(line);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    size_t key = 0;
+    while (key < KnownKeys().size() && !LineHasKey(line, KnownKeys()[key].name)) ++key;
+    if (key == KnownKeys().size()) {
+      const size_t colon = line.find(':');
+      const std::string name = line.substr(0, colon);
+      const char* closest = ClosestKey(Trimmed(name));
+      Warn(at(i) + "unknown key \"" + name + "\"" +
+           (closest != nullptr ? std::string(" (did you mean \"") + closest + "\"?)" : "") +
+           (colon == std::string::npos ? ": a line reads \"Key: value\"" : "") +
+           "; the line is ignored");
+      continue;
+    }
+    const KeySpec& spec = KnownKeys()[key];
+    if (first_line[key] != std::string::npos) {
+      Warn(at(i) + spec.name + " is given again; the value on line " +
+           std::to_string(first_line[key] + 1) + " is used");
+      continue;
+    }
+    first_line[key] = i;
+    const std::string key_name = spec.name;
+    const std::string value = Trimmed(line.substr(key_name.size() + 1));
+    const char* separated = ValueAfterSeparator(line, key_name);
+    switch (spec.kind) {
+      case Kind::kString:
+        if (std::count(line.begin(), line.end(), '"') < 2) {
+          Warn(at(i) + key_name + ": the value must stand in double quotes (\"" + value +
+               "\"); it is ignored and the default is used");
+        }
+        break;
+      case Kind::kWords: {
+        bool matched = false;
+        for (const std::string& w : *spec.words) {
+          matched |= strncasecmp(separated, w.c_str(), w.size()) == 0;
+        }
+        if (!matched) {
+          std::string all;
+          for (const std::string& w : *spec.words) all += (all.empty() ? "" : ", ") + w;
+          Warn(at(i) + key_name + ": \"" + value + "\" is none of " + all + "; the default " +
+               (*spec.words)[spec.default_word] + " is used");
+        }
+        break;
+      }
+      case Kind::kBoolean: {
+        const char c = *separated;
+        if (!(c == 'T' || c == 't' || c == 'F' || c == 'f')) {
+          Warn(at(i) + key_name + ": \"" + value +
+               "\" is neither true nor false (only a first letter T or F counts); read as false");
+        }
+        break;
+      }
+      case Kind::kInteger:
+      case Kind::kReal: {
+        const char* text = AfterColon(line, key_name);
+        char* end = nullptr;
+        if (spec.kind == Kind::kInteger) {
+          std::strtol(text, &end, 10);
+        } else {
+          std::strtod(text, &end);
+        }
+        if (end == text) {
+          Warn(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
+        }
+        break;
+      }
+    }
+  }
+  // Settings that run but cannot do what they are there for.
+  auto line_of = [&](const char* key, const char* otherwise) {
+    for (const char* k : {key, otherwise}) {
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (LineHasKey(lines[i], k)) return at(i);
+      }
+    }
+    return file.source() + ": ";
+  };
+  const bool network = s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
+  if (network && s.Eta == 0) {
+    Warn(line_of("Eta", "Recognition_method") +
+         "Eta is 0: the neural network keeps its random initial weights and does not learn");
+  }
+  const bool k_search =
+      s.CV_parameters &&
+      (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
+  if (k_search && s.Min_k > s.Max_k) {
+    Warn(line_of("Minimum_k", "Maximum_k") + "Minimum_k (" + std::to_string(s.Min_k) +
+         ") is above Maximum_k (" + std::to_string(s.Max_k) + "): the k search sets K to 0");
+  }
+}
+
+void CheckParameterValues(const ParameterFile& file, const Settings& s) {
+  auto refuse = [](const std::string& message) { OnErrorExit(kUnspecifiedError, message); };
+  const std::pair<const char*, float> reals[] = {
+      {"Desired_sensitivity", s.Sensitivity},
+      {"FS_percent_to_keep", s.FS_percent_to_keep},
+      {"FS_min_percent", s.FS_min_percent},
+      {s.Kernel == 6 ? "Sigma (WDS)" : "Gamma", s.Gamma},
+      {"C", s.C},
+      {"SMOTE_N", s.Smote_N},
+      {"Eta", s.Eta},
+      {"Alpha", s.Alpha},
+      {"Htan_A", s.Htan_A},
+      {"Htan_B", s.Htan_B},
+      {"Flat_spot", s.Flat_spot},
+      {"GA_alpha", s.GAFS_alpha},
+      {"GA_mutation", s.GAFS_mutation},
+      {"GA_LS_mutation", s.GAFS_lsmutation},
+      {"GA_bit_mutation", s.GAFS_bit_mutation},
+      {"GA_1_probability", s.GAFS_set_probability},
+  };
+  for (const auto& [name, value] : reals) {
+    if (!std::isfinite(value)) {
+      refuse(std::string(name) + " must be a finite number, not " + std::to_string(value));
+    }
+  }
+  if (!(s.Sensitivity >= 0 && s.Sensitivity <= 1)) {
+    refuse("Desired_sensitivity must be between 0 and 1, not " + std::to_string(s.Sensitivity));
+  }
+  // Trials is kept in 16 bits: the value as written is checked.
+  if (const std::string* line = file.Find("Trials")) {
+    const long trials = std::strtol(AfterColon(*line, "Trials"), nullptr, 10);
+    if (trials < 1) refuse("Trials must be at least 1");
+    if (trials > 32767) refuse("Trials must be at most 32767, not " + std::to_string(trials));
+  }
+  const bool network = s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
+  if (network && s.Epoch_size < 1) {
+    refuse("Epoch_size must be at least 1 for the neural network, not " +
+           std::to_string(s.Epoch_size));
+  }
+  if (network && s.N_epochs < 0) {
+    refuse("N_epochs must not be negative, not " + std::to_string(s.N_epochs));
+  }
 }
 
 void LoadGlobalParameters(const std::string& path, Settings& settings, OutputFile& report) {

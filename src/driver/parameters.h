@@ -22,8 +22,13 @@ class ParameterFile {
   // The first line that starts with key + ":" (case-insensitive), or null.
   const std::string* Find(const std::string& key) const;
 
+  const std::vector<std::string>& lines() const { return lines_; }
+  // The file's path, or a name for a text given directly.
+  const std::string& source() const { return source_; }
+
  private:
   std::vector<std::string> lines_;
+  std::string source_ = "parameters";
 };
 
 // Key readers: each takes the key's value (or its default) and writes the
@@ -44,6 +49,20 @@ const std::vector<std::string>& RecognitionMethodWords();
 const std::vector<std::string>& ImbalanceMethodWords();
 const std::vector<std::string>& FeatureSelectionWords();
 const std::vector<std::string>& StackerWords();
+
+// Warnings on standard error, each naming the file and line, for what would
+// otherwise pass in silence: unknown keys (with the closest known key), keys
+// given twice, enumerated words that match no word, string values without
+// their double quotes, booleans that are neither true nor false, numbers that
+// do not parse, a neural network with Eta 0, a k search from Minimum_k above
+// Maximum_k. settings are the values loaded from the file.
+void WarnAboutParameters(const ParameterFile& file, const Settings& settings);
+
+// Ends the run (code 1, a message naming the key) on values that can only
+// give garbage: reals that are not finite, Desired_sensitivity outside
+// 0 .. 1, Trials outside 1 .. 32767, Epoch_size below 1 or N_epochs below 0
+// for a neural network.
+void CheckParameterValues(const ParameterFile& file, const Settings& settings);
 
 // Reads every setting from the file at path, echoes them to the report and
 // applies the consistency rules.

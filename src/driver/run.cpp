@@ -1,10 +1,14 @@
 #include "driver/run.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 
 #include "core/error.h"
 #include "core/output_file.h"
@@ -45,9 +49,14 @@ class Run {
   explicit Run(const std::vector<std::string>& args) : args_(args) {}
 
   int Execute() {
+    RefuseToOverwriteInputs();
     OpenReport();
-    LoadGlobalParameters(args_[3], settings_, out_);
+    // A read failure is reported under the name of the first reader to run.
+    const ParameterFile params = ParameterFile::Read(args_[3], "LoadString");
+    LoadGlobalParameters(params, settings_, out_);
+    WarnAboutParameters(params, settings_);
     ReadFifthArgument();
+    CheckParameterValues(params, settings_);
     SeedGenerator();
     ReadWindows(args_[1], positives_, negatives_, true);
     read_length_ = L_;
@@ -82,8 +91,68 @@ class Run {
   }
 
  private:
+  // No file the run writes may be one it reads: the report would truncate
+  // the parameters before they are read, an outputs file could replace the
+  // windows. Files are compared by device and inode, whatever their names.
+  void RefuseToOverwriteInputs() const {
+    struct Named {
+      std::string path, role;
+    };
+    std::vector<Named> inputs = {{args_[3], "parameters file"}};
+    // The data directory and the mask file, read quietly: the run reads the
+    // parameters again, and reports any problem, once the report is open.
+    std::string data_directory = Settings().Datad, mask = "nil";
+    std::ifstream in(args_[3]);
+    if (in) {
+      std::stringstream text;
+      text << in.rdbuf();
+      const ParameterFile f = ParameterFile::FromText(text.str());
+      OutputFile sink;  // never opened: the echo goes nowhere
+      data_directory = LoadString(f, "Data_directory", data_directory, sink);
+      mask = LoadString(f, "Mask_file", mask, sink);
+    }
+    if (!MaskFileIsNil(mask)) inputs.push_back({mask, "mask file"});
+    const bool test = strncasecmp(args_[2].c_str(), "NIL", 3) != 0;
+    const char* home = std::getenv("HOME");
+    for (int t = 0; t < (test ? 2 : 1); ++t) {
+      for (const char* suffix : {"pos", "neg"}) {
+        const std::string local = args_[1 + t] + suffix;
+        const std::string role = std::string(t == 0 ? "training" : "test") + " windows file";
+        inputs.push_back({local, role});
+        if (home != nullptr)
+          inputs.push_back({std::string(home) + "/" + data_directory + "/" + local, role});
+      }
+    }
+    std::vector<Named> outputs = {{args_[4], "report"}, {args_[4] + "-auc", "AUC file"}};
+    const std::string fifth = args_.size() > 5 ? args_[5] : "";
+    if (fifth.compare(0, 12, "save-outputs") == 0) {
+      outputs.push_back({args_[1] + args_[4], "training outputs file"});
+      if (test) outputs.push_back({args_[2] + args_[4], "test outputs file"});
+    }
+    if (fifth == "save-model") {
+      const std::string model = SavedModelPath(args_[1], args_[4]);
+      outputs.push_back({model, "model file"});
+      outputs.push_back({model + ".svm", "SVM model file"});
+    }
+    for (const Named& o : outputs) {
+      struct stat out_st {};
+      if (stat(o.path.c_str(), &out_st) != 0) continue;  // a new file harms nothing
+      for (const Named& i : inputs) {
+        struct stat in_st {};
+        if (stat(i.path.c_str(), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
+            in_st.st_ino == out_st.st_ino) {
+          OnErrorExit(kUnspecifiedError, "The " + o.role + " " + o.path + " is the " + i.role +
+                                             " " + i.path + ": choose another name");
+        }
+      }
+    }
+  }
+
   void OpenReport() {
-    if (!out_.Open(args_[4])) OnErrorExit(kUnspecifiedError, "main: Cannot open output file\n");
+    if (!out_.Open(args_[4])) {
+      Diagnose("cannot create report file " + args_[4] + ": " + SystemReason());
+      OnErrorExit(kUnspecifiedError, "main: Cannot open output file\n");
+    }
   }
 
   void ReadFifthArgument() {
@@ -274,8 +343,46 @@ class Run {
 
 }  // namespace
 
+namespace {
+
+void PrintHelp() {
+  std::printf("%s\n", kUsageLine);
+  std::printf(
+      "\n"
+      "Trains a recogniser of sites on the windows <train-file>pos and <train-file>neg,\n"
+      "tests it on <test-file>pos and <test-file>neg (NIL: no test) and writes the\n"
+      "report to <output>. The parameters file chooses the method and its settings.\n"
+      "  save-outputs   also write every window's score to <train-file><output> and\n"
+      "                 <test-file><output>\n"
+      "  save-model     also save the trained SVM to <train-file>.<output>.model\n"
+      "  -h, --help     this text\n"
+      "  --version      the program's version\n");
+}
+
+}  // namespace
+
 int RunVarnik(const std::vector<std::string>& args) {
+  if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+    PrintHelp();
+    return 0;
+  }
+  if (args.size() == 2 && args[1] == "--version") {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
   if (args.size() < 5) {
+    std::printf("%s\n", kUsageLine);
+    return 1;
+  }
+  // A fifth argument that asks for nothing would end in a run that saved
+  // nothing it was asked to: refused, as are further arguments.
+  if (args.size() > 6) {
+    Diagnose("too many arguments: " + args[6] + " and after it");
+    std::printf("%s\n", kUsageLine);
+    return 1;
+  }
+  if (args.size() == 6 && args[5].compare(0, 12, "save-outputs") != 0 && args[5] != "save-model") {
+    Diagnose("the fifth argument must be save-outputs or save-model, not " + args[5]);
     std::printf("%s\n", kUsageLine);
     return 1;
   }

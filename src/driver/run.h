@@ -12,7 +12,10 @@ inline constexpr const char* kUsageLine =
     "varnik train-file[pos/neg] {test-file[pos/neg]|NIL} parameters output "
     "[save-outputs/save-model]";
 
-// args[0] is the command name.
+inline constexpr const char* kVersion = "varnik 1.0";
+
+// args[0] is the command name; "--help" (or "-h") and "--version" alone print
+// the usage or the version.
 int RunVarnik(const std::vector<std::string>& args);
 
 }  // namespace varnik

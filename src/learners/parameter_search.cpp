@@ -34,9 +34,15 @@ const std::vector<GridRow>& SvmGrid() {
 
 namespace {
 
-void CheckFolds(const Settings& s) {
+// n: the number of windows (or rows) the folds share out.
+void CheckFolds(const Settings& s, size_t n) {
   if (s.CV_folds < 1) {
     OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  }
+  if (static_cast<size_t>(s.CV_folds) > n) {
+    OnErrorExit(kUnspecifiedError, "CV_folds (" + std::to_string(s.CV_folds) +
+                                       ") is larger than the number of windows to fold (" +
+                                       std::to_string(n) + ")");
   }
 }
 
@@ -230,7 +236,7 @@ SearchChoice CrossValidatedParameters(const std::vector<const char*>& positives,
   int method = settings.R_method;
   if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
   if (method != kSVM && method != kKNN) return SearchChoice();
-  CheckFolds(settings);
+  CheckFolds(settings, positives.size() + negatives.size());
   if (method == kSVM) return GridSearchOnWindows(positives, negatives, L, settings, out, rng);
   SearchChoice choice;
   choice.what = SearchChoice::kK;
@@ -242,7 +248,7 @@ SearchChoice CrossValidatedSVMRealParameters(const std::vector<const float*>& ro
                                              const std::vector<int>& labels,
                                              const Settings& settings, OutputFile& out,
                                              SvmRandom& rng) {
-  CheckFolds(settings);
+  CheckFolds(settings, rows.size());
   const int F = settings.CV_folds;
   const int n = static_cast<int>(rows.size());
   const std::vector<int> mask(static_cast<size_t>(std::max(dim, 0)), 1);
@@ -274,7 +280,7 @@ int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int d
     out.Printf("Stacking k-NN best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
     return 0;
   }
-  CheckFolds(s);
+  CheckFolds(s, rows.size());
   const int F = s.CV_folds;
   const int n = static_cast<int>(rows.size());
   float best = -1;

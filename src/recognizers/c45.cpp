@@ -1,7 +1,5 @@
 #include "recognizers/c45.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,42 +10,17 @@
 
 namespace varnik {
 
-namespace {
-
-// Removes the file when it goes out of scope, on every path.
-class RemoveOnExit {
- public:
-  explicit RemoveOnExit(std::string path) : path_(std::move(path)) {}
-  ~RemoveOnExit() { std::remove(path_.c_str()); }
-  RemoveOnExit(const RemoveOnExit&) = delete;
-  RemoveOnExit& operator=(const RemoveOnExit&) = delete;
-
- private:
-  std::string path_;
-};
-
-}  // namespace
-
 void ReadWindowNames(TreeEngine& engine, int L) {
-  // A name nobody else can take: created exclusively by mkstemps.
-  char name[] = "varnik-names-XXXXXX.names";
-  const int fd = mkstemps(name, 6);
-  if (fd < 0) OnErrorExit(kUnspecifiedError, "Cannot create the names file for the decision tree");
-  RemoveOnExit guard(name);
-  std::FILE* f = fdopen(fd, "w");
-  if (f == nullptr) {
-    close(fd);
-    OnErrorExit(kUnspecifiedError, "Cannot write the names file for the decision tree");
+  // The names file's text, read by the engine from memory: no file exists
+  // even for a moment.
+  std::string text = "0, 1.    | classes\n";
+  char line[96];
+  for (int d = 0; d < L; ++d) {
+    std::snprintf(line, sizeof line, "x%d: A,T,U,G,C,R,Y,K,M,S,W,B,D,H,V,N,X,-\n", d);
+    text += line;
   }
-  std::fprintf(f, "0, 1.    | classes\n");
-  for (int d = 0; d < L; ++d) std::fprintf(f, "x%d: A,T,U,G,C,R,Y,K,M,S,W,B,D,H,V,N,X,-\n", d);
-  const bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) {
-    OnErrorExit(kUnspecifiedError, "Cannot write the names file for the decision tree");
-  }
-  const std::string file(name);
-  engine.FileName = file.substr(0, file.size() - 6);
-  engine.GetNames();
+  engine.FileName = "dummy";
+  engine.GetNamesFromText(text, "dummy.names");
 }
 
 Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& positives,

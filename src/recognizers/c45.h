@@ -15,9 +15,9 @@
 
 namespace varnik {
 
-// Writes the names file for windows of length L (classes "0" and "1", one
-// attribute per position with the 18 letters), reads it into the engine and
-// removes it. The file gets a name of its own in the working directory.
+// Gives the engine the attribute tables of windows of length L (classes "0"
+// and "1", one attribute per position with the 18 letters), as the names
+// file of the run would.
 void ReadWindowNames(TreeEngine& engine, int L);
 
 // A tree with what it needs to read windows: the value number of every letter

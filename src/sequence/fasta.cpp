@@ -23,9 +23,6 @@ namespace varnik {
 
 namespace {
 
-// One diagnostic line on standard error, next to the error's own message.
-void Diagnose(const std::string& text) { std::fprintf(stderr, "varnik: %s\n", text.c_str()); }
-
 // The whole file as one block of text: mapped into memory when it is a
 // regular file (no copy, no fresh pages to clear), read otherwise.
 class FileText {
@@ -46,7 +43,7 @@ class FileText {
   void Load(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) {
-      Diagnose("cannot open " + path);
+      Diagnose("cannot open " + path + ": " + SystemReason());
       OnErrorExit(kUnspecifiedError, "Sequence file not found");
     }
     struct stat st {};
@@ -68,9 +65,10 @@ class FileText {
       ok = got == 0;
       size_ = buffer_.size();
     }
+    const std::string reason = ok ? "" : SystemReason();
     close(fd);
     if (!ok) {
-      Diagnose("read error on " + path);
+      Diagnose("cannot read " + path + ": " + reason);
       OnErrorExit(kReadFailed, "ReadFastaFile");
     }
   }
@@ -232,6 +230,7 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
     }
     Diagnose(Where(path, record) + ", position " + std::to_string(j.bad_position + 1) + ": " +
              shown + " is not a nucleotide letter");
+    if (c == '\r') Diagnose("Windows line ends: convert the file, e.g. with dos2unix");
     OnErrorExit(kUnspecifiedError, "Sequence contains errors");
   }
   return cut;
@@ -357,9 +356,15 @@ std::string WindowFilePath(const std::string& prefix, const std::string& suffix,
                            const Settings& settings) {
   const std::string local = prefix + suffix;
   if (access(local.c_str(), R_OK) == 0) return local;
+  const std::string reason = SystemReason();
   const char* home = std::getenv("HOME");
   if (home == nullptr) return local;
-  return std::string(home) + "/" + settings.Datad + "/" + local;
+  const std::string fallback = std::string(home) + "/" + settings.Datad + "/" + local;
+  if (access(fallback.c_str(), R_OK) != 0) {
+    Diagnose("cannot read " + local + " (" + reason + "), nor " + fallback +
+             " under the data directory");
+  }
+  return fallback;
 }
 
 }  // namespace varnik

@@ -106,15 +106,16 @@ bool AsLetters(const svm_node* x, int n, std::string& out) {
 
 }  // namespace
 
-WdWeights::WdWeights(int d, int n) : d_(d), n_(n) {
+WdWeights::WdWeights(int d, int n) : d_(d), n_(n), cap_(std::max(std::min(d, n), 0)) {
   run_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
   for (int r = 1; r <= n; ++r) {
     int64_t sum = 0;
     for (int k = 1; k <= std::min(d, r); ++k) sum += static_cast<int64_t>(d - k + 1) * (r - k + 1);
     run_[r] = sum;
   }
-  prefix_.assign(static_cast<size_t>(std::max(d, 0)) + 1, 0);
-  for (int k = 1; k <= d; ++k) prefix_[k] = prefix_[k - 1] + (d - k + 1);
+  // k-mers longer than the window never count: the prefix sums stop at n.
+  prefix_.assign(static_cast<size_t>(cap_) + 1, 0);
+  for (int k = 1; k <= cap_; ++k) prefix_[k] = prefix_[k - 1] + (d - k + 1);
   inner_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
   for (int r = 1; r <= n; ++r) inner_[r] = inner_[r - 1] + beta_prefix(r);
   tail_.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
@@ -208,7 +209,7 @@ double WdsSumOf(const T* u, const T* v, int n, int d, double sigma, const WdWeig
   // u[t] = v[t + s]. Summing beta_k over k = 1 .. min(d, n - i) is then one
   // look-up in the prefix sums of beta. Position i may shift by s when
   // (int)(i * sigma) >= s and i + s < n.
-  const int64_t* P = w.beta_prefix_table();  // P[t] for t = 0 .. d
+  const int64_t* P = w.beta_prefix_table();  // P[t] for t = 0 .. min(d, n)
   double total = 0;
   int first = 0;  // the first position allowed to shift by s (it only grows with s)
   for (int s = 0; s < n; ++s) {

@@ -48,8 +48,8 @@ class WdWeights {
   // Sum over k = 1 .. min(d, r) of beta_k (r - k + 1): what a run of r
   // matches adds to the numerator (and, for r = n, the denominator).
   int64_t run(int r) const { return run_[r]; }
-  // Sum over k = 1 .. min(d, t) of beta_k.
-  int64_t beta_prefix(int t) const { return prefix_[t < d_ ? t : d_]; }
+  // Sum over k = 1 .. min(d, t) of beta_k, for t up to n.
+  int64_t beta_prefix(int t) const { return prefix_[t < cap_ ? t : cap_]; }
   const int64_t* beta_prefix_table() const { return prefix_.data(); }
   // For the shifted k-mers of wds: inner_run(r) sums beta_prefix(j) over
   // j = 1 .. r (a run of r matches that stops before the window's end);
@@ -60,6 +60,7 @@ class WdWeights {
 
  private:
   int d_ = 0, n_ = 0;
+  int cap_ = 0;  // min(d, n): the longest k-mer that counts
   std::vector<int64_t> run_, prefix_, inner_, tail_;
 };
 

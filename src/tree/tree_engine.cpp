@@ -133,7 +133,10 @@ void TreeEngine::GetNames() {
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
   std::fclose(f);
+  GetNamesFromText(text, path);
+}
 
+void TreeEngine::GetNamesFromText(const std::string& text, const std::string& path) {
   ClassName.clear();
   AttName.clear();
   MaxAttVal.clear();

@@ -55,6 +55,8 @@ class TreeEngine {
 
   // Reads FileName + ".names".
   void GetNames();
+  // The same from the text of a names file (path names it in messages).
+  void GetNamesFromText(const std::string& text, const std::string& path);
   // Reads the next name from the text at pos into buffer; false at the end.
   bool ReadName(const std::string& text, size_t& pos, std::string& buffer);
   // Index of value among list[first .. last], or first - 1.

@@ -242,6 +242,85 @@ TEST(ParametersTest, ErrorsCarryTheirMessages) {
   }
 }
 
+// Loads the text as the run does; returns the warnings written to standard
+// error, or throws the value check's error.
+std::string LoadChecked(const std::string& text) {
+  Settings s;
+  OutputFile sink;
+  const ParameterFile f = ParameterFile::FromText(text);
+  LoadGlobalParameters(f, s, sink);
+  ::testing::internal::CaptureStderr();
+  WarnAboutParameters(f, s);
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  CheckParameterValues(f, s);
+  return warnings;
+}
+
+TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"C: nan\n", "C must be a finite number, not nan"},
+      {"Gamma: inf\n", "Gamma must be a finite number, not inf"},
+      {"Kernel: 6\nSigma (WDS): -inf\n", "Sigma (WDS) must be a finite number, not -inf"},
+      {"Htan_B: 1e999\n", "Htan_B must be a finite number, not inf"},
+      {"Desired_sensitivity: 1.5\n", "Desired_sensitivity must be between 0 and 1, not 1.500000"},
+      {"Desired_sensitivity: -0.1\n", "Desired_sensitivity must be between 0 and 1, not -0.100000"},
+      {"Trials: 65537\n", "Trials must be at most 32767, not 65537"},
+      {"Trials: -32769\n", "Trials must be at least 1"},
+      {"Recognition_method: NeuralNet\nEta: 0.1\nEpoch_size: 0\n",
+       "Epoch_size must be at least 1 for the neural network, not 0"},
+      {"Recognition_method: NeuralNet\nEta: 0.1\nN_epochs: -1\n",
+       "N_epochs must not be negative, not -1"},
+  };
+  for (const Case& c : cases) {
+    try {
+      LoadChecked(c.text);
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const VarnikError& e) {
+      EXPECT_EQ(e.code(), 1);
+      EXPECT_STREQ(e.what(), c.message) << c.text;
+    }
+  }
+  // What the methods define on purpose stays: K 0, Minimum_k above Maximum_k,
+  // a sensitivity of 0 or 1, Epoch_size 0 without a network.
+  EXPECT_NO_THROW(LoadChecked("K: 0\nMinimum_k: 9\nMaximum_k: 3\nDesired_sensitivity: 1\n"));
+  EXPECT_NO_THROW(LoadChecked("Desired_sensitivity: 0\nEpoch_size: 0\nTrials: 32767\n"));
+}
+
+TEST(ParametersTest, MistakesThatWouldPassInSilenceAreNamed) {
+  const std::string warnings = LoadChecked(
+      "Desired_sensitivty: 0.5\nCross_validate_parameters: F\nRecognition_method: PWN\n"
+      "Mask_file: m.mask\nWrite_AUC_data: yes\nK: seven\nK: 5\n# a comment\n\n"
+      "Seed: 1\n");
+  EXPECT_EQ(warnings,
+            "varnik: warning: parameters:1: unknown key \"Desired_sensitivty\" (did you mean "
+            "\"Desired_sensitivity\"?); the line is ignored\n"
+            "varnik: warning: parameters:2: unknown key \"Cross_validate_parameters\" (did you "
+            "mean \"Cross-validate parameters\"?); the line is ignored\n"
+            "varnik: warning: parameters:3: Recognition_method: \"PWN\" is none of SVM, kNN, "
+            "C45, STOP, EasyEnsemble, BalanceCascadeEnsemble, PWM, NeuralNet; the default STOP "
+            "is used\n"
+            "varnik: warning: parameters:4: Mask_file: the value must stand in double quotes "
+            "(\"m.mask\"); it is ignored and the default is used\n"
+            "varnik: warning: parameters:5: Write_AUC_data: \"yes\" is neither true nor false "
+            "(only a first letter T or F counts); read as false\n"
+            "varnik: warning: parameters:6: K: \"seven\" is not a number; read as 0\n"
+            "varnik: warning: parameters:7: K is given again; the value on line 6 is used\n");
+  EXPECT_NE(LoadChecked("Recognition_method: NeuralNet\n")
+                .find("parameters:1: Eta is 0: the neural network keeps its random initial "
+                      "weights and does not learn"),
+            std::string::npos);
+  EXPECT_NE(LoadChecked("Recognition_method: kNN\nMaximum_k: 2\n")
+                .find("parameters:2: Minimum_k (3) is above Maximum_k (2): the k search sets K "
+                      "to 0"),
+            std::string::npos);
+  // A clean file, and every default, warn of nothing.
+  EXPECT_EQ(LoadChecked("Recognition_method: kNN\nK: 5\nKernel: 6\nSigma (WDS): 0.2\n"), "");
+  EXPECT_EQ(LoadChecked(""), "");
+}
+
 TEST(ParametersTest, MissingOrUnreadableFile) {
   Settings s;
   OutputFile out;

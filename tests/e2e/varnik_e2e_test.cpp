@@ -457,3 +457,115 @@ TEST(EndToEndTest, DataDirectoryUnderHome) {
 
 }  // namespace
 }  // namespace varnik
+
+namespace varnik {
+namespace {
+
+TEST(CommandLineTest, HelpVersionAndArgumentsThatAskForNothing) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\n");
+  const std::string usage =
+      "varnik train-file[pos/neg] {test-file[pos/neg]|NIL} parameters output "
+      "[save-outputs/save-model]\n";
+  struct Case {
+    std::string args;
+    int status;
+    bool usage_first;
+  } cases[] = {
+      {"--help", 0, true},
+      {"-h", 0, true},
+      {"tr_ tr_ p out save-output", 1, true},
+      {"tr_ tr_ p out save-models", 1, true},
+      {"tr_ tr_ p out save-model extra", 1, true},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunVarnikIn(dir.path(), c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    EXPECT_EQ(r.out.substr(0, usage.size()), usage) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out")) << c.args;  // nothing written
+  }
+  const auto version = RunVarnikIn(dir.path(), "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("varnik \\d+\\.\\d+\n"))) << version.out;
+  // The specified prefix rule stays: save-outputs followed by more letters.
+  EXPECT_EQ(RunVarnikIn(dir.path(), "tr_ tr_ p out save-outputs-too").status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "tr_out"));
+}
+
+TEST(CommandLineTest, NoOutputMayBeAnInputFile) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  const std::string params = "Recognition_method: PWM\nSeed: 1\nMask_file: \"m\"\n";
+  WriteFile(dir / "p", params);
+  WriteFile(dir / "m", "1\n1\n1\n1\n1\n1\n1\n1\n");
+  std::filesystem::create_hard_link(dir / "p", dir / "same_as_p");
+  struct Case {
+    std::string args, message;
+  } cases[] = {
+      {"tr_ tr_ p p", "The report p is the parameters file p"},
+      {"tr_ tr_ p same_as_p", "The report same_as_p is the parameters file p"},
+      {"tr_ tr_ p m", "The report m is the mask file m"},
+      {"tr_ tr_ p tr_pos", "The report tr_pos is the training windows file tr_pos"},
+      {"\"\" tr_ p pos save-outputs", "is the training windows file pos"},
+      {"tr_ tr_ p p-auc", ""},  // harmless: p-auc does not exist
+  };
+  WriteFile(dir / "pos", ">a\nACGTACGT\n");
+  WriteFile(dir / "neg", ">a\nACGTACGA\n");
+  for (const Case& c : cases) {
+    const auto r = RunVarnikIn(dir.path(), c.args);
+    if (c.message.empty()) {
+      EXPECT_EQ(r.status, 0) << c.args << r.out;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.args << ": " << r.out;
+    EXPECT_EQ(r.out.rfind("Unspecified error: ", 0), 0u) << r.out;
+  }
+  // Nothing was truncated.
+  EXPECT_EQ(ReadFile(dir / "p"), params);
+  EXPECT_EQ(Lines(ReadFile(dir / "tr_pos")).size(), 12u);
+  EXPECT_EQ(ReadFile(dir / "pos"), ">a\nACGTACGT\n");
+}
+
+TEST(CommandLineTest, FileErrorsNameThePathAndTheReason) {
+  TempDir dir;
+  WriteSmallSet(dir, "tr_", 6, 9);
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\n");
+  WriteFile(dir / "crlf_pos", ">a\r\nACGTACGT\r\n");
+  WriteFile(dir / "crlf_neg", ">a\r\nACGTACGT\r\n");
+  WriteFile(dir / "nn", "Recognition_method: NeuralNet\nEta: 0\nN_epochs: 10\n");
+  std::filesystem::create_directory(dir / "folder");
+  struct Case {
+    std::string args, stderr_part;
+  } cases[] = {
+      {"tr_ tr_ missing out", "cannot open parameters file missing: No such file or directory"},
+      {"tr_ tr_ folder out", "cannot read parameters file folder: Is a directory"},
+      {"tr_ tr_ p nodir/out", "cannot create report file nodir/out: No such file or directory"},
+      {"absent_ tr_ p out", "cannot read absent_pos (No such file or directory)"},
+      {"crlf_ tr_ p out", "Windows line ends: convert the file, e.g. with dos2unix"},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunVarnikIn(dir.path(), c.args, true);
+    EXPECT_NE(r.status, 0) << c.args;
+    EXPECT_NE(r.out.find(c.stderr_part), std::string::npos) << c.args << ": " << r.out;
+  }
+}
+
+TEST(CommandLineTest, TreesNeedNoWritableWorkingDirectory) {
+  // The tree engine's names are built in memory: the run works in a
+  // working directory where no file can be created (it has been removed).
+  TempDir dir;
+  WriteSignalSet(dir, "tr_", 20, 30, 5);
+  WriteFile(dir / "p", "Recognition_method: C45\nSeed: 1\n");
+  std::filesystem::create_directory(dir / "gone");
+  const std::string d = dir.path();
+  const auto r = testing::RunCommand("cd '" + d + "/gone' && rmdir '" + d + "/gone' && '" +
+                                     VARNIK_BINARY + "' '" + d + "/tr_' '" + d + "/tr_' '" + d +
+                                     "/p' '" + d + "/report' 2>&1");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(ReadFile(dir / "report").find("Tree nodes: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varnik

@@ -128,6 +128,22 @@ TEST(CrossValidatedParametersTest, KSearch) {
   s.R_method = kSVM;
   s.CV_folds = 0;
   EXPECT_THROW(Search(s, t), VarnikError);
+  // More folds than windows would only fold empty sets (and, huge, for days).
+  s.R_method = kKNN;
+  s.Min_k = 1;
+  s.Max_k = 1;
+  for (int folds : {41, 2147483647}) {
+    s.CV_folds = folds;
+    try {
+      Search(s, t);
+      ADD_FAILURE() << folds;
+    } catch (const VarnikError& e) {
+      EXPECT_EQ(std::string(e.what()), "CV_folds (" + std::to_string(folds) +
+                                           ") is larger than the number of windows to fold (40)");
+    }
+  }
+  s.CV_folds = 40;
+  EXPECT_NO_THROW(Search(s, t));
 }
 
 std::string RandomLetters(CRandom& rng, int L, int letters) {

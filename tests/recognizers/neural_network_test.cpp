@@ -116,6 +116,17 @@ TEST_F(NeuralNetworkTest, NoLearningRateKeepsTheInitialWeights) {
   for (int j = 0; j <= 3; ++j) {
     EXPECT_EQ(R.nn_ho[j], static_cast<float>((draws.Next() - 1) / 2147483647.0 * 0.2 - 0.1));
   }
+  // The skipped passes still drew their rows, as the plain training does.
+  testing::ReferenceNet ref;
+  CRandom ref_rng(4);
+  ref.Train(pos, neg, 9, 3, settings_, ref_rng);
+  for (int j = 0; j <= 3; ++j) EXPECT_EQ(R.nn_ho[j], ref.ho[j]);
+  EXPECT_EQ(rng.Next(), ref_rng.Next());
+  for (const std::string& w : pos_) {
+    std::vector<float> x(36), h;
+    ConvertToScalarSequence(w.c_str(), 9, x.data());
+    EXPECT_EQ(NeuralNetworkOutput(R, w.c_str(), 9), ref.Output(x.data(), h));
+  }
 }
 
 TEST(HyperbolicTangentTest, ClampedBeyond45) {

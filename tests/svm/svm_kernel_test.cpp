@@ -50,6 +50,18 @@ TEST(StringKernelTest, DegreeAboveTheWindowLengthCountsOnlyKmersThatFit) {
   // k-mers: 1: 3 matches (beta 22), 2: 2 (21), 3: 1 (20), 4: 0.
   // denominator: 22*4 + 21*3 + 20*2 + 19*1 = 210.
   EXPECT_DOUBLE_EQ(v, (22.0 * 3 + 21.0 * 2 + 20.0 * 1) / 210.0);
+  // A huge degree costs no more than the window's length (weights for the
+  // lengths that count only), with the same formula.
+  const double D = 2000000000.0;
+  EXPECT_DOUBLE_EQ(
+      Wd("ACGT", "ACGA", 2000000000),
+      (D * 3 + (D - 1) * 2 + (D - 2) * 1) / (D * 4 + (D - 1) * 3 + (D - 2) * 2 + (D - 3)));
+  const WdWeights huge(2000000000, 8);
+  EXPECT_EQ(huge.beta_prefix(8), 8 * 2000000000LL - 28);
+  EXPECT_EQ(huge.beta_prefix(100), huge.beta_prefix(8));
+  const double far = Wds("ACGTTGCA", "ACCTTGAA", 2000000000, 0.5);
+  EXPECT_GT(far, 0.0);
+  EXPECT_LT(far, 1.0);
   CRandom rng(8);
   for (int t = 0; t < 50; ++t) {
     const std::string a = testing::RandomLetters(rng, 6), b = testing::RandomLetters(rng, 6);
