@@ -436,6 +436,17 @@ void CheckParameterValues(const ParameterFile& file, const Settings& s) {
   if (network && s.N_epochs < 0) {
     refuse("N_epochs must not be negative, not " + std::to_string(s.N_epochs));
   }
+  const bool ensembles = s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble ||
+                         (s.Stacking && (s.Stacking_methods & (16 | 32)));
+  if (ensembles && s.Ensemble_T < 1) {
+    refuse("Ensemble_T must be at least 1, not " + std::to_string(s.Ensemble_T));
+  }
+  if (ensembles && s.Easy_s_i < 1) {
+    refuse("Ensemble_s_i must be at least 1, not " + std::to_string(s.Easy_s_i));
+  }
+  if (s.Imbalance_method == kSmote && s.Smote_k < 0) {
+    refuse("SMOTE_k must not be negative, not " + std::to_string(s.Smote_k));
+  }
 }
 
 void LoadGlobalParameters(const std::string& path, Settings& settings, OutputFile& report) {

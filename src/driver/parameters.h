@@ -61,7 +61,8 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& settings);
 // Ends the run (code 1, a message naming the key) on values that can only
 // give garbage: reals that are not finite, Desired_sensitivity outside
 // 0 .. 1, Trials outside 1 .. 32767, Epoch_size below 1 or N_epochs below 0
-// for a neural network.
+// for a neural network, Ensemble_T or Ensemble_s_i below 1 for the ensembles,
+// a negative SMOTE_k for SMOTE.
 void CheckParameterValues(const ParameterFile& file, const Settings& settings);
 
 // Reads every setting from the file at path, echoes them to the report and

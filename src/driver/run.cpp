@@ -19,6 +19,7 @@
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
+#include "learners/ensemble.h"
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
@@ -27,6 +28,7 @@
 #include "recognizers/stop_codon.h"
 #include "recognizers/svm_recognizer.h"
 #include "sequence/fasta.h"
+#include "sequence/imbalance.h"
 #include "sequence/protein.h"
 #include "tree/tree_engine.h"
 
@@ -81,6 +83,7 @@ class Run {
       positives_ = SequenceSet();
       negatives_ = SequenceSet();
     }
+    dropped_negatives_ = SequenceSet();
     if (strncasecmp(args_[2].c_str(), "NIL", 3) == 0) {
       out_.Close();
       return 1;
@@ -218,8 +221,16 @@ class Run {
       case kImbalanceNone:
       case kUndersampling:
         return;
-      case kSmote:
-        NotBuiltYet("SMOTE");
+      case kSmote: {
+        const VdmMatrix vdm = ConstructValueDifferencesMatrix(positives_, negatives_, L_);
+        SMOTEOverSampling(positives_, settings_.Smote_k, L_, vdm, settings_.Smote_N, rng_);
+        // The negatives left out stay aside when every window's output is
+        // still to be evaluated or written.
+        const bool keep_rest = settings_.Eval_training || settings_.save_outputs;
+        UndersampleData(negatives_, positives_.size(), rng_,
+                        keep_rest ? &dropped_negatives_ : nullptr);
+        return;
+      }
       default:
         OnErrorExit(kUnspecifiedError, "Bad imbalance class method");
     }
@@ -281,10 +292,28 @@ class Run {
         return;
       case kEasyEnsemble:
       case kBalanceCascadeEnsemble:
-        NotBuiltYet("Recognition method " + RecognitionMethodWords()[settings_.R_method]);
+        TrainEnsembles();
+        return;
       default:
         OnErrorExit(kUnspecifiedError, "Bad recognition method");
     }
+  }
+
+  void TrainEnsembles() {
+    const EnsembleContext context{tree_engine_.get(), &rng_, &svm_rng_, &out_};
+    const std::vector<const char*> pos = positives_.Pointers(), neg = negatives_.Pointers();
+    std::unique_ptr<EnsembleRecognizer> R =
+        settings_.R_method == kEasyEnsemble
+            ? TrainEasyEnsemble(pos, neg, L_, settings_, context)
+            : TrainBalanceCascadeEnsemble(pos, neg, L_, settings_, context);
+    if (settings_.Verbose > 1) WriteEnsembleListing(*R, out_);
+    if (settings_.Sensitivity > 0) SetMultiEnsembleThreshold(*R, pos, L_, out_);
+    // The SVM parameters searched before the last boosting step stay for
+    // the rest of the run.
+    settings_.Kernel = R->settings().Kernel;
+    settings_.Gamma = R->settings().Gamma;
+    settings_.C = R->settings().C;
+    model_ = std::move(R);
   }
 
   std::vector<float> Scores(const SequenceSet& windows) const {
@@ -300,8 +329,13 @@ class Run {
     f.Close();
   }
 
+  // Every negative read gets its line, those the imbalance step left aside
+  // too (after the kept ones, as the cut left them).
   void SaveTrainingOutputs() {
-    WriteOutputFile(args_[1] + args_[4], Scores(positives_), Scores(negatives_));
+    std::vector<float> negative_scores = Scores(negatives_);
+    const std::vector<float> aside = Scores(dropped_negatives_);
+    negative_scores.insert(negative_scores.end(), aside.begin(), aside.end());
+    WriteOutputFile(args_[1] + args_[4], Scores(positives_), negative_scores);
   }
 
   void Test() {
@@ -330,6 +364,7 @@ class Run {
   SvmRandom svm_rng_;  // the SVM engine's shuffles, from the unseeded state
   SequenceSet positives_;
   SequenceSet negatives_;
+  SequenceSet dropped_negatives_;  // left aside by the imbalance step
   int L_ = 0;
   int read_length_ = 0;  // L_ after reading, before a mask
   std::unique_ptr<TreeEngine> tree_engine_;

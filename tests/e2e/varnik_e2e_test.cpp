@@ -385,7 +385,7 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
   WriteFile(dir / "pwm", "Recognition_method: PWM\nSeed: 1\n");
   WriteFile(dir / "knn", "Recognition_method: kNN\nSeed: 1\n");
   WriteFile(dir / "c45", "Recognition_method: C45\nSeed: 1\nTrials: 0\n");
-  WriteFile(dir / "easy", "Recognition_method: EasyEnsemble\nSeed: 1\n");
+  WriteFile(dir / "easy", "Recognition_method: EasyEnsemble\nSeed: 1\nEnsemble_s_i: 0\n");
   WriteFile(dir / "kernel4", "Recognition_method: SVM\nKernel: 4\nCross-validate parameters: F\n");
   WriteFile(dir / "folds0", "Recognition_method: SVM\nCV_folds: 0\n");
   WriteFile(dir / "protein", "Recognition_method: SVM\nKernel: 5\nUse_protein_sequence: T\n");
@@ -405,8 +405,7 @@ TEST(EndToEndTest, ErrorsStopTheRunWithTheirMessages) {
       {"tr_ tr_ nofile out", 1, "Unspecified error: Cannot open parameters file\n"},
       {"tr_ tr_ base out", 1, "Unspecified error: Ensembles only with C4.5 or SVMs\n"},
       {"tr_ tr_ c45 out", 1, "Unspecified error: Trials must be at least 1\n"},
-      {"tr_ tr_ easy out", 1,
-       "Unspecified error: Recognition method EasyEnsemble is not built yet\n"},
+      {"tr_ tr_ easy out", 1, "Unspecified error: Ensemble_s_i must be at least 1, not 0\n"},
       {"tr_ tr_ kernel4 out", 1,
        "Unspecified error: Kernel 4 (precomputed) cannot be used on windows: choose kernel 0, 1, "
        "2, 3, 5 or 6\n"},
