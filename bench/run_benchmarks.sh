@@ -76,6 +76,40 @@ else
   echo "(scikit-learn peer not available: apt-get install python3-sklearn to compare)"
 fi
 
+peer_row() {  # one peer's TSV row on the medium set, empty when the peers cannot run
+  if [ -f "$peers/run_peers.py" ] && /usr/bin/python3 -c 'import imblearn' 2>/dev/null; then
+    (cd "$peers" && /usr/bin/python3 run_peers.py "$work/medium_train_" "$work/medium_test_" \
+       --only "$1" --repeats 1 2>/dev/null | awk -F'\t' -v p="$1" '$1 == p')
+  fi
+}
+
+echo "== SMOTE on the medium set (2,000 positives doubled, 20,000 negatives cut to match)"
+printf 'Recognition_method: PWM\nImbalance_method: SMOTE\nSMOTE_N: 100\nSeed: 5\n' > "$work/smote.params"
+printf 'Recognition_method: PWM\nSeed: 5\n' > "$work/nosmote.params"
+with_s=$(cd "$work" && best_of "$OLDPWD/$varnik" medium_train_ NIL smote.params smote.report)
+without_s=$(cd "$work" && best_of "$OLDPWD/$varnik" medium_train_ NIL nosmote.params nosmote.report)
+smote_s=$(awk -v a="$with_s" -v b="$without_s" 'BEGIN { printf "%.4f", a - b }')
+echo "PWM run with SMOTE: ${with_s} s, without: ${without_s} s; SMOTE and the cut: ${smote_s} s"
+row=$(peer_row smoten)
+if [ -n "$row" ]; then
+  peer_s=$(echo "$row" | cut -f2)
+  echo "imbalanced-learn SMOTEN (k = 5): ${peer_s} s; varnik is" \
+       "$(awk -v a="$peer_s" -v b="$smote_s" 'BEGIN { printf "%.0f", a / b }') x faster"
+else
+  echo "(imbalanced-learn peer not available: apt-get install python3-imblearn to compare)"
+fi
+
+echo "== EasyEnsemble of C4.5 trees, default settings (10 ensembles of 10), medium set"
+printf 'Recognition_method: EasyEnsemble\nSeed: 5\n' > "$work/easy.params"
+easy_s=$(cd "$work" && REPEATS=1 best_of "$OLDPWD/$varnik" medium_train_ medium_test_ easy.params easy.report)
+echo "varnik train and test: ${easy_s} s"
+row=$(peer_row easy_ensemble)
+if [ -n "$row" ]; then
+  train=$(echo "$row" | cut -f2); test=$(echo "$row" | cut -f3)
+  echo "imbalanced-learn EasyEnsembleClassifier (10 AdaBoost estimators): fit ${train} s, test" \
+       "${test} s; varnik is $(awk -v a="$train" -v b="$test" -v c="$easy_s" 'BEGIN { printf "%.1f", (a + b) / c }') x faster"
+fi
+
 echo "== Neural network, default settings (100 hidden units, 100,000 epochs of 16 rows), bundled donor set"
 "$build/bench/nn_bench" "$here/../data/examples/donor_train_" 100000 100 0 300
 
