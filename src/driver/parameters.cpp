@@ -444,6 +444,15 @@ void CheckParameterValues(const ParameterFile& file, const Settings& s) {
   if (ensembles && s.Easy_s_i < 1) {
     refuse("Ensemble_s_i must be at least 1, not " + std::to_string(s.Easy_s_i));
   }
+  if (s.FSAlgorithm == kFSRFE && s.RFE_subset_size < 1) {
+    refuse("RFE_subset_size must be at least 1, not " + std::to_string(s.RFE_subset_size));
+  }
+  if (s.FSAlgorithm == kFSGA && (s.GAFS_popsize < 2 || s.GAFS_popsize % 2 != 0)) {
+    refuse("GA_population_size must be even and at least 2, not " + std::to_string(s.GAFS_popsize));
+  }
+  if (s.FSAlgorithm == kFSGA && s.GAFS_generations < 0) {
+    refuse("GA_generations must not be negative, not " + std::to_string(s.GAFS_generations));
+  }
   if (s.Imbalance_method == kSmote && s.Smote_k < 0) {
     refuse("SMOTE_k must not be negative, not " + std::to_string(s.Smote_k));
   }

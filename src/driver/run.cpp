@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,6 +21,7 @@
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
 #include "learners/ensemble.h"
+#include "learners/feature_selection.h"
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
@@ -27,6 +29,7 @@
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
 #include "recognizers/svm_recognizer.h"
+#include "sequence/encoding.h"
 #include "sequence/fasta.h"
 #include "sequence/imbalance.h"
 #include "sequence/protein.h"
@@ -63,10 +66,14 @@ class Run {
     ReadWindows(args_[1], positives_, negatives_, true);
     read_length_ = L_;
     ReadMask();
-    if (mask_) L_ = ApplyMaskToBoth(positives_, negatives_);
+    if (mask_) L_ = ApplyMaskToBoth(positives_, negatives_, mask_flags_);
     start_ = std::time(nullptr);
     TreatImbalance();
-    SelectFeatures();
+    if (!SelectFeatures()) {  // Exit_after_FS
+      WriteElapsed(out_, "FEATURE SELECTION", start_);
+      out_.Close();
+      return 1;
+    }
     PrepareTreeEngine();
     Train();
     model_->set_length(read_length_);
@@ -211,9 +218,10 @@ class Run {
     mask_ = true;
   }
 
-  int ApplyMaskToBoth(SequenceSet& positives, SequenceSet& negatives) {
-    ApplyMask(positives, L_, mask_flags_);
-    return ApplyMask(negatives, L_, mask_flags_);
+  int ApplyMaskToBoth(SequenceSet& positives, SequenceSet& negatives,
+                      const std::vector<int>& flags) {
+    ApplyMask(positives, L_, flags);
+    return ApplyMask(negatives, L_, flags);
   }
 
   void TreatImbalance() {
@@ -236,9 +244,92 @@ class Run {
     }
   }
 
-  void SelectFeatures() {
-    if (settings_.FSAlgorithm == kFSRFE) NotBuiltYet("Recursive feature elimination");
-    if (settings_.FSAlgorithm == kFSGA) NotBuiltYet("Genetic-algorithm feature selection");
+  // Narrows the training windows to the positions feature selection
+  // chooses (the test windows get the same cut); false when the run is to
+  // end after it.
+  bool SelectFeatures() {
+    if (settings_.FSAlgorithm != kFSRFE && settings_.FSAlgorithm != kFSGA) return true;
+    SearchParameters();
+    if (settings_.FSAlgorithm == kFSRFE) {
+      RankPositions();
+      if (settings_.Exit_after_FS) return false;
+      if (std::fabs(settings_.FS_percent_to_keep) < 1e-6) {
+        std::vector<int> ranking;
+        for (const FeatureInfo& b : base_info_) ranking.push_back(b.feature);
+        const FractionChoice choice = CrossValidateFeatureSelection(
+            0.1f, positives_, negatives_, L_, ranking, settings_, out_, svm_rng_);
+        choice.svm.ApplyTo(settings_);
+        settings_.FS_percent_to_keep = choice.fraction;
+        out_.Printf("Percentage to keep obtained using cross-validation: %lf\n",
+                    static_cast<double>(settings_.FS_percent_to_keep));
+      }
+      L_ = CutToRankedPositions(positives_, negatives_);
+      out_.Printf("Selected %d bases (features)\n", L_);
+      return true;
+    }
+    ga_flags_ = GAFeatureSelection(positives_, negatives_, L_, settings_, rng_, svm_rng_, out_);
+    out_.Printf("GA feature selection\nFeature\tselected\n");
+    for (int j = 0; j < L_; ++j) out_.Printf("%d\t%d\n", j + 1, ga_flags_[j]);
+    if (settings_.Exit_after_FS) return false;
+    if (std::count(ga_flags_.begin(), ga_flags_.end(), 0) == L_) {
+      OnErrorExit(kUnspecifiedError, "The genetic algorithm kept no window position");
+    }
+    L_ = ApplyMaskToBoth(positives_, negatives_, ga_flags_);
+    return true;
+  }
+
+  // Recursive feature elimination over the encoded features, its table, and
+  // the ranking of the window positions (base_info_, best first).
+  void RankPositions() {
+    const ScalarData data = ConvertToScalarData(positives_, negatives_, L_, settings_.Kernel);
+    std::vector<const float*> rows(static_cast<size_t>(data.ndata));
+    for (int i = 0; i < data.ndata; ++i) rows[i] = data.row(i);
+    const std::vector<int> labels(data.labels.begin(), data.labels.end());
+    std::vector<FeatureInfo> f = RFE(rows, labels, data.dim, settings_, out_, svm_rng_);
+    std::sort(f.begin(), f.end(),
+              [](const FeatureInfo& a, const FeatureInfo& b) { return a.ranking > b.ranking; });
+    out_.Printf("Feature selection info\nRanking\tFeature\tWeight\n");
+    for (size_t i = 0; i < f.size(); ++i) {
+      out_.Printf("%d\t%d\t%lf\n", static_cast<int>(i) + 1, f[i].feature + 1,
+                  static_cast<double>(f[i].weight));
+    }
+    if (settings_.Kernel == 5) {  // one feature per position
+      base_info_ = std::move(f);
+      return;
+    }
+    const int per = std::max(data.dim / std::max(L_, 1), 1);
+    base_info_.assign(static_cast<size_t>(L_), FeatureInfo());
+    for (int j = 0; j < L_; ++j) base_info_[j].feature = j;
+    for (size_t i = 0; i < f.size(); ++i) {
+      FeatureInfo& b = base_info_[f[i].feature / per];
+      b.step_weight += static_cast<float>(static_cast<int>(i) / per);
+      b.weight += f[i].weight / static_cast<float>(per);
+    }
+    std::stable_sort(
+        base_info_.begin(), base_info_.end(),
+        [](const FeatureInfo& a, const FeatureInfo& b) { return a.step_weight < b.step_weight; });
+    out_.Printf("Sequence position info\nRanking\tPosition\tAverage ranking\tAverage weight\n");
+    for (int k = 0; k < L_; ++k) {
+      out_.Printf("%d\t%d\t\t%lf\t%lf\n", k + 1, base_info_[k].feature + 1,
+                  static_cast<double>(base_info_[k].step_weight),
+                  static_cast<double>(base_info_[k].weight));
+    }
+  }
+
+  // Keeps the best L FS_percent_to_keep ranked positions (in ranking order)
+  // of both sets; returns the new length.
+  int CutToRankedPositions(SequenceSet& positives, SequenceSet& negatives) const {
+    const int kept = static_cast<int>(static_cast<float>(L_) * settings_.FS_percent_to_keep);
+    if (kept < 1 || kept > static_cast<int>(base_info_.size())) {
+      OnErrorExit(kUnspecifiedError,
+                  "Feature selection keeps no window position (FS_percent_to_keep " +
+                      std::to_string(settings_.FS_percent_to_keep) + " of " + std::to_string(L_) +
+                      " positions)");
+    }
+    std::vector<int> positions;
+    for (int k = 0; k < kept; ++k) positions.push_back(base_info_[k].feature);
+    KeepPositions(positives, positions);
+    return KeepPositions(negatives, positions);
   }
 
   // The tree engine reads its attribute tables once per run, when any
@@ -343,7 +434,9 @@ class Run {
     // training windows and must stay as they are.
     SequenceSet positives, negatives;
     ReadWindows(args_[2], positives, negatives, false);
-    if (mask_) L_ = ApplyMaskToBoth(positives, negatives);
+    if (mask_) L_ = ApplyMaskToBoth(positives, negatives, mask_flags_);
+    if (settings_.FSAlgorithm == kFSRFE) L_ = CutToRankedPositions(positives, negatives);
+    if (settings_.FSAlgorithm == kFSGA) L_ = ApplyMaskToBoth(positives, negatives, ga_flags_);
     const std::time_t test_start = std::time(nullptr);
     std::vector<float> sc_pos = Scores(positives);
     std::vector<float> sc_neg = Scores(negatives);
@@ -372,6 +465,8 @@ class Run {
   std::unique_ptr<Recognizer> model_;
   bool mask_ = false;
   std::vector<int> mask_flags_;
+  std::vector<FeatureInfo> base_info_;  // positions ranked by RFE, best first
+  std::vector<int> ga_flags_;           // positions kept by the genetic algorithm
   std::time_t start_ = 0;
   bool keep_training_ = false;
 };

@@ -182,13 +182,16 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const 
   int in_use = 0;
   for (int j = 0; j < dim; ++j) in_use += mask[j] != 0;
   if (in_use == 0) return nullptr;
+  // Rows of letter indices for the string kernels keep every position: a
+  // letter whose index is 0 dropped as a zero would shift every later one.
+  const bool letters = settings.Kernel == wd || settings.Kernel == wds;
   std::vector<std::vector<svm_node>> vectors(static_cast<size_t>(nrows));
   svm_problem prob;
   prob.l = nrows;
   for (int i = 0; i < nrows; ++i) {
     const float* row = rows[i];
     for (int j = 0; j < dim; ++j) {
-      if (mask[j] != 0 && row[j] * row[j] > 1e-6) vectors[i].push_back({j, row[j]});
+      if (mask[j] != 0 && (letters || row[j] * row[j] > 1e-6)) vectors[i].push_back({j, row[j]});
     }
     vectors[i].push_back({-1, 0.0});
     prob.x.push_back(vectors[i].data());
@@ -217,8 +220,9 @@ float SvmRowRecognizer::Score(const float* row, ScoreScratch* scratch) const {
 float SVMRealOutput(const svm_model& model, const float* row, int dim, svm_scratch& scratch) {
   std::vector<svm_node>& nodes = scratch.nodes;
   nodes.clear();
+  const bool letters = model.param.kernel_type == wd || model.param.kernel_type == wds;
   for (int j = 0; j < dim; ++j) {
-    if (row[j] * row[j] > 1e-6) nodes.push_back({j, row[j]});
+    if (letters || row[j] * row[j] > 1e-6) nodes.push_back({j, row[j]});
   }
   nodes.push_back({-1, 0.0});
   // The first class pair's value is positive for the label met first in

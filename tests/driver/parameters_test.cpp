@@ -273,6 +273,18 @@ TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
        "Epoch_size must be at least 1 for the neural network, not 0"},
       {"Recognition_method: NeuralNet\nEta: 0.1\nN_epochs: -1\n",
        "N_epochs must not be negative, not -1"},
+      {"Recognition_method: EasyEnsemble\nEnsemble_T: 0\n", "Ensemble_T must be at least 1, not 0"},
+      {"Recognition_method: BalanceCascadeEnsemble\nEnsemble_s_i: -2\n",
+       "Ensemble_s_i must be at least 1, not -2"},
+      {"Imbalance_method: SMOTE\nSMOTE_k: -1\n", "SMOTE_k must not be negative, not -1"},
+      {"FS_algorithm: RFE\nRecognition_method: SVM\nRFE_subset_size: 0\n",
+       "RFE_subset_size must be at least 1, not 0"},
+      {"FS_algorithm: GA\nRecognition_method: SVM\nGA_population_size: 7\n",
+       "GA_population_size must be even and at least 2, not 7"},
+      {"FS_algorithm: GA\nRecognition_method: SVM\nGA_population_size: 0\n",
+       "GA_population_size must be even and at least 2, not 0"},
+      {"FS_algorithm: GA\nRecognition_method: SVM\nGA_generations: -1\n",
+       "GA_generations must not be negative, not -1"},
   };
   for (const Case& c : cases) {
     try {

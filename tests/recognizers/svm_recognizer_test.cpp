@@ -199,6 +199,18 @@ TEST(SvmRealInputsTest, MaskAndSmallValues) {
   std::vector<int> first;
   for (const svm_node* n = t->SV[0]; n->index != -1; ++n) first.push_back(n->index);
   EXPECT_EQ(first, (std::vector<int>{0, 1}));
+  // Letter-index rows for the string kernels keep every position, a 0 (the
+  // index of a gap) included: dropping it would shift every later letter.
+  s.Kernel = wd;
+  std::vector<float> letters = {1, 0, 2, 3, 0, 0, 1, 2};
+  auto l = TrainSVMClassifierRealInputs({letters.data(), letters.data() + 4}, all.data(),
+                                        two_labels.data(), 4, s, rng);
+  ASSERT_NE(l, nullptr);
+  for (int i = 0; i < l->l; ++i) {
+    int n = 0;
+    while (l->SV[i][n].index != -1) ++n;
+    EXPECT_EQ(n, 4);
+  }
 }
 
 }  // namespace

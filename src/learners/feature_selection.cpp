@@ -1,0 +1,326 @@
+#include "learners/feature_selection.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "core/error.h"
+#include "recognizers/svm_recognizer.h"
+
+namespace varnik {
+
+std::vector<FeatureInfo> RFE(const std::vector<const float*>& rows, const std::vector<int>& labels,
+                             int dim, const Settings& settings, OutputFile& out, SvmRandom& rng) {
+  if (settings.RFE_subset_size < 1) {
+    OnErrorExit(kUnspecifiedError, "RFE_subset_size must be at least 1");
+  }
+  std::vector<FeatureInfo> f(static_cast<size_t>(std::max(dim, 0)));
+  for (int i = 0; i < dim; ++i) f[i].feature = i;
+  std::vector<int> active(static_cast<size_t>(std::max(dim, 0)), 1);
+  int removed = 0;
+  while (removed < dim) {
+    std::unique_ptr<svm_model> model =
+        TrainSVMClassifierRealInputs(rows, active.data(), labels.data(), dim, settings, rng);
+    const std::vector<std::vector<float>> w =
+        model != nullptr ? GetSVMW(*model, dim) : std::vector<std::vector<float>>();
+    const float pairs = static_cast<float>(w.size());
+    for (int j = 0; j < dim; ++j) {
+      float s = 0.0f;
+      for (const std::vector<float>& v : w) s += std::fabs(v[j]);
+      f[j].step_weight = w.empty() ? 0.0f : s / pairs;
+      f[j].weight += f[j].step_weight;
+    }
+    std::stable_sort(f.begin(), f.end(), [](const FeatureInfo& a, const FeatureInfo& b) {
+      return a.step_weight < b.step_weight;
+    });
+    int taken = 0;
+    for (FeatureInfo& x : f) {
+      if (taken == settings.RFE_subset_size) break;
+      if (!active[x.feature]) continue;
+      x.ranking = removed + taken;
+      active[x.feature] = 0;
+      ++taken;
+      if (settings.Verbose >= 1)
+        out.Printf("Instance out in step %3d: %d\n", removed + 1, x.feature + 1);
+    }
+    std::sort(f.begin(), f.end(),
+              [](const FeatureInfo& a, const FeatureInfo& b) { return a.feature < b.feature; });
+    removed += taken;
+  }
+  return f;
+}
+
+int KeepPositions(SequenceSet& windows, const std::vector<int>& positions) {
+  std::string cut(positions.size(), 'A');
+  for (int i = 0; i < windows.size(); ++i) {
+    const char* w = windows[i];
+    for (size_t p = 0; p < positions.size(); ++p) cut[p] = w[positions[p]];
+    windows.Assign(i, cut);
+  }
+  return static_cast<int>(positions.size());
+}
+
+namespace {
+
+// Copies of the windows at the given positions, in that order.
+void CutInto(const SequenceSet& from, const std::vector<int>& positions, SequenceSet& to) {
+  to = SequenceSet(from.size(), std::max(static_cast<int>(positions.size()), 1));
+  std::string cut(positions.size(), 'A');
+  for (int i = 0; i < from.size(); ++i) {
+    const char* w = from[i];
+    for (size_t p = 0; p < positions.size(); ++p) cut[p] = w[positions[p]];
+    to.Assign(i, cut);
+  }
+}
+
+std::vector<const char*> Pick(const SequenceSet& set, const std::vector<int>& at) {
+  std::vector<const char*> out;
+  out.reserve(at.size());
+  for (int i : at) out.push_back(set[i]);
+  return out;
+}
+
+// Sensitivity and specificity of SVMs trained fold by fold on the cut
+// windows (positives and negatives folded separately), as G.
+struct FoldCounts {
+  float TP = 0, FN = 0, TN = 0, FP = 0;
+  float G() const {
+    const float Sn = TP / (TP + FN), Sp = TN / (TN + FP);
+    return static_cast<float>(std::sqrt(static_cast<double>(Sn * Sp)));
+  }
+};
+
+}  // namespace
+
+FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& positives,
+                                             const SequenceSet& negatives, int L,
+                                             const std::vector<int>& ranking,
+                                             const Settings& settings, OutputFile& out,
+                                             SvmRandom& rng) {
+  FractionChoice choice;
+  int method = settings.R_method;
+  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
+  if (method != kSVM) return choice;
+  Settings s = settings;  // the parameter searches change the SVM settings as they go
+  const int F = s.CV_folds;
+  if (F < 1) OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  float best_G = -1.0f, best_fraction = 0.0f, G = 0.0f;
+  float fraction = s.FS_min_percent;
+  SequenceSet pos, neg;
+  svm_scratch scratch;
+  if (!std::isnan(fraction) && fraction <= 1.0f) {
+    while (fraction <= 1.0f) {
+      const int keep = std::clamp(static_cast<int>(static_cast<float>(L) * fraction), 0, L);
+      const std::vector<int> positions(ranking.begin(), ranking.begin() + keep);
+      CutInto(positives, positions, pos);
+      CutInto(negatives, positions, neg);
+      FoldCounts c;
+      for (int f = 0; f < F; ++f) {
+        const Fold fp = CyclicFold(pos.size(), F, f), fn = CyclicFold(neg.size(), F, f);
+        const std::vector<const char*> train_pos = Pick(pos, fp.train),
+                                       train_neg = Pick(neg, fn.train);
+        if (s.CV_parameters) {
+          choice.svm = CrossValidatedParameters(train_pos, train_neg, keep, s, out, rng);
+          choice.svm.ApplyTo(s);
+        }
+        auto model = TrainSVMClassifier(train_pos, train_neg, keep, s, nullptr, nullptr, rng);
+        for (int i : fp.test) (SVMOutput(*model, pos[i], keep, scratch) > 0 ? c.TP : c.FN) += 1;
+        for (int i : fn.test) (SVMOutput(*model, neg[i], keep, scratch) > 0 ? c.FP : c.TN) += 1;
+      }
+      G = c.G();
+      if (G >= best_G) {
+        best_G = G;
+        best_fraction = fraction;
+      }
+      if (s.Verbose > 1) {
+        out.Printf("Percentage = %lf\tG: %lf\n", static_cast<double>(fraction),
+                   static_cast<double>(G));
+      }
+      fraction = fraction + step;
+    }
+    choice.fraction = best_fraction;
+  }
+  out.Printf("Best parameters (accuracy: %lf): Kernel = %d\tC = %lf\tGamma: %lf\n",
+             static_cast<double>(G), s.Kernel, static_cast<double>(s.C),
+             static_cast<double>(s.Gamma));
+  return choice;
+}
+
+void HuxCrossover(const Individual& a, const Individual& b, Individual& child_a,
+                  Individual& child_b) {
+  child_a = a;
+  child_b = b;
+  bool exchange = false;
+  for (size_t p = 0; p < a.size(); ++p) {
+    if (a[p] == b[p]) continue;
+    if (exchange) std::swap(child_a[p], child_b[p]);
+    exchange = !exchange;
+  }
+}
+
+bool RandomMutation(Individual& x, float q, CRandom& rng) {
+  bool changed = false;
+  for (int& bit : x) {
+    if (rng.UniformNumber() < q) {
+      bit = 1 - bit;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+int HammingDistanceInteger(const Individual& a, const Individual& b) {
+  int d = 0;
+  for (size_t p = 0; p < a.size(); ++p) d += a[p] != b[p];
+  return d;
+}
+
+int OrderedSelection(const std::vector<float>& values, int first, int count) {
+  int best = first;
+  for (int i = first + 1; i < count; ++i) {
+    if (values[i] > values[best]) best = i;
+  }
+  return best;
+}
+
+SelectionEvaluator::SelectionEvaluator(const SequenceSet& positives, const SequenceSet& negatives,
+                                       int L, const Settings& settings, SvmRandom& rng)
+    : positives_(positives), negatives_(negatives), L_(L), settings_(settings), rng_(rng) {}
+
+float SelectionEvaluator::Evaluate(const Individual& x, float* G, float* reduction) {
+  std::vector<int> positions;
+  for (int p = 0; p < L_; ++p) {
+    if (x[p]) positions.push_back(p);
+  }
+  const int k = static_cast<int>(positions.size());
+  *reduction = 1.0f - static_cast<float>(k) / static_cast<float>(L_);
+  CutInto(positives_, positions, cut_pos_);
+  CutInto(negatives_, positions, cut_neg_);
+  const int F = settings_.CV_folds;
+  FoldCounts c;
+  svm_scratch scratch;
+  for (int f = 0; f < F; ++f) {
+    const Fold fp = CyclicFold(cut_pos_.size(), F, f), fn = CyclicFold(cut_neg_.size(), F, f);
+    auto model = TrainSVMClassifier(Pick(cut_pos_, fp.train), Pick(cut_neg_, fn.train), k,
+                                    settings_, nullptr, nullptr, rng_);
+    for (int i : fp.test) (SVMOutput(*model, cut_pos_[i], k, scratch) > 0 ? c.TP : c.FN) += 1;
+    for (int i : fn.test) (SVMOutput(*model, cut_neg_[i], k, scratch) > 0 ? c.FP : c.TN) += 1;
+  }
+  *G = c.G();
+  const float alpha = settings_.GAFS_alpha;
+  return alpha * *G + (1.0f - alpha) * *reduction;
+}
+
+float SelectionEvaluator::LSMutation(Individual& x, float* G, float* reduction) {
+  float fitness = Evaluate(x, G, reduction);
+  for (int p = 0; p < L_; ++p) {
+    x[p] = 1 - x[p];
+    float g = 0, r = 0;
+    const float flipped = Evaluate(x, &g, &r);
+    if (flipped >= fitness) {
+      fitness = flipped;
+      *G = g;
+      *reduction = r;
+    } else {
+      x[p] = 1 - x[p];
+    }
+  }
+  return fitness;
+}
+
+std::vector<int> GAFeatureSelection(const SequenceSet& positives, const SequenceSet& negatives,
+                                    int L, const Settings& s, CRandom& rng, SvmRandom& svm_rng,
+                                    OutputFile& out) {
+  const int P = s.GAFS_popsize;
+  if (P < 2 || P % 2 != 0) {
+    OnErrorExit(kUnspecifiedError, "GA_population_size must be even and at least 2");
+  }
+  if (s.GAFS_generations < 0) {
+    OnErrorExit(kUnspecifiedError, "GA_generations must not be negative");
+  }
+  if (s.R_method != kSVM) OnErrorExit(kUnspecifiedError, "Not yet implemented");
+  if (s.CV_folds < 1) {
+    OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  }
+  SelectionEvaluator evaluator(positives, negatives, L, s, svm_rng);
+  const int places = 2 * P + 1;
+  std::vector<Individual> pop(static_cast<size_t>(places), Individual(static_cast<size_t>(L), 0));
+  std::vector<float> fitness(places, 0.0f), G(places, 0.0f), reduction(places, 0.0f);
+  auto random_individual = [&](int place) {
+    for (int& bit : pop[place]) bit = rng.UniformNumber() < s.GAFS_set_probability ? 1 : 0;
+    fitness[place] = evaluator.Evaluate(pop[place], &G[place], &reduction[place]);
+  };
+  for (int i = 0; i < P; ++i) random_individual(i);
+  std::vector<int> order(static_cast<size_t>(2 * P));
+  for (int i = 0; i < 2 * P; ++i) order[i] = i;
+  int d = L / 4;
+  const auto start = std::chrono::steady_clock::now();
+  auto last_report = start;
+  for (int g = 1; g <= s.GAFS_generations; ++g) {
+    int c = P;
+    for (int i = 0; i < P; i += 2) {
+      std::swap(order[i], order[i + rng.UniformIndex(P - i)]);
+      std::swap(order[i + 1], order[i + 1 + rng.UniformIndex(P - i - 1)]);
+      const int a = order[i], b = order[i + 1];
+      if (HammingDistanceInteger(pop[a], pop[b]) >= d) {
+        HuxCrossover(pop[b], pop[a], pop[c], pop[c + 1]);
+        c += 2;
+      }
+    }
+    if (c == P) {
+      --d;
+      continue;
+    }
+    if (s.GAFS_mutation > 1e-6 && s.GAFS_bit_mutation > 1e-6 && c >= 2) {
+      for (int k = 1; k < c; ++k) {
+        if (rng.UniformNumber() < s.GAFS_mutation &&
+            RandomMutation(pop[k], s.GAFS_bit_mutation, rng) && k < P) {
+          fitness[k] = evaluator.Evaluate(pop[k], &G[k], &reduction[k]);
+        }
+      }
+    }
+    for (int k = P; k < c; ++k) fitness[k] = evaluator.Evaluate(pop[k], &G[k], &reduction[k]);
+    if (s.GAFS_lsmutation > 1e-6) {
+      for (int k = 0; k < c; ++k) {
+        if (rng.UniformNumber() < s.GAFS_lsmutation) {
+          fitness[k] = evaluator.LSMutation(pop[k], &G[k], &reduction[k]);
+        }
+      }
+    }
+    const int best = OrderedSelection(fitness, 0, c);
+    pop[c] = pop[best];
+    fitness[c] = evaluator.LSMutation(pop[c], &G[c], &reduction[c]);
+    for (int j = 0; j < P; ++j) {
+      const int top = OrderedSelection(fitness, j, c + 1);
+      std::swap(pop[j], pop[top]);
+      std::swap(fitness[j], fitness[top]);
+      std::swap(G[j], G[top]);
+      std::swap(reduction[j], reduction[top]);
+    }
+    if (d == 0) {
+      for (int j = 1; j < P; ++j) random_individual(j);
+    }
+    if (s.Verbose >= 1) {
+      out.Printf("Generation:%3d. Best fitness: %6.4lf\tG: %6.4lf\tReduction: %6.4lf\t", g,
+                 static_cast<double>(fitness[0]), static_cast<double>(G[0]),
+                 static_cast<double>(reduction[0]));
+      for (int bit : pop[0]) out.Printf("%d ", bit);
+      out.Printf("\n");
+      out.Flush();
+    }
+    // Progress on standard error for long searches, about every ten seconds.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_report >= std::chrono::seconds(10) && g < s.GAFS_generations) {
+      last_report = now;
+      const double spent = std::chrono::duration<double>(now - start).count();
+      const double left = spent / g * (s.GAFS_generations - g);
+      Diagnose("GA feature selection: generation " + std::to_string(g) + " of " +
+               std::to_string(s.GAFS_generations) + ", about " +
+               std::to_string(static_cast<long>(left + 0.5)) + " s left");
+    }
+  }
+  return pop[0];
+}
+
+}  // namespace varnik
