@@ -5,6 +5,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "learners/stacking.h"
 
 namespace varnik {
 
@@ -24,35 +25,12 @@ std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows,
   return scores;
 }
 
-EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
-                                     const SequenceSet& negatives, int L, int offset,
-                                     const std::vector<float>* positive_scores,
-                                     const std::vector<float>* negative_scores) {
+EvaluationResults ResultsFromCounts(int TP, int FN, int TN, int FP) {
   EvaluationResults r;
-  const int n_pos = positives.size();
-  const int n_neg = negatives.size();
-  int correct = 0;
-  Scorer score(R);
-  for (int i = 0; i < n_pos; ++i) {
-    const bool site = positive_scores != nullptr ? (*positive_scores)[i] > R.threshold()
-                                                 : score.Classify(positives[i], L, offset) == 1;
-    if (site) {
-      r.TP += 1;
-      ++correct;
-    } else {
-      r.FN += 1;
-    }
-  }
-  for (int i = 0; i < n_neg; ++i) {
-    const bool not_site = negative_scores != nullptr ? (*negative_scores)[i] <= R.threshold()
-                                                     : score.Classify(negatives[i], L, offset) == 0;
-    if (not_site) {
-      r.TN += 1;
-      ++correct;
-    } else {
-      r.FP += 1;
-    }
-  }
+  r.TP = static_cast<float>(TP);
+  r.FN = static_cast<float>(FN);
+  r.TN = static_cast<float>(TN);
+  r.FP = static_cast<float>(FP);
   r.sensitivity = r.TP / (r.TP + r.FN);
   r.specificity = r.TN / (r.TN + r.FP);
   r.bio_specificity = r.TP + r.FP > 0 ? r.TP / (r.TP + r.FP) : 0.0f;
@@ -61,8 +39,25 @@ EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& pos
                     ? 2 * r.sensitivity * r.precision / (r.precision + r.sensitivity)
                     : 0.0f;
   r.G_measure = static_cast<float>(std::pow(r.sensitivity * r.specificity, 0.5));
-  r.error = 1 - static_cast<float>(correct) / static_cast<float>(n_pos + n_neg);
+  r.error = 1 - static_cast<float>(TP + TN) / static_cast<float>(TP + FN + TN + FP);
   return r;
+}
+
+EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
+                                     const SequenceSet& negatives, int L, int offset,
+                                     const std::vector<float>* positive_scores,
+                                     const std::vector<float>* negative_scores) {
+  int TP = 0, TN = 0;
+  Scorer score(R);
+  for (int i = 0; i < positives.size(); ++i) {
+    TP += positive_scores != nullptr ? (*positive_scores)[i] > R.threshold()
+                                     : score.Classify(positives[i], L, offset) == 1;
+  }
+  for (int i = 0; i < negatives.size(); ++i) {
+    TN += negative_scores != nullptr ? (*negative_scores)[i] <= R.threshold()
+                                     : score.Classify(negatives[i], L, offset) == 0;
+  }
+  return ResultsFromCounts(TP, positives.size() - TP, TN, negatives.size() - TN);
 }
 
 void WriteTrainingResults(OutputFile& out, const EvaluationResults& r, int n_pos, int method) {
@@ -141,6 +136,64 @@ void WriteROCTable(OutputFile& out, const std::string& report_path, const std::v
   for (const RocRow& r : rows) {
     out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", r[0],
                r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
+  }
+}
+
+namespace {
+
+const char* ComponentTitle(int bit) {
+  switch (bit) {
+    case 1:
+      return "STOP codon stacking component results\n";
+    case 2:
+      return "C4.5 stacking component results\n";
+    case 4:
+      return "SVM stacking component results\n";
+    case 8:
+      return "SVM with string kernel stacking component results\n";
+    case 64:
+      return "k-NN stacking component results\n";
+    case 16:
+      return "EasyEnsemble stacking component results\n";
+    case 32:
+      return "BalanceCascadeEnsemble stacking component results\n";
+    case 128:
+      return "PWM stacking component results\n";
+    default:
+      return "NeuralNet stacking component results\n";
+  }
+}
+
+}  // namespace
+
+void WriteStackingComponentsResults(OutputFile& out, const StackedRecognizer& R,
+                                    const SequenceSet& test_positives,
+                                    const SequenceSet& test_negatives, int L,
+                                    const SequenceSet& training_positives) {
+  for (const StackingComponent& c : R.components) {
+    out.Printf("%s", ComponentTitle(c.bit));
+    const Recognizer& component = *c.recognizer;
+    std::vector<float> train = ScoreWindows(component, training_positives, L, 0);
+    std::vector<float> sp = ScoreWindows(component, test_positives, L, 0);
+    std::vector<float> sn = ScoreWindows(component, test_negatives, L, 0);
+    EvaluationResults r;
+    {
+      // The component's scores against the stacked recogniser's threshold.
+      int TP = 0, TN = 0;
+      for (float v : sp) TP += v > R.threshold();
+      for (float v : sn) TN += v <= R.threshold();
+      r = ResultsFromCounts(TP, static_cast<int>(sp.size()) - TP, TN,
+                            static_cast<int>(sn.size()) - TN);
+    }
+    WriteTestingResults(out, r, test_positives.size());
+    out.Printf("%s", kRocHeader);
+    std::sort(train.begin(), train.end());
+    std::sort(sp.begin(), sp.end());
+    std::sort(sn.begin(), sn.end());
+    for (const RocRow& row : RocRows(sp, sn, train)) {
+      out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", row[0],
+                 row[1], row[2], row[3], row[4], row[5], row[6], row[7], row[8]);
+    }
   }
 }
 

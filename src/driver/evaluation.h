@@ -35,6 +35,9 @@ int ClassifySequence(const Recognizer& R, const char* window, int L, int offset)
 // The scores of every window of the set, in order.
 std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L, int offset);
 
+// The measures of the four counts.
+EvaluationResults ResultsFromCounts(int TP, int FN, int TN, int FP);
+
 // Counts and measures of R on the two sets. With precomputed scores (one per
 // window, any order) the windows are not scored again.
 EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
@@ -63,5 +66,15 @@ inline constexpr const char* kRocHeader = "Error\tSn\tSp\tSp(Bio)\tG\tF\tPrec\tF
 // with TESTING sequences" and the eleven rows.
 void WriteROCTable(OutputFile& out, const std::string& report_path, const std::vector<float>& sp,
                    const std::vector<float>& sn, const Settings& settings);
+
+// The test report of every component of a stacked recogniser, in input
+// order, each under its title: its test scores judged by the stacked
+// threshold, and ROC rows whose thresholds come from its scores of the
+// training positives.
+class StackedRecognizer;
+void WriteStackingComponentsResults(OutputFile& out, const StackedRecognizer& R,
+                                    const SequenceSet& test_positives,
+                                    const SequenceSet& test_negatives, int L,
+                                    const SequenceSet& training_positives);
 
 }  // namespace varnik

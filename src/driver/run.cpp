@@ -23,6 +23,7 @@
 #include "learners/ensemble.h"
 #include "learners/feature_selection.h"
 #include "learners/parameter_search.h"
+#include "learners/stacking.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
 #include "recognizers/neural_network.h"
@@ -43,10 +44,6 @@ void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
   const long seconds = static_cast<long>(std::time(nullptr) - since);
   out.Printf("%s time: %02ld:%02ld:%02ld\n", label, seconds / 3600, (seconds % 3600) / 60,
              seconds % 60);
-}
-
-[[noreturn]] void NotBuiltYet(const std::string& what) {
-  OnErrorExit(kUnspecifiedError, what + " is not built yet");
 }
 
 class Run {
@@ -86,8 +83,10 @@ class Run {
       const EvaluationResults r = EvaluateRecognizer(*model_, positives_, negatives_, L_, 0);
       WriteTrainingResults(out_, r, positives_.size(), settings_.R_method);
     }
+    // The training windows are released unless a recogniser refers to them
+    // (k-NN) or the stacking report still needs the positives.
     if (!keep_training_) {
-      positives_ = SequenceSet();
+      if (!settings_.Stacking) positives_ = SequenceSet();
       negatives_ = SequenceSet();
     }
     dropped_negatives_ = SequenceSet();
@@ -356,7 +355,10 @@ class Run {
   // The method is chosen here, once: everything after training scores
   // through the recogniser.
   void Train() {
-    if (settings_.Stacking) NotBuiltYet("Stacking");
+    if (settings_.Stacking) {
+      TrainStacking();
+      return;
+    }
     switch (settings_.R_method) {
       case kPWM:
         model_ = GetPositionWeightMatrix(positives_, negatives_, L_, settings_, out_);
@@ -388,6 +390,19 @@ class Run {
       default:
         OnErrorExit(kUnspecifiedError, "Bad recognition method");
     }
+  }
+
+  void TrainStacking() {
+    const EnsembleContext context{tree_engine_.get(), &rng_, &svm_rng_, &out_};
+    std::unique_ptr<StackedRecognizer> R =
+        TrainStackerAndItsClassifiers(positives_, negatives_, L_, settings_, context);
+    // What the components and searches set stays for the rest of the run.
+    settings_.Kernel = R->settings().Kernel;
+    settings_.Gamma = R->settings().Gamma;
+    settings_.C = R->settings().C;
+    settings_.K = R->settings().K;
+    keep_training_ = (settings_.Stacking_methods & 64) != 0;
+    model_ = std::move(R);
   }
 
   void TrainEnsembles() {
@@ -423,6 +438,11 @@ class Run {
   // Every negative read gets its line, those the imbalance step left aside
   // too (after the kept ones, as the cut left them).
   void SaveTrainingOutputs() {
+    if (settings_.Stacking) {
+      SaveStackingOutputs(args_[1] + args_[4], static_cast<const StackedRecognizer&>(*model_),
+                          {&positives_}, {&negatives_, &dropped_negatives_}, L_, 0);
+      return;
+    }
     std::vector<float> negative_scores = Scores(negatives_);
     const std::vector<float> aside = Scores(dropped_negatives_);
     negative_scores.insert(negative_scores.end(), aside.begin(), aside.end());
@@ -437,12 +457,22 @@ class Run {
     if (mask_) L_ = ApplyMaskToBoth(positives, negatives, mask_flags_);
     if (settings_.FSAlgorithm == kFSRFE) L_ = CutToRankedPositions(positives, negatives);
     if (settings_.FSAlgorithm == kFSGA) L_ = ApplyMaskToBoth(positives, negatives, ga_flags_);
+    const auto* stacked = dynamic_cast<const StackedRecognizer*>(model_.get());
+    if (stacked != nullptr) {
+      WriteStackingComponentsResults(out_, *stacked, positives, negatives, L_, positives_);
+    }
     const std::time_t test_start = std::time(nullptr);
     std::vector<float> sc_pos = Scores(positives);
     std::vector<float> sc_neg = Scores(negatives);
     std::sort(sc_pos.begin(), sc_pos.end());
     std::sort(sc_neg.begin(), sc_neg.end());
-    if (settings_.save_outputs) WriteOutputFile(args_[2] + args_[4], sc_pos, sc_neg);
+    if (settings_.save_outputs) {
+      if (stacked != nullptr) {
+        SaveStackingOutputs(args_[2] + args_[4], *stacked, {&positives}, {&negatives}, L_, 0);
+      } else {
+        WriteOutputFile(args_[2] + args_[4], sc_pos, sc_neg);
+      }
+    }
     const EvaluationResults r =
         EvaluateRecognizer(*model_, positives, negatives, L_, 0, &sc_pos, &sc_neg);
     WriteElapsed(out_, "TESTING", test_start);

@@ -234,6 +234,7 @@ TEST(ParametersTest, ErrorsCarryTheirMessages) {
       {"Recognition_method: PWM\nUse_protein_sequence: true\n",
        "Protein sequence only for string kernels"},
       {"Stacking: true\nStacking_methods: 384\n", "No stacked classifiers"},
+      {"Stacking: true\nStacking_methods: 128\n", "No stacked classifiers"},
   };
   for (const Case& c : cases) {
     const VarnikError e = LoadError(c.text);

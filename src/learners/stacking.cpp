@@ -1,0 +1,223 @@
+#include "learners/stacking.h"
+
+#include <algorithm>
+
+#include "core/error.h"
+#include "core/numeric.h"
+#include "learners/parameter_search.h"
+#include "recognizers/c45.h"
+#include "recognizers/knn.h"
+#include "recognizers/neural_network.h"
+#include "recognizers/pwm.h"
+#include "recognizers/stop_codon.h"
+#include "recognizers/svm_recognizer.h"
+#include "sequence/encoding.h"
+
+namespace varnik {
+
+const std::vector<int>& StackingVectorOrder() {
+  static const std::vector<int> order = {1, 2, 4, 8, 64, 16, 32, 128, 256};
+  return order;
+}
+
+namespace {
+
+// The k-NN stacker: the scaled training rows are its prototypes.
+class KnnRowRecognizer : public RowRecognizer {
+ public:
+  KnnRowRecognizer(const Settings& settings, int dim, int k, const ScalarData& rows,
+                   std::vector<int> labels)
+      : RowRecognizer(settings, kKNN, dim),
+        k_(k),
+        protos_(rows.values),
+        labels_(std::move(labels)) {
+    for (int i = 0; i < rows.ndata; ++i)
+      rows_.push_back(protos_.data() + static_cast<size_t>(i) * dim);
+  }
+  float Score(const float* row, ScoreScratch*) const override {
+    return kNearestNeighbour(row, rows_, dim(), k_, labels_, settings().KNN_weight_by_distance);
+  }
+
+ private:
+  int k_;
+  std::vector<float> protos_;
+  std::vector<const float*> rows_;
+  std::vector<int> labels_;
+};
+
+}  // namespace
+
+void StackedRecognizer::Inputs(const char* window, int L, int offset, Scratch& scratch) const {
+  scratch.inputs.resize(components.size());
+  for (size_t i = 0; i < components.size(); ++i) {
+    const float x = components[i].recognizer->Score(window, L, offset, scratch.components[i].get());
+    scratch.inputs[i] = x * scale_a[i] + scale_b[i];
+  }
+}
+
+std::unique_ptr<ScoreScratch> StackedRecognizer::NewScratch() const {
+  auto scratch = std::make_unique<Scratch>();
+  for (const StackingComponent& c : components) {
+    scratch->components.push_back(c.recognizer->NewScratch());
+  }
+  if (stacker != nullptr) scratch->stacker = stacker->NewScratch();
+  return scratch;
+}
+
+float StackedRecognizer::Score(const char* window, int L, int offset, ScoreScratch* scratch) const {
+  if (scratch == nullptr) return Recognizer::Score(window, L, offset);
+  Scratch& s = *static_cast<Scratch*>(scratch);
+  Inputs(window, L, offset, s);
+  return stacker->Score(s.inputs.data(), s.stacker.get());
+}
+
+std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceSet& positives,
+                                                                 const SequenceSet& negatives,
+                                                                 int L, const Settings& settings,
+                                                                 const EnsembleContext& context) {
+  Settings s = settings;  // components change the SVM settings and K as they go
+  OutputFile& out = *context.out;
+  const int methods = s.Stacking_methods;
+  const std::vector<const char*> pos = positives.Pointers(), neg = negatives.Pointers();
+  std::vector<StackingComponent> trained;
+  auto add = [&](int bit, std::unique_ptr<Recognizer> r) {
+    trained.push_back({bit, std::move(r)});
+  };
+  auto with_method = [&](int method) {
+    Settings m = s;
+    m.R_method = method;
+    return m;
+  };
+  if (methods & 1) StopCodonMethod();
+  if (methods & 2) {
+    if (context.engine == nullptr) {
+      OnErrorExit(kUnspecifiedError, "The decision-tree engine has no attribute tables");
+    }
+    Tree tree = TrainC45Classifier(*context.engine, pos, neg, L, s, *context.rng, nullptr, nullptr);
+    out.Printf("Tree nodes: %d\n", TreeSize(tree.get()));
+    add(2, std::make_unique<C45Recognizer>(with_method(kC45), std::move(tree), *context.engine, L));
+  }
+  if (methods & 8) {
+    s.Kernel = 5;  // lasting: later components and searches start from it
+    auto svm = TrainSVMClassifier(pos, neg, L, s, &out, nullptr, *context.svm_rng);
+    out.Printf("Support vectors: %d\n", SVMSize(*svm));
+    add(8, std::make_unique<SvmRecognizer>(with_method(kSVM), std::move(svm)));
+  }
+  if (methods & 4) {
+    CrossValidatedParameters(pos, neg, L, with_method(kSVM), out, *context.svm_rng).ApplyTo(s);
+    auto svm = TrainSVMClassifier(pos, neg, L, s, &out, nullptr, *context.svm_rng);
+    out.Printf("Support vectors: %d\n", SVMSize(*svm));
+    add(4, std::make_unique<SvmRecognizer>(with_method(kSVM), std::move(svm)));
+  }
+  if (methods & 64) {
+    if (s.CV_parameters) {
+      CrossValidatedParameters(pos, neg, L, with_method(kKNN), out, *context.svm_rng).ApplyTo(s);
+    }
+    auto knn = std::make_unique<KnnRecognizer>(with_method(kKNN));
+    BuildkNN(*knn, positives, negatives, L, s.K);
+    add(64, std::move(knn));
+  }
+  for (int bit : {16, 32}) {
+    if (!(methods & bit)) continue;
+    const Settings m = with_method(bit == 16 ? kEasyEnsemble : kBalanceCascadeEnsemble);
+    std::unique_ptr<EnsembleRecognizer> e =
+        bit == 16 ? TrainEasyEnsemble(pos, neg, L, m, context)
+                  : TrainBalanceCascadeEnsemble(pos, neg, L, m, context);
+    if (s.Verbose > 1) WriteEnsembleListing(*e, out);
+    s.Kernel = e->settings().Kernel;
+    s.Gamma = e->settings().Gamma;
+    s.C = e->settings().C;
+    add(bit, std::move(e));
+  }
+  if (methods & 128)
+    add(128, GetPositionWeightMatrix(positives, negatives, L, with_method(kPWM), out));
+  if (methods & 256) {
+    add(256, TrainNeuralNetwork(positives, negatives, L, s.NN_hidden_nodes, with_method(kNeuralNet),
+                                *context.rng));
+  }
+  const int P = positives.size(), N = negatives.size();
+  if (P != N) OnErrorExit(kUnspecifiedError, "Stacking must be used with undersampling");
+
+  std::vector<StackingComponent> components;  // in input vector order
+  for (int bit : StackingVectorOrder()) {
+    for (StackingComponent& c : trained) {
+      if (c.bit == bit) components.push_back(std::move(c));
+    }
+  }
+  const int d = static_cast<int>(components.size());
+  // Rows interleaved: positive j, then negative j.
+  ScalarData rows;
+  rows.ndata = 2 * P;
+  rows.dim = d;
+  rows.values.assign(static_cast<size_t>(rows.ndata) * d, 0.0f);
+  rows.labels.assign(static_cast<size_t>(rows.ndata), 0);
+  std::vector<int> labels(static_cast<size_t>(rows.ndata));
+  std::vector<std::unique_ptr<ScoreScratch>> scratch;
+  for (const StackingComponent& c : components) scratch.push_back(c.recognizer->NewScratch());
+  for (int j = 0; j < P; ++j) {
+    for (int cls = 0; cls < 2; ++cls) {
+      const int i = 2 * j + cls;
+      const char* w = cls == 0 ? positives[j] : negatives[j];
+      for (int c = 0; c < d; ++c) {
+        rows.row(i)[c] = components[c].recognizer->Score(w, L, 0, scratch[c].get());
+      }
+      labels[i] = cls == 0 ? 1 : 0;
+      rows.labels[i] = labels[i];
+    }
+  }
+  const ScaleCoefficients k = ScaleData(rows, -1.0f, 1.0f, s.Scale);
+  std::vector<const float*> row_pointers(static_cast<size_t>(rows.ndata));
+  for (int i = 0; i < rows.ndata; ++i) row_pointers[i] = rows.row(i);
+  std::unique_ptr<RowRecognizer> stacker;
+  if (s.Stacker == kSVM) {
+    if (s.CV_parameters) {
+      CrossValidatedSVMRealParameters(row_pointers, d, labels, s, out, *context.svm_rng).ApplyTo(s);
+    }
+    const std::vector<int> mask(static_cast<size_t>(d), 1);
+    stacker = std::make_unique<SvmRowRecognizer>(
+        s, d,
+        TrainSVMClassifierRealInputs(row_pointers, mask.data(), labels.data(), d, s,
+                                     *context.svm_rng));
+  } else if (s.Stacker == kKNN) {
+    // Without the search the stacker takes K.
+    const int stacker_k =
+        s.CV_parameters ? CrossValidatedkNNRealParameters(row_pointers, d, labels, s, out) : s.K;
+    stacker = std::make_unique<KnnRowRecognizer>(s, d, stacker_k, rows, labels);
+  } else {
+    OnErrorExit(kUnspecifiedError, "Bad stacker");
+  }
+  auto R = std::make_unique<StackedRecognizer>(s);
+  R->components = std::move(components);
+  R->scale_a = k.a;
+  R->scale_b = k.b;
+  R->stacker = std::move(stacker);
+  if (s.Sensitivity > 0 && P > 0) {
+    std::vector<float> scores(static_cast<size_t>(P));
+    Scorer score(*R);
+    for (int j = 0; j < P; ++j) scores[j] = score(positives[j], L, 0);
+    std::sort(scores.begin(), scores.end());
+    R->set_threshold(scores[SensitivityIndex(P, s.Sensitivity)]);
+  }
+  return R;
+}
+
+void SaveStackingOutputs(const std::string& path, const StackedRecognizer& R,
+                         const std::vector<const SequenceSet*>& positives,
+                         const std::vector<const SequenceSet*>& negatives, int L, int offset) {
+  OutputFile f;
+  if (!f.Open(path)) OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+  const std::unique_ptr<ScoreScratch> scratch = R.NewScratch();
+  auto& s = *static_cast<StackedRecognizer::Scratch*>(scratch.get());
+  for (int cls = 0; cls < 2; ++cls) {
+    for (const SequenceSet* set : cls == 0 ? positives : negatives) {
+      for (int i = 0; i < set->size(); ++i) {
+        const float stacked = R.Score((*set)[i], L, offset, scratch.get());
+        for (float x : s.inputs) f.Printf("%7.4lf ", static_cast<double>(x));
+        f.Printf("%7.4lf %s\n", static_cast<double>(stacked), cls == 0 ? "+1" : "-1");
+      }
+    }
+  }
+  f.Close();
+}
+
+}  // namespace varnik
