@@ -81,6 +81,10 @@ struct Settings {
   // From the command line's fifth argument.
   bool save_outputs = false;
   bool save_model = false;
+
+  // Threads for the work that splits into independent pieces (--threads N or
+  // VARNIK_THREADS before it; every result is the same for any number).
+  int threads = 1;
 };
 
 }  // namespace varnik

@@ -5,6 +5,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "learners/stacking.h"
 
 namespace varnik {
@@ -17,11 +18,18 @@ int ClassifySequence(const Recognizer& R, const char* window, int L, int offset)
   return ClassifierOutput(R, window, L, offset) > R.threshold() ? 1 : 0;
 }
 
-std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L,
-                                int offset) {
-  std::vector<float> scores(static_cast<size_t>(windows.size()));
-  Scorer score(R);
-  for (int i = 0; i < windows.size(); ++i) scores[i] = score(windows[i], L, offset);
+std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L, int offset,
+                                int threads) {
+  const int n = windows.size();
+  std::vector<float> scores(static_cast<size_t>(n));
+  // Contiguous pieces, a scorer each: every score lands in its own place.
+  const int pieces = std::max(1, std::min(threads, n / 64));
+  ParallelFor(pieces, pieces, [&](int p, int) {
+    Scorer score(R);
+    for (int i = PieceBegin(n, pieces, p); i < PieceBegin(n, pieces, p + 1); ++i) {
+      scores[i] = score(windows[i], L, offset);
+    }
+  });
   return scores;
 }
 
@@ -46,17 +54,19 @@ EvaluationResults ResultsFromCounts(int TP, int FN, int TN, int FP) {
 EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
                                      const SequenceSet& negatives, int L, int offset,
                                      const std::vector<float>* positive_scores,
-                                     const std::vector<float>* negative_scores) {
+                                     const std::vector<float>* negative_scores, int threads) {
+  const std::vector<float> sp = positive_scores != nullptr
+                                    ? *positive_scores
+                                    : ScoreWindows(R, positives, L, offset, threads);
+  const std::vector<float> sn = negative_scores != nullptr
+                                    ? *negative_scores
+                                    : ScoreWindows(R, negatives, L, offset, threads);
   int TP = 0, TN = 0;
-  Scorer score(R);
-  for (int i = 0; i < positives.size(); ++i) {
-    TP += positive_scores != nullptr ? (*positive_scores)[i] > R.threshold()
-                                     : score.Classify(positives[i], L, offset) == 1;
-  }
-  for (int i = 0; i < negatives.size(); ++i) {
-    TN += negative_scores != nullptr ? (*negative_scores)[i] <= R.threshold()
-                                     : score.Classify(negatives[i], L, offset) == 0;
-  }
+  for (float v : sp) TP += v > R.threshold();  // a NaN score is no site
+  // A negative counts when the recogniser does not call it a site (a NaN
+  // score included) or, with the scores given, when its score is at most
+  // the threshold.
+  for (float v : sn) TN += negative_scores != nullptr ? v <= R.threshold() : !(v > R.threshold());
   return ResultsFromCounts(TP, positives.size() - TP, TN, negatives.size() - TN);
 }
 

@@ -32,8 +32,10 @@ float ClassifierOutput(const Recognizer& R, const char* window, int L, int offse
 // 1 when the score is strictly greater than R's threshold, else 0 (NaN gives 0).
 int ClassifySequence(const Recognizer& R, const char* window, int L, int offset);
 
-// The scores of every window of the set, in order.
-std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L, int offset);
+// The scores of every window of the set, in order, scored on up to threads
+// threads.
+std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows, int L, int offset,
+                                int threads = 1);
 
 // The measures of the four counts.
 EvaluationResults ResultsFromCounts(int TP, int FN, int TN, int FP);
@@ -43,7 +45,8 @@ EvaluationResults ResultsFromCounts(int TP, int FN, int TN, int FP);
 EvaluationResults EvaluateRecognizer(const Recognizer& R, const SequenceSet& positives,
                                      const SequenceSet& negatives, int L, int offset,
                                      const std::vector<float>* positive_scores = nullptr,
-                                     const std::vector<float>* negative_scores = nullptr);
+                                     const std::vector<float>* negative_scores = nullptr,
+                                     int threads = 1);
 
 // Report lines after the training evaluation (from "Recognition method").
 void WriteTrainingResults(OutputFile& out, const EvaluationResults& r, int n_pos, int method);

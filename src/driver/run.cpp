@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/output_file.h"
+#include "core/parallel.h"
 #include "core/random.h"
 #include "core/recognizer.h"
 #include "core/settings.h"
@@ -48,7 +49,9 @@ void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
 
 class Run {
  public:
-  explicit Run(const std::vector<std::string>& args) : args_(args) {}
+  Run(const std::vector<std::string>& args, int threads) : args_(args) {
+    settings_.threads = threads;
+  }
 
   int Execute() {
     RefuseToOverwriteInputs();
@@ -80,7 +83,8 @@ class Run {
     if (settings_.save_outputs) SaveTrainingOutputs();
     WriteElapsed(out_, "TRAINING", start_);
     if (settings_.Eval_training) {
-      const EvaluationResults r = EvaluateRecognizer(*model_, positives_, negatives_, L_, 0);
+      const EvaluationResults r = EvaluateRecognizer(*model_, positives_, negatives_, L_, 0,
+                                                     nullptr, nullptr, settings_.threads);
       WriteTrainingResults(out_, r, positives_.size(), settings_.R_method);
     }
     // The training windows are released unless a recogniser refers to them
@@ -423,7 +427,7 @@ class Run {
   }
 
   std::vector<float> Scores(const SequenceSet& windows) const {
-    return ScoreWindows(*model_, windows, L_, 0);
+    return ScoreWindows(*model_, windows, L_, 0, settings_.threads);
   }
 
   void WriteOutputFile(const std::string& path, const std::vector<float>& pos,
@@ -515,13 +519,39 @@ void PrintHelp() {
       "  save-outputs   also write every window's score to <train-file><output> and\n"
       "                 <test-file><output>\n"
       "  save-model     also save the trained SVM to <train-file>.<output>.model\n"
+      "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
+      "                 the results are the same for any N\n"
       "  -h, --help     this text\n"
       "  --version      the program's version\n");
 }
 
 }  // namespace
 
-int RunVarnik(const std::vector<std::string>& args) {
+// The number of threads from "--threads N" (taken out of args), else
+// VARNIK_THREADS, else every core the process may use.
+int ThreadsOption(std::vector<std::string>& args) {
+  auto parse = [](const std::string& text, const std::string& where) {
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n < 1 || n > 4096) {
+      OnErrorExit(kUnspecifiedError,
+                  where + " must be a number of threads from 1 to 4096, not \"" + text + "\"");
+    }
+    return static_cast<int>(n);
+  };
+  if (args.size() > 1 && args[1] == "--threads") {
+    if (args.size() < 3) OnErrorExit(kUnspecifiedError, "--threads needs a number");
+    const int n = parse(args[2], "--threads");
+    args.erase(args.begin() + 1, args.begin() + 3);
+    return n;
+  }
+  if (const char* env = std::getenv("VARNIK_THREADS")) return parse(env, "VARNIK_THREADS");
+  return AvailableCores();
+}
+
+int RunVarnik(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const int threads = ThreadsOption(args);
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
     return 0;
@@ -546,7 +576,7 @@ int RunVarnik(const std::vector<std::string>& args) {
     std::printf("%s\n", kUsageLine);
     return 1;
   }
-  Run run(args);
+  Run run(args, threads);
   return run.Execute();
 }
 

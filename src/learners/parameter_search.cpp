@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "recognizers/knn.h"
 #include "recognizers/svm_recognizer.h"
 
@@ -66,18 +67,40 @@ std::vector<const char*> Pick(const std::vector<const char*>& items, const std::
 }
 
 // Tries every grid row in order with the counts evaluate (the settings of
-// the row) gives; the best G wins, a tie going to a larger C.
+// the row, a fold, a generator) gives for each of the F folds; the best G
+// wins, a tie going to a larger C. The rows x folds are independent pieces of
+// work, spread over the settings' threads and gathered in order.
 template <typename Evaluate>
-SearchChoice GridSearch(const Settings& settings, OutputFile& out, Evaluate evaluate) {
+SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRandom& rng,
+                        Evaluate evaluate) {
   const std::vector<GridRow>& grid = SvmGrid();
+  const int rows = static_cast<int>(grid.size());
+  auto row_settings = [&](int row) {
+    Settings r = settings;
+    r.Kernel = static_cast<int>(grid[row].kernel);
+    r.Gamma = grid[row].gamma;
+    r.C = grid[row].C;
+    return r;
+  };
+  std::vector<Counts> counts(static_cast<size_t>(rows) * F);
+  ParallelFor(rows * F, settings.threads, [&](int task, int) {
+    SvmRandom own = rng;  // SVM training draws nothing here; each piece has its own
+    counts[task] = evaluate(row_settings(task / F), task % F, own);
+  });
   Settings s = settings;
   float best = -1;
   int best_row = 0;
-  for (int row = 0; row < static_cast<int>(grid.size()); ++row) {
-    s.Kernel = static_cast<int>(grid[row].kernel);
-    s.Gamma = grid[row].gamma;
-    s.C = grid[row].C;
-    const float G = evaluate(static_cast<const Settings&>(s)).G();
+  for (int row = 0; row < rows; ++row) {
+    s = row_settings(row);
+    Counts c;
+    for (int f = 0; f < F; ++f) {
+      const Counts& part = counts[static_cast<size_t>(row) * F + f];
+      c.TP += part.TP;
+      c.FN += part.FN;
+      c.TN += part.TN;
+      c.FP += part.FP;
+    }
+    const float G = c.G();
     if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
       best = G;
       best_row = row;
@@ -102,17 +125,15 @@ SearchChoice GridSearchOnWindows(const std::vector<const char*>& pos,
                                  const std::vector<const char*>& neg, int L,
                                  const Settings& settings, OutputFile& out, SvmRandom& rng) {
   const int F = settings.CV_folds;
-  return GridSearch(settings, out, [&](const Settings& s) {
+  return GridSearch(settings, out, F, rng, [&](const Settings& s, int f, SvmRandom& own) {
     Counts c;
     svm_scratch scratch;
-    for (int f = 0; f < F; ++f) {
-      const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
-      const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-      auto model =
-          TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, rng);
-      for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
-      for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
-    }
+    const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
+    const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
+    auto model =
+        TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, own);
+    for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
+    for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
     return c;
   });
 }
@@ -129,55 +150,88 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
     OnErrorExit(kUnspecifiedError, "Minimum_k .. Maximum_k spans more than 1000000 values of k");
   }
   const int F = s.CV_folds;
-  // Calls per k, as whole counts: TP, FN, FP, TN.
-  std::vector<std::array<int, 4>> calls(static_cast<size_t>(n_k), {0, 0, 0, 0});
-  // From some k on, every larger k makes the same call on a window: it is
-  // counted once, at that k, in tail, and carried to every later k below.
-  std::vector<std::array<int, 4>> tail(static_cast<size_t>(n_k) + 1, {0, 0, 0, 0});
-  KnnCountSlots slots;
-  std::vector<int32_t> counts;
+  // Each fold's prototypes (its training positives, then its negatives) and
+  // test windows.
+  struct FoldWork {
+    std::vector<const char*> prototypes, tests;
+    int n_train_pos = 0, n_train_neg = 0;
+    size_t n_test_pos = 0;
+  };
+  std::vector<FoldWork> folds(static_cast<size_t>(F));
+  std::vector<std::pair<int, int>> tasks;  // (fold, test window)
   for (int f = 0; f < F; ++f) {
     const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
     const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-    // The prototypes: the fold's training positives, then its negatives.
-    std::vector<const char*> prototypes = Pick(pos, fp.train);
-    const int n_train_pos = static_cast<int>(prototypes.size());
-    const int n_train_neg = static_cast<int>(fn.train.size());
-    for (int i : fn.train) prototypes.push_back(neg[i]);
-    const int n_train = static_cast<int>(prototypes.size());
-    std::vector<const char*> tests = Pick(pos, fp.test);
-    const size_t n_test_pos = tests.size();
-    for (int i : fn.test) tests.push_back(neg[i]);
+    FoldWork& w = folds[f];
+    w.prototypes = Pick(pos, fp.train);
+    w.n_train_pos = static_cast<int>(w.prototypes.size());
+    w.n_train_neg = static_cast<int>(fn.train.size());
+    for (int i : fn.train) w.prototypes.push_back(neg[i]);
+    w.tests = Pick(pos, fp.test);
+    w.n_test_pos = w.tests.size();
+    for (int i : fn.test) w.tests.push_back(neg[i]);
+    for (size_t t = 0; t < w.tests.size(); ++t) tasks.push_back({f, static_cast<int>(t)});
+  }
+  // Calls per k, as whole counts (TP, FN, FP, TN), one table per thread:
+  // whole numbers add up the same in any order. From some k on, every larger
+  // k makes the same call on a window: it is counted once, at that k, in
+  // tail, and carried to every later k below.
+  const int threads = std::max(1, std::min(s.threads, static_cast<int>(tasks.size())));
+  struct Tables {
+    std::vector<std::array<int, 4>> calls, tail;
+    KnnCountSlots slots;
+    std::vector<int32_t> counts;
+  };
+  std::vector<Tables> tables(static_cast<size_t>(threads));
+  for (Tables& t : tables) {
+    t.calls.assign(static_cast<size_t>(n_k), {0, 0, 0, 0});
+    t.tail.assign(static_cast<size_t>(n_k) + 1, {0, 0, 0, 0});
+  }
+  ParallelFor(static_cast<int>(tasks.size()), threads, [&](int task, int worker) {
+    const FoldWork& w = folds[tasks[task].first];
+    const size_t t = static_cast<size_t>(tasks[task].second);
+    Tables& own = tables[worker];
+    const int n_train = static_cast<int>(w.prototypes.size());
     // Below every_slot some prototype is left out of the slots; from there on
     // all of them are in, and the calls settle.
     const long long every_slot = std::max(n_train, 1);
-    counts.resize(static_cast<size_t>(n_train));
-    for (size_t t = 0; t < tests.size(); ++t) {
-      // The distances do not depend on k: each test window's mismatch counts
-      // with the fold's prototypes are taken once, and every k runs its
-      // neighbour slots over them (the same slots the search on windows fills).
-      for (int p = 0; p < n_train; ++p) counts[p] = CountMismatches(tests[t], prototypes[p], L, L);
-      const int cell = t < n_test_pos ? 0 : 2;  // TP / FN, or FP / TN
-      auto count = [&](std::array<int, 4>& into, float score) {
-        into[cell + (score > 0 ? 0 : 1)] += 1;
-      };
-      const long long direct_end = std::min<long long>(n_k, every_slot - s.Min_k);
-      for (long long kk = 0; kk < direct_end; ++kk) {
-        const int k = static_cast<int>(s.Min_k + kk);
-        count(calls[kk], KnnScoreFromCounts(counts.data(), n_train_pos, n_train_neg, L, k,
-                                            s.KNN_weight_by_distance, slots));
+    // The distances do not depend on k: the test window's mismatch counts
+    // with the fold's prototypes are taken once, and every k runs its
+    // neighbour slots over them (the same slots the search on windows fills).
+    own.counts.resize(static_cast<size_t>(n_train));
+    for (int p = 0; p < n_train; ++p) {
+      own.counts[p] = CountMismatches(w.tests[t], w.prototypes[p], L, L);
+    }
+    const int cell = t < w.n_test_pos ? 0 : 2;  // TP / FN, or FP / TN
+    auto count = [&](std::array<int, 4>& into, float score) {
+      into[cell + (score > 0 ? 0 : 1)] += 1;
+    };
+    const long long direct_end = std::min<long long>(n_k, every_slot - s.Min_k);
+    for (long long kk = 0; kk < direct_end; ++kk) {
+      const int k = static_cast<int>(s.Min_k + kk);
+      count(own.calls[kk], KnnScoreFromCounts(own.counts.data(), w.n_train_pos, w.n_train_neg, L, k,
+                                              s.KNN_weight_by_distance, own.slots));
+    }
+    if (direct_end >= n_k) return;
+    const int first = static_cast<int>(s.Min_k + std::max<long long>(direct_end, 0));
+    float last_score = 0.0f;
+    const int settled =
+        KnnScoresOfEveryPrototype(own.counts.data(), w.n_train_pos, w.n_train_neg, L, first,
+                                  s.Max_k, s.KNN_weight_by_distance, [&](int k, float score) {
+                                    count(own.calls[k - s.Min_k], score);
+                                    last_score = score;
+                                  });
+    // The call at settled holds for every later k.
+    if (settled < s.Max_k) count(own.tail[settled + 1 - s.Min_k], last_score);
+  });
+  std::vector<std::array<int, 4>> calls(static_cast<size_t>(n_k), {0, 0, 0, 0});
+  std::vector<std::array<int, 4>> tail(static_cast<size_t>(n_k) + 1, {0, 0, 0, 0});
+  for (const Tables& t : tables) {
+    for (long long kk = 0; kk < n_k; ++kk) {
+      for (int j = 0; j < 4; ++j) {
+        calls[kk][j] += t.calls[kk][j];
+        tail[kk][j] += t.tail[kk][j];
       }
-      if (direct_end >= n_k) continue;
-      const int first = static_cast<int>(s.Min_k + std::max<long long>(direct_end, 0));
-      float last_score = 0.0f;
-      const int settled =
-          KnnScoresOfEveryPrototype(counts.data(), n_train_pos, n_train_neg, L, first, s.Max_k,
-                                    s.KNN_weight_by_distance, [&](int k, float score) {
-                                      count(calls[k - s.Min_k], score);
-                                      last_score = score;
-                                    });
-      // The call at settled holds for every later k.
-      if (settled < s.Max_k) count(tail[settled + 1 - s.Min_k], last_score);
     }
   }
   std::vector<Counts> totals(static_cast<size_t>(n_k));
@@ -252,21 +306,19 @@ SearchChoice CrossValidatedSVMRealParameters(const std::vector<const float*>& ro
   const int F = settings.CV_folds;
   const int n = static_cast<int>(rows.size());
   const std::vector<int> mask(static_cast<size_t>(std::max(dim, 0)), 1);
-  return GridSearch(settings, out, [&](const Settings& s) {
+  return GridSearch(settings, out, F, rng, [&](const Settings& s, int f, SvmRandom& own) {
     Counts c;
     svm_scratch scratch;
-    for (int f = 0; f < F; ++f) {
-      const Fold fold = CyclicFold(n, F, f);
-      const std::vector<int> train_labels = PickLabels(labels, fold.train);
-      auto model = TrainSVMClassifierRealInputs(PickRows(rows, fold.train), mask.data(),
-                                                train_labels.data(), dim, s, rng);
-      for (int i : fold.test) {
-        const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim, scratch) : 0.0f;
-        if (labels[i] == 1) {
-          (output > 0 ? c.TP : c.FN) += 1;
-        } else {
-          (output <= 0 ? c.TN : c.FP) += 1;
-        }
+    const Fold fold = CyclicFold(n, F, f);
+    const std::vector<int> train_labels = PickLabels(labels, fold.train);
+    auto model = TrainSVMClassifierRealInputs(PickRows(rows, fold.train), mask.data(),
+                                              train_labels.data(), dim, s, own);
+    for (int i : fold.test) {
+      const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim, scratch) : 0.0f;
+      if (labels[i] == 1) {
+        (output > 0 ? c.TP : c.FN) += 1;
+      } else {
+        (output <= 0 ? c.TN : c.FP) += 1;
       }
     }
     return c;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "test_util.h"
 
@@ -46,10 +47,13 @@ std::set<std::string> FileNames(const fs::path& dir, const std::set<std::string>
   return names;
 }
 
-class GoldenRunTest : public ::testing::TestWithParam<std::string> {};
+// A case, and the number of threads it runs on: every result is the same.
+using GoldenCase = std::tuple<std::string, int>;
+
+class GoldenRunTest : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenRunTest, MatchesTheRecordedRun) {
-  const fs::path expected = kGolden / GetParam();
+  const fs::path expected = kGolden / std::get<0>(GetParam());
   TempDir dir;
   for (const std::string& w : kWindows) {
     fs::copy_file(fs::path(testing::ExamplesDir()) / w, dir / w);
@@ -59,7 +63,8 @@ TEST_P(GoldenRunTest, MatchesTheRecordedRun) {
   }
   std::string args = ReadFile(expected / "args");
   args.erase(args.find_last_not_of("\n") + 1);
-  const auto r = RunVarnikIn(dir.path(), args);
+  const auto r =
+      RunVarnikIn(dir.path(), "--threads " + std::to_string(std::get<1>(GetParam())) + " " + args);
   EXPECT_EQ(std::to_string(r.status) + "\n", ReadFile(expected / "status"));
   EXPECT_EQ(r.out, ReadFile(expected / "stdout"));
 
@@ -75,9 +80,11 @@ TEST_P(GoldenRunTest, MatchesTheRecordedRun) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, GoldenRunTest, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return info.param;
+INSTANTIATE_TEST_SUITE_P(Runs, GoldenRunTest,
+                         ::testing::Combine(::testing::ValuesIn(Cases()), ::testing::Values(1, 3)),
+                         [](const ::testing::TestParamInfo<GoldenCase>& info) {
+                           return std::get<0>(info.param) + "_threads" +
+                                  std::to_string(std::get<1>(info.param));
                          });
 
 }  // namespace

@@ -487,6 +487,23 @@ TEST(CommandLineTest, HelpVersionAndArgumentsThatAskForNothing) {
   const auto version = RunVarnikIn(dir.path(), "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("varnik \\d+\\.\\d+\n"))) << version.out;
+  // A thread count must be a number from 1 up, given or in the environment.
+  for (const char* bad : {"--threads 0 tr_ tr_ p out", "--threads x tr_ tr_ p out", "--threads",
+                          "VARNIK_THREADS=-2 --threads"}) {
+    std::string args = bad;
+    std::string env;
+    if (args.rfind("VARNIK_THREADS", 0) == 0) {
+      env = "VARNIK_THREADS=-2 ";
+      args = "tr_ tr_ p out";
+    }
+    const auto r = testing::RunCommand("cd '" + dir.path() + "' && " + env + "'" + VARNIK_BINARY +
+                                       "' " + args + " 2>/dev/null");
+    EXPECT_EQ(r.status, 1) << bad;
+    EXPECT_NE(r.out.find("thread"), std::string::npos) << bad << ": " << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out")) << bad;
+  }
+  EXPECT_EQ(RunVarnikIn(dir.path(), "--threads 2 tr_ tr_ p out").status, 0);
+  std::filesystem::remove(dir / "out");
   // The specified prefix rule stays: save-outputs followed by more letters.
   EXPECT_EQ(RunVarnikIn(dir.path(), "tr_ tr_ p out save-outputs-too").status, 0);
   EXPECT_TRUE(std::filesystem::exists(dir / "tr_out"));

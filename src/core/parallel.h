@@ -1,0 +1,54 @@
+// Work spread over threads with results that do not depend on their number:
+// each task writes only its own results, which the caller gathers in task
+// order afterwards. A failure in a task is rethrown after every thread has
+// finished, the one of the lowest task first.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace varnik {
+
+// The number of cores this process may use (at least 1).
+int AvailableCores();
+
+// Runs task(i, worker) for every i in [0, n) on up to `threads` threads
+// (worker in [0, threads) names the thread, for per-thread scratch space).
+// Tasks are taken in increasing order by whichever thread is free.
+template <typename Task>
+void ParallelFor(int n, int threads, Task task) {
+  threads = std::max(1, std::min(threads, n));
+  if (threads == 1) {
+    for (int i = 0; i < n; ++i) task(i, 0);
+    return;
+  }
+  std::atomic<int> next{0};
+  std::vector<std::exception_ptr> failure(static_cast<size_t>(n));
+  auto work = [&](int worker) {
+    for (int i = next++; i < n; i = next++) {
+      try {
+        task(i, worker);
+      } catch (...) {
+        failure[i] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int w = 1; w < threads; ++w) pool.emplace_back(work, w);
+  work(0);
+  for (std::thread& t : pool) t.join();
+  for (const std::exception_ptr& e : failure) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+// The range [0, n) cut into `parts` contiguous pieces of nearly equal size:
+// piece p is [Begin(p), Begin(p + 1)).
+inline int PieceBegin(int n, int parts, int p) {
+  return static_cast<int>(static_cast<long long>(n) * p / parts);
+}
+
+}  // namespace varnik
