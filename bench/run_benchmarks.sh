@@ -138,3 +138,18 @@ if [ -f "$peers/run_peers.py" ] && /usr/bin/python3 -c 'import sklearn' 2>/dev/n
         --only tree_entropy --repeats 1 2>/dev/null | awk -F'\t' '$1 == "tree_entropy"')
   echo "scikit-learn DecisionTreeClassifier(entropy), one-hot: fit $(echo "$row" | cut -f2) s, test $(echo "$row" | cut -f3) s"
 fi
+
+echo "== Threads: the same runs on 1 thread and on every core ($(nproc) here); identical reports"
+cores=$(nproc)
+printf 'Recognition_method: SVM\nSeed: 12345\n' > "$work/svm_default.params"
+printf 'Recognition_method: kNN\nCross-validate parameters: false\nSeed: 3\n' > "$work/knn.params"
+for run in "svm_default.params $here/../data/examples/donor_train_ $here/../data/examples/donor_test_" \
+           "knn.params medium_train_ medium_test_"; do
+  set -- $run
+  one=$(cd "$work" && REPEATS=1 best_of "$OLDPWD/$varnik" --threads 1 "$2" "$3" "$1" threads1.report)
+  all=$(cd "$work" && REPEATS=1 best_of "$OLDPWD/$varnik" --threads "$cores" "$2" "$3" "$1" threadsN.report)
+  same=$(cmp -s <(sed -E 's/time: [0-9:]+//' "$work/threads1.report") \
+               <(sed -E 's/time: [0-9:]+//' "$work/threadsN.report") && echo identical || echo DIFFERENT)
+  echo "$1 on $(basename "$2"): 1 thread ${one} s, $cores threads ${all} s," \
+       "speed-up $(awk -v a="$one" -v b="$all" 'BEGIN { printf "%.2f", a / b }'); reports $same"
+done

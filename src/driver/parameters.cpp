@@ -317,17 +317,17 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
            "; the line is ignored");
       continue;
     }
-    const KeySpec& spec = KnownKeys()[key];
+    const KeySpec& known = KnownKeys()[key];
     if (first_line[key] != std::string::npos) {
-      Warn(at(i) + spec.name + " is given again; the value on line " +
+      Warn(at(i) + known.name + " is given again; the value on line " +
            std::to_string(first_line[key] + 1) + " is used");
       continue;
     }
     first_line[key] = i;
-    const std::string key_name = spec.name;
+    const std::string key_name = known.name;
     const std::string value = Trimmed(line.substr(key_name.size() + 1));
     const char* separated = ValueAfterSeparator(line, key_name);
-    switch (spec.kind) {
+    switch (known.kind) {
       case Kind::kString:
         if (std::count(line.begin(), line.end(), '"') < 2) {
           Warn(at(i) + key_name + ": the value must stand in double quotes (\"" + value +
@@ -336,14 +336,14 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
         break;
       case Kind::kWords: {
         bool matched = false;
-        for (const std::string& w : *spec.words) {
+        for (const std::string& w : *known.words) {
           matched |= strncasecmp(separated, w.c_str(), w.size()) == 0;
         }
         if (!matched) {
           std::string all;
-          for (const std::string& w : *spec.words) all += (all.empty() ? "" : ", ") + w;
+          for (const std::string& w : *known.words) all += (all.empty() ? "" : ", ") + w;
           Warn(at(i) + key_name + ": \"" + value + "\" is none of " + all + "; the default " +
-               (*spec.words)[spec.default_word] + " is used");
+               (*known.words)[known.default_word] + " is used");
         }
         break;
       }
@@ -359,7 +359,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
       case Kind::kReal: {
         const char* text = AfterColon(line, key_name);
         char* end = nullptr;
-        if (spec.kind == Kind::kInteger) {
+        if (known.kind == Kind::kInteger) {
           std::strtol(text, &end, 10);
         } else {
           std::strtod(text, &end);
