@@ -51,4 +51,14 @@ inline int PieceBegin(int n, int parts, int p) {
   return static_cast<int>(static_cast<long long>(n) * p / parts);
 }
 
+// Runs piece(begin, end) over [0, n) cut into contiguous pieces of at least
+// `grain` items, one piece per thread (for loops whose items need scratch
+// space: one scratch per piece).
+template <typename Piece>
+void ParallelPieces(int n, int threads, int grain, Piece piece) {
+  const int parts = std::max(1, std::min(threads, n / std::max(grain, 1)));
+  ParallelFor(parts, parts,
+              [&](int p, int) { piece(PieceBegin(n, parts, p), PieceBegin(n, parts, p + 1)); });
+}
+
 }  // namespace varnik

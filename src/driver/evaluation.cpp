@@ -23,12 +23,9 @@ std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows,
   const int n = windows.size();
   std::vector<float> scores(static_cast<size_t>(n));
   // Contiguous pieces, a scorer each: every score lands in its own place.
-  const int pieces = std::max(1, std::min(threads, n / 64));
-  ParallelFor(pieces, pieces, [&](int p, int) {
+  ParallelPieces(n, threads, 64, [&](int begin, int end) {
     Scorer score(R);
-    for (int i = PieceBegin(n, pieces, p); i < PieceBegin(n, pieces, p + 1); ++i) {
-      scores[i] = score(windows[i], L, offset);
-    }
+    for (int i = begin; i < end; ++i) scores[i] = score(windows[i], L, offset);
   });
   return scores;
 }
@@ -183,9 +180,10 @@ void WriteStackingComponentsResults(OutputFile& out, const StackedRecognizer& R,
   for (const StackingComponent& c : R.components) {
     out.Printf("%s", ComponentTitle(c.bit));
     const Recognizer& component = *c.recognizer;
-    std::vector<float> train = ScoreWindows(component, training_positives, L, 0);
-    std::vector<float> sp = ScoreWindows(component, test_positives, L, 0);
-    std::vector<float> sn = ScoreWindows(component, test_negatives, L, 0);
+    const int threads = R.settings().threads;
+    std::vector<float> train = ScoreWindows(component, training_positives, L, 0, threads);
+    std::vector<float> sp = ScoreWindows(component, test_positives, L, 0, threads);
+    std::vector<float> sn = ScoreWindows(component, test_negatives, L, 0, threads);
     EvaluationResults r;
     {
       // The component's scores against the stacked recogniser's threshold.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/error.h"
+#include "core/parallel.h"
 #include "recognizers/svm_recognizer.h"
 
 namespace varnik {
@@ -108,25 +109,46 @@ FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& posi
   float best_G = -1.0f, best_fraction = 0.0f, G = 0.0f;
   float fraction = s.FS_min_percent;
   SequenceSet pos, neg;
-  svm_scratch scratch;
   if (!std::isnan(fraction) && fraction <= 1.0f) {
     while (fraction <= 1.0f) {
       const int keep = std::clamp(static_cast<int>(static_cast<float>(L) * fraction), 0, L);
       const std::vector<int> positions(ranking.begin(), ranking.begin() + keep);
       CutInto(positives, positions, pos);
       CutInto(negatives, positions, neg);
-      FoldCounts c;
-      for (int f = 0; f < F; ++f) {
+      // One fold's counts; with the parameter search the folds follow one
+      // another (each search starts from the settings the last one left),
+      // without it they are independent and spread over the threads.
+      auto fold = [&](int f, const Settings& fs, SvmRandom& own) {
+        FoldCounts c;
+        svm_scratch scratch;
         const Fold fp = CyclicFold(pos.size(), F, f), fn = CyclicFold(neg.size(), F, f);
-        const std::vector<const char*> train_pos = Pick(pos, fp.train),
-                                       train_neg = Pick(neg, fn.train);
-        if (s.CV_parameters) {
-          choice.svm = CrossValidatedParameters(train_pos, train_neg, keep, s, out, rng);
-          choice.svm.ApplyTo(s);
-        }
-        auto model = TrainSVMClassifier(train_pos, train_neg, keep, s, nullptr, nullptr, rng);
+        auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), keep, fs, nullptr,
+                                        nullptr, own);
         for (int i : fp.test) (SVMOutput(*model, pos[i], keep, scratch) > 0 ? c.TP : c.FN) += 1;
         for (int i : fn.test) (SVMOutput(*model, neg[i], keep, scratch) > 0 ? c.FP : c.TN) += 1;
+        return c;
+      };
+      std::vector<FoldCounts> parts(static_cast<size_t>(F));
+      if (s.CV_parameters) {
+        for (int f = 0; f < F; ++f) {
+          const Fold fp = CyclicFold(pos.size(), F, f), fn = CyclicFold(neg.size(), F, f);
+          choice.svm =
+              CrossValidatedParameters(Pick(pos, fp.train), Pick(neg, fn.train), keep, s, out, rng);
+          choice.svm.ApplyTo(s);
+          parts[f] = fold(f, s, rng);
+        }
+      } else {
+        ParallelFor(F, s.threads, [&](int f, int) {
+          SvmRandom own = rng;  // SVM training draws nothing here
+          parts[f] = fold(f, s, own);
+        });
+      }
+      FoldCounts c;
+      for (const FoldCounts& p : parts) {
+        c.TP += p.TP;
+        c.FN += p.FN;
+        c.TN += p.TN;
+        c.FP += p.FP;
       }
       G = c.G();
       if (G >= best_G) {
@@ -243,15 +265,40 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
   if (s.CV_folds < 1) {
     OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
   }
-  SelectionEvaluator evaluator(positives, negatives, L, s, svm_rng);
+  // One evaluator per thread, each with its own generator (SVM training
+  // draws nothing here). Every draw of the search happens on this thread, in
+  // the order of a one-thread run; only the evaluations are spread.
+  const int threads = std::max(1, s.threads);
+  std::vector<SvmRandom> svm_rngs(static_cast<size_t>(threads), svm_rng);
+  std::vector<std::unique_ptr<SelectionEvaluator>> evaluators;
+  for (int w = 0; w < threads; ++w) {
+    evaluators.push_back(
+        std::make_unique<SelectionEvaluator>(positives, negatives, L, s, svm_rngs[w]));
+  }
   const int places = 2 * P + 1;
   std::vector<Individual> pop(static_cast<size_t>(places), Individual(static_cast<size_t>(L), 0));
   std::vector<float> fitness(places, 0.0f), G(places, 0.0f), reduction(places, 0.0f);
-  auto random_individual = [&](int place) {
-    for (int& bit : pop[place]) bit = rng.UniformNumber() < s.GAFS_set_probability ? 1 : 0;
-    fitness[place] = evaluator.Evaluate(pop[place], &G[place], &reduction[place]);
+  auto evaluate = [&](const std::vector<int>& at) {
+    ParallelFor(static_cast<int>(at.size()), threads, [&](int i, int w) {
+      const int k = at[i];
+      fitness[k] = evaluators[w]->Evaluate(pop[k], &G[k], &reduction[k]);
+    });
   };
-  for (int i = 0; i < P; ++i) random_individual(i);
+  auto climb = [&](const std::vector<int>& at) {
+    ParallelFor(static_cast<int>(at.size()), threads, [&](int i, int w) {
+      const int k = at[i];
+      fitness[k] = evaluators[w]->LSMutation(pop[k], &G[k], &reduction[k]);
+    });
+  };
+  auto random_individuals = [&](int first, int last) {
+    std::vector<int> at;
+    for (int place = first; place < last; ++place) {
+      for (int& bit : pop[place]) bit = rng.UniformNumber() < s.GAFS_set_probability ? 1 : 0;
+      at.push_back(place);
+    }
+    evaluate(at);
+  };
+  random_individuals(0, P);
   std::vector<int> order(static_cast<size_t>(2 * P));
   for (int i = 0; i < 2 * P; ++i) order[i] = i;
   int d = L / 4;
@@ -272,25 +319,28 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
       --d;
       continue;
     }
+    // Mutated parents and every child are evaluated, after the draws.
+    std::vector<int> at;
     if (s.GAFS_mutation > 1e-6 && s.GAFS_bit_mutation > 1e-6 && c >= 2) {
       for (int k = 1; k < c; ++k) {
         if (rng.UniformNumber() < s.GAFS_mutation &&
             RandomMutation(pop[k], s.GAFS_bit_mutation, rng) && k < P) {
-          fitness[k] = evaluator.Evaluate(pop[k], &G[k], &reduction[k]);
+          at.push_back(k);
         }
       }
     }
-    for (int k = P; k < c; ++k) fitness[k] = evaluator.Evaluate(pop[k], &G[k], &reduction[k]);
+    for (int k = P; k < c; ++k) at.push_back(k);
+    evaluate(at);
     if (s.GAFS_lsmutation > 1e-6) {
+      at.clear();
       for (int k = 0; k < c; ++k) {
-        if (rng.UniformNumber() < s.GAFS_lsmutation) {
-          fitness[k] = evaluator.LSMutation(pop[k], &G[k], &reduction[k]);
-        }
+        if (rng.UniformNumber() < s.GAFS_lsmutation) at.push_back(k);
       }
+      climb(at);
     }
     const int best = OrderedSelection(fitness, 0, c);
     pop[c] = pop[best];
-    fitness[c] = evaluator.LSMutation(pop[c], &G[c], &reduction[c]);
+    climb({c});
     for (int j = 0; j < P; ++j) {
       const int top = OrderedSelection(fitness, j, c + 1);
       std::swap(pop[j], pop[top]);
@@ -298,9 +348,7 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
       std::swap(G[j], G[top]);
       std::swap(reduction[j], reduction[top]);
     }
-    if (d == 0) {
-      for (int j = 1; j < P; ++j) random_individual(j);
-    }
+    if (d == 0) random_individuals(1, P);
     if (s.Verbose >= 1) {
       out.Printf("Generation:%3d. Best fitness: %6.4lf\tG: %6.4lf\tReduction: %6.4lf\t", g,
                  static_cast<double>(fitness[0]), static_cast<double>(G[0]),

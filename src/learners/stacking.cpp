@@ -4,6 +4,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
@@ -152,19 +153,21 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   rows.values.assign(static_cast<size_t>(rows.ndata) * d, 0.0f);
   rows.labels.assign(static_cast<size_t>(rows.ndata), 0);
   std::vector<int> labels(static_cast<size_t>(rows.ndata));
-  std::vector<std::unique_ptr<ScoreScratch>> scratch;
-  for (const StackingComponent& c : components) scratch.push_back(c.recognizer->NewScratch());
-  for (int j = 0; j < P; ++j) {
-    for (int cls = 0; cls < 2; ++cls) {
-      const int i = 2 * j + cls;
-      const char* w = cls == 0 ? positives[j] : negatives[j];
-      for (int c = 0; c < d; ++c) {
-        rows.row(i)[c] = components[c].recognizer->Score(w, L, 0, scratch[c].get());
+  ParallelPieces(P, s.threads, 8, [&](int begin, int end) {
+    std::vector<std::unique_ptr<ScoreScratch>> scratch;
+    for (const StackingComponent& c : components) scratch.push_back(c.recognizer->NewScratch());
+    for (int j = begin; j < end; ++j) {
+      for (int cls = 0; cls < 2; ++cls) {
+        const int i = 2 * j + cls;
+        const char* w = cls == 0 ? positives[j] : negatives[j];
+        for (int c = 0; c < d; ++c) {
+          rows.row(i)[c] = components[c].recognizer->Score(w, L, 0, scratch[c].get());
+        }
+        labels[i] = cls == 0 ? 1 : 0;
+        rows.labels[i] = labels[i];
       }
-      labels[i] = cls == 0 ? 1 : 0;
-      rows.labels[i] = labels[i];
     }
-  }
+  });
   const ScaleCoefficients k = ScaleData(rows, -1.0f, 1.0f, s.Scale);
   std::vector<const float*> row_pointers(static_cast<size_t>(rows.ndata));
   for (int i = 0; i < rows.ndata; ++i) row_pointers[i] = rows.row(i);
@@ -193,8 +196,10 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   R->stacker = std::move(stacker);
   if (s.Sensitivity > 0 && P > 0) {
     std::vector<float> scores(static_cast<size_t>(P));
-    Scorer score(*R);
-    for (int j = 0; j < P; ++j) scores[j] = score(positives[j], L, 0);
+    ParallelPieces(P, s.threads, 8, [&](int begin, int end) {
+      Scorer score(*R);
+      for (int j = begin; j < end; ++j) scores[j] = score(positives[j], L, 0);
+    });
     std::sort(scores.begin(), scores.end());
     R->set_threshold(scores[SensitivityIndex(P, s.Sensitivity)]);
   }

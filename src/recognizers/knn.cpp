@@ -9,6 +9,7 @@
 #endif
 
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "recognizers/knn_kernels.h"
 #include "recognizers/knn_search.h"
 
@@ -300,8 +301,10 @@ float KnnRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch
 
 void SetkNNThreshold(KnnRecognizer& R, OutputFile& out) {
   std::vector<float> scores(static_cast<size_t>(R.n_pos));
-  Scorer score(R);
-  for (int i = 0; i < R.n_pos; ++i) scores[i] = score(R.poss[i], R.pos_length);
+  ParallelPieces(R.n_pos, R.settings().threads, 16, [&](int begin, int end) {
+    Scorer score(R);
+    for (int i = begin; i < end; ++i) scores[i] = score(R.poss[i], R.pos_length);
+  });
   std::sort(scores.begin(), scores.end());
   R.set_threshold(scores.empty() ? 0.0f
                                  : scores[SensitivityIndex(R.n_pos, R.settings().Sensitivity)]);

@@ -4,6 +4,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
@@ -84,10 +85,11 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
   if (threshold != nullptr) {
     *threshold = 0.0f;
     if (settings.Sensitivity > 0 && !poss.empty()) {
-      std::vector<float> outputs;
-      outputs.reserve(poss.size());
-      svm_scratch scratch;
-      for (const char* w : poss) outputs.push_back(SVMOutput(*model, w, length, scratch));
+      std::vector<float> outputs(poss.size());
+      ParallelPieces(static_cast<int>(poss.size()), settings.threads, 16, [&](int begin, int end) {
+        svm_scratch scratch;
+        for (int i = begin; i < end; ++i) outputs[i] = SVMOutput(*model, poss[i], length, scratch);
+      });
       std::sort(outputs.begin(), outputs.end());
       *threshold =
           outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
