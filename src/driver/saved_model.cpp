@@ -40,6 +40,21 @@ std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path) {
                   std::fscanf(f, "Threshold: %f", &threshold) == 1;
   std::fclose(f);
   if (!ok) OnErrorExit(kUnspecifiedError, "Malformed model file " + path);
+  // The support vectors must fit windows of the header's length: one node
+  // per letter for the string kernels, indexes up to 4 L for one-hot windows.
+  const bool letters = model->param.kernel_type == wd || model->param.kernel_type == wds;
+  for (int i = 0; i < model->l; ++i) {
+    int n = 0;
+    bool fits = length >= 0;
+    for (const svm_node* x = model->SV[i]; x->index != -1 && fits; ++x) {
+      ++n;
+      fits = letters ? n <= length : x->index <= 4LL * length;
+    }
+    if (!fits) {
+      OnErrorExit(kUnspecifiedError, "Model file " + path + ".svm does not fit windows of " +
+                                         std::to_string(length) + " letters (its header)");
+    }
+  }
   Settings settings;
   settings.R_method = kSVM;
   settings.Kernel = model->param.kernel_type;

@@ -36,6 +36,9 @@ bool EncodeOneHot(const svm_node* x, std::string& codes) {
   for (; x->index != -1; ++x) {
     if (x->value != 1.0 || x->index < 1) return false;
     const int p = (x->index - 1) / 4;
+    // Codes are one byte per position: a vector reaching beyond any window
+    // this program reads takes the general way instead.
+    if (p >= kMaxOneHotPositions) return false;
     if (static_cast<int>(codes.size()) > p) return false;  // two nodes in one block
     codes.resize(static_cast<size_t>(p), '\0');
     codes.push_back(static_cast<char>((x->index - 1) % 4 + 1));

@@ -28,6 +28,8 @@ double dot(const svm_node* px, const svm_node* py);
 // product is the number of positions with the same non-zero code, the same
 // whole number the sparse product sums to. Encode fails for other vectors.
 bool EncodeOneHot(const svm_node* x, std::string& codes);
+// Positions beyond this make EncodeOneHot refuse (1 MiB of codes).
+inline constexpr int kMaxOneHotPositions = 1 << 20;
 int CountCommonCodes(const unsigned char* a, const unsigned char* b, int n);
 // Codes padded with zeros (which match nothing) to n positions rounded up to
 // a whole number of 16-byte blocks.

@@ -128,12 +128,21 @@ class ModelReader {
         have_nr_class = true;
       } else if (word == "total_sv") {
         if (!NextInt(model->l) || model->l < 0) return Fail("bad total_sv");
+        if (model->l > static_cast<long long>(text_.size() - pos_) / 2 + 1) {
+          return Fail("total_sv " + std::to_string(model->l) + " is too large for the file");
+        }
         have_total = true;
       } else if (word == "rho" || word == "probA" || word == "probB") {
         if (!have_nr_class) return Fail(word + " before nr_class");
         std::vector<double>& v =
             word == "rho" ? model->rho : (word == "probA" ? model->probA : model->probB);
-        const int pairs = model->nr_class * (model->nr_class - 1) / 2;
+        // Each value takes at least two characters of the file: a count
+        // beyond what the file can hold is refused before anything is
+        // allocated.
+        const long long pairs = static_cast<long long>(model->nr_class) * (model->nr_class - 1) / 2;
+        if (pairs > static_cast<long long>(text_.size() - pos_) / 2 + 1) {
+          return Fail("nr_class " + std::to_string(model->nr_class) + " is too large for the file");
+        }
         v.assign(static_cast<size_t>(pairs), 0.0);
         for (double& x : v) {
           if (!NextDouble(x)) return Fail("bad " + word + " value");
@@ -142,6 +151,9 @@ class ModelReader {
       } else if (word == "label" || word == "nr_sv") {
         if (!have_nr_class) return Fail(word + " before nr_class");
         std::vector<int>& v = word == "label" ? model->label : model->nSV;
+        if (model->nr_class > static_cast<long long>(text_.size() - pos_) / 2 + 1) {
+          return Fail("nr_class " + std::to_string(model->nr_class) + " is too large for the file");
+        }
         v.assign(static_cast<size_t>(model->nr_class), 0);
         for (int& x : v) {
           if (!NextInt(x)) return Fail("bad " + word + " value");

@@ -610,6 +610,9 @@ void svm_prepare_prediction(svm_model& model) {
     ones[i] = n;
     longest = std::max(longest, codes[i].size());
   }
+  // The codes of every support vector padded to the longest: kept only while
+  // that stays within 256 MiB (otherwise prediction takes the general way).
+  if (longest * codes.size() > (size_t{1} << 28)) return;
   for (std::string& c : codes) PadCodes(c, longest);
   if (k == rbf) {
     // Windows of up to the longest support vector's length (more fall back).

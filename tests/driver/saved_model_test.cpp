@@ -83,6 +83,17 @@ TEST(SavedModelTest, Failures) {
   } catch (const VarnikError& e) {
     EXPECT_STREQ(e.what(), "Unable to open model file for writing");
   }
+  // A header whose window length the support vectors do not fit is refused.
+  testing::WriteFile(dir / "m.svm",
+                     "svm_type c_svc\nkernel_type wd\ndegree 3\nnr_class 2\ntotal_sv 2\nrho 0.25\n"
+                     "label 1 0\nnr_sv 1 1\nSV\n0.5 0:65 1:67 2:71 \n-0.5 0:84 1:67 2:71 \n");
+  for (const char* length : {"2", "-1"}) {
+    testing::WriteFile(dir / "m", std::string("Classifier: SVM\nSequence length: ") + length +
+                                      "\nThreshold: 0.5\nSVM model file name: m.svm\n");
+    EXPECT_THROW(LoadModel(dir / "m"), VarnikError) << length;
+  }
+  testing::WriteFile(dir / "m", "Classifier: SVM\nSequence length: 3\nThreshold: 0.5\n");
+  EXPECT_EQ(LoadModel(dir / "m")->length(), 3);
   // Only SVM recognisers are saved.
   PwmRecognizer pwm{Settings()};
   EXPECT_THROW(SaveModel(pwm, dir / "pwm"), VarnikError);

@@ -211,6 +211,11 @@ TEST(SvmModelFileTest, MalformedFilesAreRefused) {
       {"gamma 0.5", "gamma 0.5\nweight 2", "unknown text in model file: [weight]\n"},
       {"nr_class 2", "nr_class -4", "malformed model file: bad nr_class\n"},
       {"label 1 -1\n", "", "malformed model file: label or nr_sv missing\n"},
+      // Counts beyond what the file can hold are refused before allocating.
+      {"nr_class 2", "nr_class 46342",
+       "malformed model file: nr_class 46342 is too large for the file\n"},
+      {"total_sv 2", "total_sv 2000000000",
+       "malformed model file: total_sv 2000000000 is too large for the file\n"},
   };
   for (const Case& c : cases) {
     std::string text = good;
@@ -231,6 +236,30 @@ TEST(SvmModelFileTest, MalformedFilesAreRefused) {
   EXPECT_EQ(svm_load_model(dir / "cut"), nullptr);
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(svm_load_model(dir / "absent"), nullptr);
+  // Huge indexes and degrees cost nothing in proportion: an index of two
+  // billion takes the general way, a string-kernel degree of two billion
+  // counts up to the window's length.
+  std::string far = good;
+  far.replace(far.find("1:-1 3:2"), 8, "1:1 2000000000:1");
+  far.replace(far.find("1:1 2:0.5"), 9, "1:1 6:1");
+  testing::WriteFile(dir / "far", far);
+  auto m = svm_load_model(dir / "far");
+  ASSERT_NE(m, nullptr);
+  EXPECT_TRUE(m->sv_codes.empty());
+  const std::vector<svm_node> x = {{1, 1.0}, {6, 1.0}, {-1, 0.0}};
+  double dec = 0;
+  svm_predict_values(*m, x.data(), &dec);
+  EXPECT_DOUBLE_EQ(dec, 0.5 * k_function(x.data(), m->SV[0], m->param) -
+                            0.5 * k_function(x.data(), m->SV[1], m->param) - 0.25);
+  testing::WriteFile(
+      dir / "deg",
+      "svm_type c_svc\nkernel_type wd\ndegree 2000000000\nnr_class 2\ntotal_sv 2\n"
+      "rho 0.25\nlabel 1 0\nnr_sv 1 1\nSV\n0.5 0:65 1:67 2:71 \n-0.5 0:84 1:67 2:71 \n");
+  auto d = svm_load_model(dir / "deg");
+  ASSERT_NE(d, nullptr);
+  const std::vector<svm_node> acg = {{0, 65}, {1, 67}, {2, 71}, {-1, 0}};
+  svm_predict_values(*d, acg.data(), &dec);
+  EXPECT_TRUE(std::isfinite(dec));
   EXPECT_EQ(svm_save_model(dir / "no/such/dir", svm_model{}), -1);
 }
 
