@@ -585,3 +585,56 @@ TEST(CommandLineTest, TreesNeedNoWritableWorkingDirectory) {
 
 }  // namespace
 }  // namespace varnik
+
+namespace varnik {
+namespace {
+
+TEST(FeatureSelectionRunTest, PositionsAverageTheirFeaturesAndHalfOf41Keeps20) {
+  TempDir dir;
+  CRandom rng(9);
+  std::string pos, neg;
+  for (int i = 0; i < 60; ++i) {
+    std::string w(41, 'A');
+    for (char& c : w) c = "ACGT"[rng.UniformIndex(4)];
+    if (i < 30) w.replace(20, 2, "GT");
+    (i < 30 ? pos : neg) += ">w\n" + w + "\n";
+  }
+  WriteFile(dir / "tr_pos", pos);
+  WriteFile(dir / "tr_neg", neg);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nFS_algorithm: RFE\nRFE_subset_size: 30\n"
+            "FS_percent_to_keep: 0.5\nCross-validate parameters: false\nSeed: 1\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ tr_ p out").status, 0);
+  const std::vector<std::string> lines = Lines(ReadFile(dir / "out"));
+  // The feature table (164 one-hot features, best first) ...
+  auto at = std::find(lines.begin(), lines.end(), "Ranking\tFeature\tWeight");
+  ASSERT_NE(at, lines.end());
+  std::vector<float> step(41, 0.0f), weight(41, 0.0f);
+  for (int i = 0; i < 164; ++i) {
+    int place = 0, feature = 0;
+    double w = 0;
+    ASSERT_EQ(std::sscanf((++at)->c_str(), "%d\t%d\t%lf", &place, &feature, &w), 3);
+    EXPECT_EQ(place, i + 1);
+    step[(feature - 1) / 4] += static_cast<float>(i / 4);
+    weight[(feature - 1) / 4] += static_cast<float>(w) / 4.0f;
+  }
+  // ... folds into the position table: each position sums its features'
+  // places / 4 and averages their weights, sorted by the sum.
+  ASSERT_EQ(*++at, "Sequence position info");
+  ++at;
+  float last = -1;
+  for (int k = 0; k < 41; ++k) {
+    int rank = 0, position = 0;
+    double s = 0, w = 0;
+    ASSERT_EQ(std::sscanf((++at)->c_str(), "%d\t%d\t\t%lf\t%lf", &rank, &position, &s, &w), 4);
+    EXPECT_EQ(rank, k + 1);
+    EXPECT_NEAR(s, step[position - 1], 1e-6) << position;
+    EXPECT_NEAR(w, weight[position - 1], 1e-5) << position;
+    EXPECT_GE(s, last);
+    last = static_cast<float>(s);
+  }
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Selected 20 bases (features)"), lines.end());
+}
+
+}  // namespace
+}  // namespace varnik
