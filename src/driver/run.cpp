@@ -21,6 +21,7 @@
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
+#include "driver/score.h"
 #include "learners/ensemble.h"
 #include "learners/feature_selection.h"
 #include "learners/parameter_search.h"
@@ -519,6 +520,9 @@ void PrintHelp() {
       "  save-outputs   also write every window's score to <train-file><output> and\n"
       "                 <test-file><output>\n"
       "  save-model     also save the trained SVM to <train-file>.<output>.model\n"
+      "\n"
+      "varnik score parameters model fasta [output]: scores every window of the FASTA file\n"
+      "with a saved model (cut as the parameters say), one line name, score, call each\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"
       "  -h, --help     this text\n"
@@ -552,6 +556,7 @@ int ThreadsOption(std::vector<std::string>& args) {
 int RunVarnik(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
   const int threads = ThreadsOption(args);
+  if (args.size() > 1 && args[1] == "score") return RunScore(args, threads);
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
     return 0;

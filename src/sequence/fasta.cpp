@@ -168,9 +168,16 @@ class RecordReader {
     return n;
   }
 
-  // Skips the header line at the current position, then joins the sequence
-  // lines of the record, up to the next header.
-  void ReadRecord(RecordJoiner& joiner) {
+  // Skips the header line at the current position (keeping its first word
+  // in name when asked), then joins the sequence lines of the record, up to
+  // the next header.
+  void ReadRecord(RecordJoiner& joiner, std::string* name = nullptr) {
+    if (name != nullptr) {
+      const char* q = p_ < end_ && *p_ == '>' ? p_ + 1 : p_;
+      const char* w = q;
+      while (w < end_ && *w != ' ' && *w != '\t' && *w != '\n' && *w != '\r') ++w;
+      name->assign(q, w);
+    }
     SkipLine();
     while (p_ < end_ && *p_ != '>') {
       p_ = joiner.AppendLine(p_, end_);
@@ -272,7 +279,9 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
   return cut;
 }
 
-int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows) {
+int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
+                  std::vector<std::string>* names) {
+  if (names != nullptr) names->clear();
   LoadedFile f;
   OpenFastaText(path, settings, false, f);
   RecordReader reader(f.text.begin(), f.text.end());
@@ -282,7 +291,9 @@ int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet
   int record = 0;
   while (!reader.AtEnd()) {
     joiner.Reset();
-    reader.ReadRecord(joiner);
+    std::string name;
+    reader.ReadRecord(joiner, names != nullptr ? &name : nullptr);
+    if (names != nullptr) names->push_back(std::move(name));
     length = CheckRecord(joiner, previous, path, record, settings);
     if (record == 0) {
       windows = SequenceSet(0, length);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/random.h"
 #include "core/sequence_set.h"
@@ -13,7 +14,9 @@ namespace varnik {
 // after cutting to Offset / Length (a Length of 0 keeps every letter from
 // Offset on). A run sets Length to the length of its first file, so that
 // every later file is cut the same way.
-int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows);
+// With names, each record's name (the first word of its header) too.
+int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
+                  std::vector<std::string>* names = nullptr);
 
 // As ReadFastaFile, but keeps n_keep records chosen at random without
 // repetition, in file order. Asked for more records than the file holds, it

@@ -638,3 +638,47 @@ TEST(FeatureSelectionRunTest, PositionsAverageTheirFeaturesAndHalfOf41Keeps20) {
 
 }  // namespace
 }  // namespace varnik
+
+namespace varnik {
+namespace {
+
+TEST(ScoreCommandTest, SavedModelScoresEqualTheTrainingRunsOutputs) {
+  TempDir dir;
+  WriteSignalSet(dir, "tr_", 40, 60, 3);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\nKernel: 2\n"
+            "Gamma: 0.1\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ tr_ p run save-model").status, 0);
+  // Training only: the training outputs file keeps the windows' order.
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run2 save-outputs").status, 1);
+  const auto r = RunVarnikIn(dir.path(), "--threads 2 score p tr_.run.model tr_pos");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> scored = Lines(r.out), saved = Lines(ReadFile(dir / "tr_run2"));
+  ASSERT_EQ(scored.size(), 40u);
+  const std::vector<std::string> header = Lines(ReadFile(dir / "tr_.run.model"));
+  const float threshold = std::stof(header[2].substr(std::string("Threshold: ").size()));
+  for (size_t i = 0; i < scored.size(); ++i) {
+    char name[32];
+    double score = 0, outputs = 0;
+    int call = -1;
+    ASSERT_EQ(std::sscanf(scored[i].c_str(), "%31s\t%lf\t%d", name, &score, &call), 3);
+    EXPECT_STREQ(name, "p");
+    ASSERT_EQ(std::sscanf(saved[i].c_str(), "%lf", &outputs), 1);
+    EXPECT_NEAR(score, outputs, 5.1e-5) << i;  // the outputs file keeps 4 decimals
+    EXPECT_EQ(call, static_cast<float>(score) > threshold ? 1 : 0);
+  }
+  // Into a file, and never over an input.
+  EXPECT_EQ(RunVarnikIn(dir.path(), "score p tr_.run.model tr_neg out.tsv").status, 0);
+  EXPECT_EQ(Lines(ReadFile(dir / "out.tsv")).size(), 60u);
+  const auto over = RunVarnikIn(dir.path(), "score p tr_.run.model tr_neg tr_neg");
+  EXPECT_EQ(over.status, 1);
+  EXPECT_NE(over.out.find("is the input file tr_neg"), std::string::npos);
+  EXPECT_EQ(Lines(ReadFile(dir / "tr_neg")).size(), 120u);
+  EXPECT_EQ(RunVarnikIn(dir.path(), "score p").out,
+            "varnik score parameters model fasta [output]\n");
+  const auto absent = RunVarnikIn(dir.path(), "score p nomodel tr_pos");
+  EXPECT_EQ(absent.out, "Unspecified error: Error loading SVM model\n");
+}
+
+}  // namespace
+}  // namespace varnik
