@@ -52,16 +52,6 @@ std::vector<FeatureInfo> RFE(const std::vector<const float*>& rows, const std::v
   return f;
 }
 
-int KeepPositions(SequenceSet& windows, const std::vector<int>& positions) {
-  std::string cut(positions.size(), 'A');
-  for (int i = 0; i < windows.size(); ++i) {
-    const char* w = windows[i];
-    for (size_t p = 0; p < positions.size(); ++p) cut[p] = w[positions[p]];
-    windows.Assign(i, cut);
-  }
-  return static_cast<int>(positions.size());
-}
-
 namespace {
 
 // Copies of the windows at the given positions, in that order.
@@ -75,24 +65,21 @@ void CutInto(const SequenceSet& from, const std::vector<int>& positions, Sequenc
   }
 }
 
-std::vector<const char*> Pick(const SequenceSet& set, const std::vector<int>& at) {
-  std::vector<const char*> out;
-  out.reserve(at.size());
-  for (int i : at) out.push_back(set[i]);
-  return out;
+// The G of the feature-selection searches: the square root in double
+// precision of the single-precision product.
+float SqrtG(const FoldCounts& c) {
+  const float Sn = c.TP / (c.TP + c.FN), Sp = c.TN / (c.TN + c.FP);
+  return static_cast<float>(std::sqrt(static_cast<double>(Sn * Sp)));
 }
 
-// Sensitivity and specificity of SVMs trained fold by fold on the cut
-// windows (positives and negatives folded separately), as G.
-struct FoldCounts {
-  float TP = 0, FN = 0, TN = 0, FP = 0;
-  float G() const {
-    const float Sn = TP / (TP + FN), Sp = TN / (TN + FP);
-    return static_cast<float>(std::sqrt(static_cast<double>(Sn * Sp)));
-  }
-};
-
 }  // namespace
+
+int KeepPositions(SequenceSet& windows, const std::vector<int>& positions) {
+  SequenceSet cut;
+  CutInto(windows, positions, cut);
+  windows = std::move(cut);
+  return static_cast<int>(positions.size());
+}
 
 FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& positives,
                                              const SequenceSet& negatives, int L,
@@ -115,42 +102,30 @@ FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& posi
       const std::vector<int> positions(ranking.begin(), ranking.begin() + keep);
       CutInto(positives, positions, pos);
       CutInto(negatives, positions, neg);
-      // One fold's counts; with the parameter search the folds follow one
-      // another (each search starts from the settings the last one left),
-      // without it they are independent and spread over the threads.
-      auto fold = [&](int f, const Settings& fs, SvmRandom& own) {
-        FoldCounts c;
-        svm_scratch scratch;
-        const Fold fp = CyclicFold(pos.size(), F, f), fn = CyclicFold(neg.size(), F, f);
-        auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), keep, fs, nullptr,
-                                        nullptr, own);
-        for (int i : fp.test) (SVMOutput(*model, pos[i], keep, scratch) > 0 ? c.TP : c.FN) += 1;
-        for (int i : fn.test) (SVMOutput(*model, neg[i], keep, scratch) > 0 ? c.FP : c.TN) += 1;
-        return c;
-      };
+      // With the parameter search the folds follow one another (each search
+      // starts from the settings the last one left); without it they are
+      // independent and spread over the threads.
+      const std::vector<const char*> pp = pos.Pointers(), nn = neg.Pointers();
       std::vector<FoldCounts> parts(static_cast<size_t>(F));
       if (s.CV_parameters) {
         for (int f = 0; f < F; ++f) {
           const Fold fp = CyclicFold(pos.size(), F, f), fn = CyclicFold(neg.size(), F, f);
-          choice.svm =
-              CrossValidatedParameters(Pick(pos, fp.train), Pick(neg, fn.train), keep, s, out, rng);
+          std::vector<const char*> train_pos, train_neg;
+          for (int i : fp.train) train_pos.push_back(pp[i]);
+          for (int i : fn.train) train_neg.push_back(nn[i]);
+          choice.svm = CrossValidatedParameters(train_pos, train_neg, keep, s, out, rng);
           choice.svm.ApplyTo(s);
-          parts[f] = fold(f, s, rng);
+          parts[f] = SvmFoldCounts(pp, nn, keep, F, f, s, rng);
         }
       } else {
         ParallelFor(F, s.threads, [&](int f, int) {
           SvmRandom own = rng;  // SVM training draws nothing here
-          parts[f] = fold(f, s, own);
+          parts[f] = SvmFoldCounts(pp, nn, keep, F, f, s, own);
         });
       }
       FoldCounts c;
-      for (const FoldCounts& p : parts) {
-        c.TP += p.TP;
-        c.FN += p.FN;
-        c.TN += p.TN;
-        c.FP += p.FP;
-      }
-      G = c.G();
+      for (const FoldCounts& p : parts) c.Add(p);
+      G = SqrtG(c);
       if (G >= best_G) {
         best_G = G;
         best_fraction = fraction;
@@ -220,16 +195,10 @@ float SelectionEvaluator::Evaluate(const Individual& x, float* G, float* reducti
   CutInto(positives_, positions, cut_pos_);
   CutInto(negatives_, positions, cut_neg_);
   const int F = settings_.CV_folds;
+  const std::vector<const char*> pp = cut_pos_.Pointers(), nn = cut_neg_.Pointers();
   FoldCounts c;
-  svm_scratch scratch;
-  for (int f = 0; f < F; ++f) {
-    const Fold fp = CyclicFold(cut_pos_.size(), F, f), fn = CyclicFold(cut_neg_.size(), F, f);
-    auto model = TrainSVMClassifier(Pick(cut_pos_, fp.train), Pick(cut_neg_, fn.train), k,
-                                    settings_, nullptr, nullptr, rng_);
-    for (int i : fp.test) (SVMOutput(*model, cut_pos_[i], k, scratch) > 0 ? c.TP : c.FN) += 1;
-    for (int i : fn.test) (SVMOutput(*model, cut_neg_[i], k, scratch) > 0 ? c.FP : c.TN) += 1;
-  }
-  *G = c.G();
+  for (int f = 0; f < F; ++f) c.Add(SvmFoldCounts(pp, nn, k, F, f, settings_, rng_));
+  *G = SqrtG(c);
   const float alpha = settings_.GAFS_alpha;
   return alpha * *G + (1.0f - alpha) * *reduction;
 }

@@ -48,16 +48,7 @@ void CheckFolds(const Settings& s, size_t n) {
 }
 
 // Confusion counts over all folds of one candidate, in single precision.
-struct Counts {
-  float TP = 0, FN = 0, TN = 0, FP = 0;
-  // (Se * Sp)^0.5 in double precision, stored in single; NaN without
-  // positives or negatives tested.
-  float G() const {
-    const float se = TP / (TP + FN);
-    const float sp = TN / (TN + FP);
-    return static_cast<float>(std::pow(se * sp, 0.5));
-  }
-};
+using Counts = FoldCounts;
 
 std::vector<const char*> Pick(const std::vector<const char*>& items, const std::vector<int>& at) {
   std::vector<const char*> out;
@@ -93,13 +84,7 @@ SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRan
   for (int row = 0; row < rows; ++row) {
     s = row_settings(row);
     Counts c;
-    for (int f = 0; f < F; ++f) {
-      const Counts& part = counts[static_cast<size_t>(row) * F + f];
-      c.TP += part.TP;
-      c.FN += part.FN;
-      c.TN += part.TN;
-      c.FP += part.FP;
-    }
+    for (int f = 0; f < F; ++f) c.Add(counts[static_cast<size_t>(row) * F + f]);
     const float G = c.G();
     if (G > best || (G == best && grid[row].C > grid[best_row].C)) {
       best = G;
@@ -121,20 +106,29 @@ SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRan
   return choice;
 }
 
+}  // namespace
+
+FoldCounts SvmFoldCounts(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                         int L, int F, int f, const Settings& settings, SvmRandom& rng) {
+  FoldCounts c;
+  svm_scratch scratch;
+  const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
+  const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
+  auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, settings, nullptr,
+                                  nullptr, rng);
+  for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
+  for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
+  return c;
+}
+
+namespace {
+
 SearchChoice GridSearchOnWindows(const std::vector<const char*>& pos,
                                  const std::vector<const char*>& neg, int L,
                                  const Settings& settings, OutputFile& out, SvmRandom& rng) {
   const int F = settings.CV_folds;
   return GridSearch(settings, out, F, rng, [&](const Settings& s, int f, SvmRandom& own) {
-    Counts c;
-    svm_scratch scratch;
-    const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
-    const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-    auto model =
-        TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, s, nullptr, nullptr, own);
-    for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
-    for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
-    return c;
+    return SvmFoldCounts(pos, neg, L, F, f, s, own);
   });
 }
 

@@ -2,6 +2,7 @@
 // by the geometric mean G of sensitivity and specificity.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "core/output_file.h"
@@ -17,6 +18,31 @@ struct Fold {
   std::vector<int> test, train;
 };
 Fold CyclicFold(int m, int folds, int f);
+
+// Calls of a cross-validation, summed over folds (whole numbers held in
+// single precision).
+struct FoldCounts {
+  float TP = 0, FN = 0, TN = 0, FP = 0;
+  void Add(const FoldCounts& o) {
+    TP += o.TP;
+    FN += o.FN;
+    TN += o.TN;
+    FP += o.FP;
+  }
+  // (Se * Sp)^0.5 in double precision, stored in single; NaN without
+  // positives or negatives tested.
+  float G() const {
+    const float se = TP / (TP + FN);
+    const float sp = TN / (TN + FP);
+    return static_cast<float>(std::pow(se * sp, 0.5));
+  }
+};
+
+// The calls on fold f's test windows of an SVM trained on the rest of the
+// windows (positives and negatives folded separately, F folds; a score
+// above 0 is a site).
+FoldCounts SvmFoldCounts(const std::vector<const char*>& pos, const std::vector<const char*>& neg,
+                         int L, int F, int f, const Settings& settings, SvmRandom& rng);
 
 // The grid of the SVM searches: (kernel code, gamma, C) in single precision.
 struct GridRow {
