@@ -267,7 +267,11 @@ class Run {
         out_.Printf("Percentage to keep obtained using cross-validation: %lf\n",
                     static_cast<double>(settings_.FS_percent_to_keep));
       }
-      L_ = CutToRankedPositions(positives_, negatives_);
+      // The negatives set aside by the imbalance step get the same cut: their
+      // outputs are still to be written.
+      SequenceSet none;
+      CutToRankedPositions(L_, dropped_negatives_, none);
+      L_ = CutToRankedPositions(L_, positives_, negatives_);
       out_.Printf("Selected %d bases (features)\n", L_);
       return true;
     }
@@ -278,6 +282,7 @@ class Run {
     if (std::count(ga_flags_.begin(), ga_flags_.end(), 0) == L_) {
       OnErrorExit(kUnspecifiedError, "The genetic algorithm kept no window position");
     }
+    ApplyMask(dropped_negatives_, L_, ga_flags_);  // set aside, still to be written
     L_ = ApplyMaskToBoth(positives_, negatives_, ga_flags_);
     return true;
   }
@@ -322,12 +327,12 @@ class Run {
 
   // Keeps the best L FS_percent_to_keep ranked positions (in ranking order)
   // of both sets; returns the new length.
-  int CutToRankedPositions(SequenceSet& positives, SequenceSet& negatives) const {
-    const int kept = static_cast<int>(static_cast<float>(L_) * settings_.FS_percent_to_keep);
+  int CutToRankedPositions(int L, SequenceSet& positives, SequenceSet& negatives) const {
+    const int kept = static_cast<int>(static_cast<float>(L) * settings_.FS_percent_to_keep);
     if (kept < 1 || kept > static_cast<int>(base_info_.size())) {
       OnErrorExit(kUnspecifiedError,
                   "Feature selection keeps no window position (FS_percent_to_keep " +
-                      std::to_string(settings_.FS_percent_to_keep) + " of " + std::to_string(L_) +
+                      std::to_string(settings_.FS_percent_to_keep) + " of " + std::to_string(L) +
                       " positions)");
     }
     std::vector<int> positions;
@@ -460,7 +465,7 @@ class Run {
     SequenceSet positives, negatives;
     ReadWindows(args_[2], positives, negatives, false);
     if (mask_) L_ = ApplyMaskToBoth(positives, negatives, mask_flags_);
-    if (settings_.FSAlgorithm == kFSRFE) L_ = CutToRankedPositions(positives, negatives);
+    if (settings_.FSAlgorithm == kFSRFE) L_ = CutToRankedPositions(L_, positives, negatives);
     if (settings_.FSAlgorithm == kFSGA) L_ = ApplyMaskToBoth(positives, negatives, ga_flags_);
     const auto* stacked = dynamic_cast<const StackedRecognizer*>(model_.get());
     if (stacked != nullptr) {

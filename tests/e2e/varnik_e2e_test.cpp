@@ -682,3 +682,33 @@ TEST(ScoreCommandTest, SavedModelScoresEqualTheTrainingRunsOutputs) {
 
 }  // namespace
 }  // namespace varnik
+
+namespace varnik {
+namespace {
+
+TEST(FeatureSelectionRunTest, NegativesSetAsideGetTheSameCut) {
+  // All negatives alike: every one of them, kept by SMOTE's cut or set aside
+  // for the outputs file, must score the same on the selected positions.
+  TempDir dir;
+  CRandom rng(2);
+  std::string pos, neg;
+  for (int i = 0; i < 20; ++i) {
+    std::string w(16, 'A');
+    for (char& c : w) c = "ACGT"[rng.UniformIndex(4)];
+    w.replace(9, 2, "GT");
+    pos += ">p\n" + w + "\n";
+  }
+  for (int i = 0; i < 60; ++i) neg += ">n\nTTGACCAGTCAGCATC\n";
+  WriteFile(dir / "tr_pos", pos);
+  WriteFile(dir / "tr_neg", neg);
+  WriteFile(dir / "p",
+            "Recognition_method: PWM\nImbalance_method: SMOTE\nFS_algorithm: RFE\n"
+            "FS_percent_to_keep: 0.5\nCross-validate parameters: false\nSeed: 1\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p out save-outputs").status, 1);
+  const std::vector<std::string> lines = Lines(ReadFile(dir / "tr_out"));
+  ASSERT_EQ(lines.size(), 100u);  // 40 positives after SMOTE, every negative read
+  for (size_t i = 41; i < lines.size(); ++i) EXPECT_EQ(lines[i], lines[40]) << i;
+}
+
+}  // namespace
+}  // namespace varnik
