@@ -71,6 +71,7 @@ SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRan
     r.Kernel = static_cast<int>(grid[row].kernel);
     r.Gamma = grid[row].gamma;
     r.C = grid[row].C;
+    r.threads = 1;  // the pieces already fill the threads
     return r;
   };
   std::vector<Counts> counts(static_cast<size_t>(rows) * F);
@@ -114,8 +115,10 @@ FoldCounts SvmFoldCounts(const std::vector<const char*>& pos, const std::vector<
   svm_scratch scratch;
   const Fold fp = CyclicFold(static_cast<int>(pos.size()), F, f);
   const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
-  auto model = TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, settings, nullptr,
-                                  nullptr, rng);
+  Settings one = settings;
+  one.threads = 1;  // folds are evaluated side by side
+  auto model =
+      TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, one, nullptr, nullptr, rng);
   for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
   for (int i : fn.test) (SVMOutput(*model, neg[i], L, scratch) > 0 ? c.FP : c.TN) += 1;
   return c;

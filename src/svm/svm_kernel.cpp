@@ -148,11 +148,92 @@ double WdKernelOf(const T* a, const T* b, int n, const WdWeights& w) {
   return static_cast<double>(numerator) / static_cast<double>(w.run(n));
 }
 
+// The matches a[t] = b[t] for t < n as bits: bit t % 64 of word t / 64; the
+// bits from n on are zero.
+inline __attribute__((always_inline)) int MatchWords(const unsigned char* a, const unsigned char* b,
+                                                     int n, uint64_t* words) {
+  const int count = (n + 63) / 64;
+  for (int k = 0; k < count; ++k) {
+    const int base = 64 * k, stop = std::min(n, base + 64);
+    uint64_t bits = 0;
+    int t = base;
+#ifdef __SSE2__
+    for (; t + 16 <= stop; t += 16) {
+      const __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + t)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + t)));
+      bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << (t - base);
+    }
+    if (t < stop && n >= 16) {
+      // The last few letters from a block ending at n (stop is n here: the
+      // other words end on a whole block).
+      const int rem = stop - t;
+      const __m128i eq =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 16)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 16)));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(eq)) >> (16 - rem);
+      bits |= static_cast<uint64_t>(mask) << (t - base);
+      t = stop;
+    }
+#endif
+    for (; t < stop; ++t) bits |= static_cast<uint64_t>(a[t] == b[t]) << (t - base);
+    words[k] = bits;
+  }
+  return count;
+}
+
+// Calls run(first, last) for every run of set bits, in position order (last
+// inclusive). A run starts at a set bit after a clear one and stops at a set
+// bit before a clear one; the neighbours of a word's end bits are the next
+// and previous words' bits.
+template <typename Run>
+void ForEachRun(const uint64_t* words, int count, Run run) {
+  int open = -1;  // the start of a run still open at the end of the last word
+  for (int k = 0; k < count; ++k) {
+    const uint64_t bits = words[k];
+    const uint64_t before = k > 0 ? words[k - 1] >> 63 : 0;
+    const uint64_t after = k + 1 < count ? words[k + 1] << 63 : 0;
+    uint64_t starts = bits & ~((bits << 1) | before);
+    uint64_t stops = bits & ~((bits >> 1) | after);
+    const int base = 64 * k;
+    if (open >= 0 && stops != 0) {
+      run(open, base + __builtin_ctzll(stops));
+      stops &= stops - 1;
+      open = -1;
+    }
+    while (starts != 0) {
+      const int start = base + __builtin_ctzll(starts);
+      starts &= starts - 1;
+      if (stops == 0) {
+        open = start;
+        break;
+      }
+      run(start, base + __builtin_ctzll(stops));
+      stops &= stops - 1;
+    }
+  }
+}
+
+// Room for the match bits of windows up to 1,024 letters on the stack;
+// longer ones take the heap.
+class MatchBits {
+ public:
+  explicit MatchBits(int n) {
+    const size_t count = static_cast<size_t>((n + 63) / 64);
+    if (count > kWords) heap_.resize(count);
+  }
+  uint64_t* data() { return heap_.empty() ? local_ : heap_.data(); }
+
+ private:
+  static constexpr size_t kWords = 16;
+  uint64_t local_[kWords];
+  std::vector<uint64_t> heap_;
+};
+
 // The runs of matches x[t] = y[t] for t in [first, end): a run that stops
 // before end adds inner_run(length), one that reaches end the tail sums of
 // its positions.
 template <typename T>
-int64_t CountRunsByLetter(const T* x, const T* y, int first, int end, const WdWeights& w) {
+int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w) {
   int64_t count = 0;
   int t = first;
   while (t < end) {
@@ -167,41 +248,22 @@ int64_t CountRunsByLetter(const T* x, const T* y, int first, int end, const WdWe
   return count;
 }
 
-template <typename T>
-int64_t CountRuns(const T* x, const T* y, int first, int end, const WdWeights& w) {
-  return CountRunsByLetter(x, y, first, end, w);
-}
-
-// Letters in windows of up to 64: the matches as the bits of one word; the
-// first and last positions of the runs come from the bits around them.
+// Letters: the matches as bits, the runs found from them many positions at a
+// time.
 template <>
 int64_t CountRuns<unsigned char>(const unsigned char* x, const unsigned char* y, int first, int end,
                                  const WdWeights& w) {
-  if (end > 64) return CountRunsByLetter(x, y, first, end, w);
-  uint64_t bits = 0;
-  int t = 0;
-#ifdef __SSE2__
-  for (; t + 16 <= end; t += 16) {
-    const __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + t)),
-                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + t)));
-    bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << t;
-  }
-#endif
-  for (; t < end; ++t) bits |= static_cast<uint64_t>(x[t] == y[t]) << t;
-  if (first > 0) bits &= ~uint64_t{0} << first;
-  // A run starts where a match follows a mismatch, and ends where one is
-  // followed by a mismatch (positions from end on are mismatches).
-  uint64_t starts = bits & ~(bits << 1);
-  uint64_t stops = bits & ~(bits >> 1);
-  int64_t count = 0;
-  while (starts != 0) {
-    const int start = __builtin_ctzll(starts);
-    const int last = __builtin_ctzll(stops);
-    count += last == end - 1 ? w.tail(start) - w.tail(end) : w.inner_run(last - start + 1);
-    starts &= starts - 1;
-    stops &= stops - 1;
-  }
-  return count;
+  if (first >= end) return 0;
+  MatchBits bits(end);
+  uint64_t* words = bits.data();
+  const int count = MatchWords(x, y, end, words);
+  for (int k = 0; k < first / 64; ++k) words[k] = 0;
+  if (first % 64 != 0) words[first / 64] &= ~uint64_t{0} << (first % 64);
+  int64_t sum = 0;
+  ForEachRun(words, count, [&](int start, int last) {
+    sum += last == end - 1 ? w.tail(start) - w.tail(end) : w.inner_run(last - start + 1);
+  });
+  return sum;
 }
 
 template <typename T>
@@ -256,29 +318,134 @@ std::vector<double> Values(const svm_node* x) {
 
 }  // namespace
 
-double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w) {
-  if (n > 0 && std::memcmp(a, b, static_cast<size_t>(n)) == 0) return 1.0;
-  if (n == 0 || n > 64) return WdKernelOf(a, b, n, w);
-  // Up to 64 letters: the runs of matches from the bits of one word.
-  uint64_t bits = 0;
-  int t = 0;
-#ifdef __SSE2__
-  for (; t + 16 <= n; t += 16) {
-    const __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + t)),
-                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + t)));
-    bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << t;
+namespace {
+
+// The numerator of the weighted-degree kernel from the match bits: the k-mer
+// ending at t matches when the run of matches ending at t is at least k long,
+// and those positions are m_k = m_{k-1} & (m_{k-1} << 1) (m_1 the matches),
+// so the numerator is the sum over k = 1 .. d of beta_k popcount(m_k). It
+// stops as soon as no run is k long: the same whole number as the sum over
+// runs. kWords > 0 fixes the number of words (kept in registers); 0 takes
+// `count`.
+template <int kWords>
+inline __attribute__((always_inline)) int64_t WdNumeratorOfBits(const uint64_t* bits, int count,
+                                                                const WdWeights& w) {
+  const int64_t* P = w.beta_prefix_table();
+  const int d = w.d();
+  uint64_t local[kWords > 0 ? kWords : 1];
+  MatchBits heap(kWords > 0 ? 0 : 64 * count);
+  uint64_t* m = local;
+  if constexpr (kWords > 0) {
+    count = kWords;
+  } else {
+    m = heap.data();
   }
-#endif
-  for (; t < n; ++t) bits |= static_cast<uint64_t>(a[t] == b[t]) << t;
-  uint64_t starts = bits & ~(bits << 1);
-  uint64_t stops = bits & ~(bits >> 1);
+  for (int i = 0; i < count; ++i) m[i] = bits[i];
   int64_t numerator = 0;
-  while (starts != 0) {
-    numerator += w.run(__builtin_ctzll(stops) - __builtin_ctzll(starts) + 1);
-    starts &= starts - 1;
-    stops &= stops - 1;
+  int k = 1;
+  // Most runs are short: the first four lengths without a test between them
+  // (a length no run reaches adds nothing), which spares the processor a
+  // hard-to-predict branch per length.
+  for (; k <= 4 && k <= d && k <= w.n(); ++k) {
+    int64_t ones = 0;
+    for (int i = 0; i < count; ++i) ones += __builtin_popcountll(m[i]);
+    numerator += (P[k] - P[k - 1]) * ones;
+    for (int i = count - 1; i > 0; --i) m[i] &= (m[i] << 1) | (m[i - 1] >> 63);
+    m[0] &= m[0] << 1;
   }
-  return static_cast<double>(numerator) / static_cast<double>(w.run(n));
+  for (; k <= d; ++k) {
+    uint64_t any = 0;
+    int64_t ones = 0;
+    for (int i = 0; i < count; ++i) {
+      ones += __builtin_popcountll(m[i]);
+      any |= m[i];
+    }
+    if (any == 0) break;
+    numerator += (P[k] - P[k - 1]) * ones;  // beta_k
+    // Shift in from the top of the word below, highest word first.
+    for (int i = count - 1; i > 0; --i) m[i] &= (m[i] << 1) | (m[i - 1] >> 63);
+    m[0] &= m[0] << 1;
+  }
+  return numerator;
+}
+
+inline __attribute__((always_inline)) int64_t WdNumerator(const uint64_t* bits, int count,
+                                                          const WdWeights& w) {
+  switch (count) {
+    case 1:
+      return WdNumeratorOfBits<1>(bits, count, w);
+    case 2:
+      return WdNumeratorOfBits<2>(bits, count, w);
+    case 3:
+      return WdNumeratorOfBits<3>(bits, count, w);
+    case 4:
+      return WdNumeratorOfBits<4>(bits, count, w);
+    default:
+      return WdNumeratorOfBits<0>(bits, count, w);
+  }
+}
+
+// Every one of the n bits set: the letters are the same.
+bool AllMatch(const uint64_t* m, int n) {
+  int t = 0;
+  for (; t + 64 <= n; t += 64) {
+    if (m[t / 64] != ~uint64_t{0}) return false;
+  }
+  return t == n || m[t / 64] == (uint64_t{1} << (n - t)) - 1;
+}
+
+// The kernel value of two windows of n letters, the words holding room for
+// their match bits. Processors with a population-count instruction count
+// bits with it; the numbers are the same whole numbers.
+inline __attribute__((always_inline)) double WdKernelOfLetters(const unsigned char* a,
+                                                               const unsigned char* b, int n,
+                                                               const WdWeights& w) {
+  constexpr int kLocal = 16;  // words on the stack: windows of up to 1,024 letters
+  uint64_t local[kLocal];
+  std::vector<uint64_t> heap;
+  uint64_t* words = local;
+  if (n > 64 * kLocal) {
+    heap.resize(static_cast<size_t>((n + 63) / 64));
+    words = heap.data();
+  }
+  const int count = MatchWords(a, b, n, words);
+  if (AllMatch(words, n)) return 1.0;
+  return static_cast<double>(WdNumerator(words, count, w)) / static_cast<double>(w.run(n));
+}
+
+double WdKernelPortable(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w) {
+  return WdKernelOfLetters(a, b, n, w);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define VARNIK_WD_POPCOUNT 1
+__attribute__((target("popcnt"))) double WdKernelPopcount(const unsigned char* a,
+                                                          const unsigned char* b, int n,
+                                                          const WdWeights& w) {
+  return WdKernelOfLetters(a, b, n, w);
+}
+
+bool HasPopcount() {
+  static const bool has = __builtin_cpu_supports("popcnt");
+  return has;
+}
+#endif
+
+}  // namespace
+
+double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w) {
+  if (n <= 0) return 1.0;
+#ifdef VARNIK_WD_POPCOUNT
+  if (HasPopcount()) return WdKernelPopcount(a, b, n, w);
+#endif
+  return WdKernelPortable(a, b, n, w);
+}
+
+// The portable way, for tests that compare it with the processor's own.
+double WdKernelLettersPortable(const unsigned char* a, const unsigned char* b, int n,
+                               const WdWeights& w) {
+  if (n <= 0) return 1.0;
+  return WdKernelPortable(a, b, n, w);
 }
 
 double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,
@@ -354,6 +521,9 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
       row_length_[i] = NodeCount(x_[i]);
       letters_ = AsLetters(x_[i], row_length_[i], row_letters_[i]);
     }
+    if (letters_) {
+      for (int i = 0; i < l; ++i) AddWeightsFor(row_length_[i]);
+    }
     if (letters_ && kernel_type_ == wds) {
       self_wds_.resize(static_cast<size_t>(l));
       for (int i = 0; i < l; ++i) {
@@ -364,12 +534,18 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
   }
 }
 
-const WdWeights& Kernel::WeightsFor(int n) {
+void Kernel::AddWeightsFor(int n) {
+  for (const WdWeights& w : weights_) {
+    if (w.n() == n) return;
+  }
+  weights_.emplace_back(degree_, n);
+}
+
+const WdWeights& Kernel::WeightsFor(int n) const {
   for (const WdWeights& w : weights_) {
     if (w.n() == n) return w;
   }
-  weights_.emplace_back(degree_, n);
-  return weights_.back();
+  return weights_.front();  // not reached: every row's length was added
 }
 
 double Kernel::dot_rows(int i, int j) const {
@@ -390,7 +566,7 @@ void Kernel::swap_index(int i, int j) {
   }
 }
 
-double Kernel::kernel_string(int i, int j) {
+double Kernel::kernel_string(int i, int j) const {
   const int n = row_length_[i];
   const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
   const auto* b = reinterpret_cast<const unsigned char*>(row_letters_[j].data());
@@ -401,6 +577,10 @@ double Kernel::kernel_string(int i, int j) {
 
 double Kernel::kernel(int i, int j) {
   if (run_ != nullptr) ++run_->kernel_evaluations;
+  return value(i, j);
+}
+
+double Kernel::value(int i, int j) const {
   switch (kernel_type_) {
     case linear:
       return dot_rows(i, j);

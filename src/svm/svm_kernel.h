@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/parallel.h"
 #include "svm/svm.h"
 
 namespace varnik {
@@ -72,6 +73,9 @@ bool NodesAsLetters(const svm_node* x, std::string& out);
 
 // The string kernels on letter strings of n letters (b at least as long).
 double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w);
+// The same without the processor's vector extensions (for tests).
+double WdKernelLettersPortable(const unsigned char* a, const unsigned char* b, int n,
+                               const WdWeights& w);
 double WdsSum(const unsigned char* u, const unsigned char* v, int n, int d, double sigma,
               const WdWeights& w);
 double WdsKernelLetters(const unsigned char* a, const unsigned char* b, int n, int d, double sigma,
@@ -89,10 +93,22 @@ class Kernel : public QMatrix {
 
  protected:
   double kernel(int i, int j);
+  // K(x_i, x_j) without counting it: safe from several threads at once.
+  double value(int i, int j) const;
+  // Whether copying an entry from a cached mirror column beats computing it:
+  // not for the fast kernels on letters and codes, where the copy's memory
+  // access costs more than the value (both give the same number).
+  bool mirrors_pay() const { return !one_hot_ && !(letters_ && kernel_type_ == wd); }
+  // Fills entries start .. len - 1 of a column: entry(j) returns the number
+  // for j, or nothing (false) when it was copied rather than computed. Long
+  // columns are cut into pieces over the run's threads; every entry is the
+  // same number whichever thread computes it.
+  template <typename Entry>
+  void FillColumn(int start, int len, Entry entry);
   svm_run* run_;
 
  private:
-  double kernel_string(int i, int j);
+  double kernel_string(int i, int j) const;
 
   std::vector<const svm_node*> x_;
   std::vector<double> x_square_;  // rbf only
@@ -112,7 +128,28 @@ class Kernel : public QMatrix {
   std::vector<int> row_length_;
   std::vector<double> self_wds_;
   std::vector<WdWeights> weights_;  // by window length, for the lengths met
-  const WdWeights& WeightsFor(int n);
+  const WdWeights& WeightsFor(int n) const;
+  void AddWeightsFor(int n);
 };
+
+template <typename Entry>
+void Kernel::FillColumn(int start, int len, Entry entry) {
+  const int n = len - start;
+  if (n <= 0) return;
+  const int threads = run_ != nullptr ? run_->threads : 1;
+  // Below this many entries a column is not worth the threads' start.
+  const int grain = letters_ ? 1024 : 8192;
+  const int parts = std::max(1, std::min(threads, n / grain));
+  std::vector<long long> computed(static_cast<size_t>(parts), 0);
+  ParallelFor(parts, parts, [&](int p, int) {
+    long long count = 0;
+    const int end = start + PieceBegin(n, parts, p + 1);
+    for (int j = start + PieceBegin(n, parts, p); j < end; ++j) count += entry(j) ? 1 : 0;
+    computed[p] = count;
+  });
+  if (run_ != nullptr) {
+    for (long long c : computed) run_->kernel_evaluations += c;
+  }
+}
 
 }  // namespace varnik

@@ -113,15 +113,21 @@ SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed c
   for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
 }
 
-// Q is symmetric: an entry whose mirror is already cached is copied from it
-// (the same number the kernel would give again).
+// Q is symmetric: an entry whose mirror is already cached may be copied from
+// it (the same number the kernel would give again).
 const float* SVC_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  for (int j = start; j < len; ++j) {
-    const float* mirror = j != i ? cache_->peek(j, i) : nullptr;
-    data[j] = mirror != nullptr ? mirror[i] : static_cast<float>(y_[i] * y_[j] * kernel(i, j));
-  }
+  const bool mirrors = mirrors_pay();
+  FillColumn(start, len, [&](int j) {
+    const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
+    if (mirror != nullptr) {
+      data[j] = mirror[i];
+      return false;
+    }
+    data[j] = static_cast<float>(y_[i] * y_[j] * value(i, j));
+    return true;
+  });
   return data;
 }
 
@@ -142,10 +148,16 @@ ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, sv
 const float* ONE_CLASS_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  for (int j = start; j < len; ++j) {
-    const float* mirror = j != i ? cache_->peek(j, i) : nullptr;
-    data[j] = mirror != nullptr ? mirror[i] : static_cast<float>(kernel(i, j));
-  }
+  const bool mirrors = mirrors_pay();
+  FillColumn(start, len, [&](int j) {
+    const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
+    if (mirror != nullptr) {
+      data[j] = mirror[i];
+      return false;
+    }
+    data[j] = static_cast<float>(value(i, j));
+    return true;
+  });
   return data;
 }
 
@@ -178,10 +190,16 @@ const float* SVR_Q::get_Q(int i, int len) {
   float* data;
   const int real_i = index_[i];
   const int start = cache_->get_data(real_i, &data, l_);
-  for (int j = start; j < l_; ++j) {
-    const float* mirror = j != real_i ? cache_->peek(j, real_i) : nullptr;
-    data[j] = mirror != nullptr ? mirror[real_i] : static_cast<float>(kernel(real_i, j));
-  }
+  const bool mirrors = mirrors_pay();
+  FillColumn(start, l_, [&](int j) {
+    const float* mirror = mirrors && j != real_i ? cache_->peek(j, real_i) : nullptr;
+    if (mirror != nullptr) {
+      data[j] = mirror[real_i];
+      return false;
+    }
+    data[j] = static_cast<float>(value(real_i, j));
+    return true;
+  });
   float* buf = buffer_[next_buffer_].data();
   next_buffer_ = 1 - next_buffer_;
   const signed char si = sign_[i];

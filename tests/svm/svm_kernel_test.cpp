@@ -101,10 +101,11 @@ TEST(StringKernelTest, FastKernelsEqualTheDefinitions) {
 }
 
 TEST(StringKernelTest, LetterPathsEqualTheDefinitions) {
-  // The training and prediction paths work on letters (bits of one word up to
-  // 64 letters, runs beyond); both must give the definitions' values.
+  // The training and prediction paths work on letters as match bits, a word
+  // per 64 letters, runs crossing the words' ends (and the stack room of
+  // 1,024 letters); both must give the definitions' values.
   CRandom rng(33);
-  for (int n : {1, 7, 16, 33, 63, 64, 65, 90}) {
+  for (int n : {1, 7, 16, 33, 63, 64, 65, 90, 127, 128, 129, 191, 200, 300, 1100}) {
     for (int t = 0; t < 3; ++t) {
       const std::string a = testing::RandomLetters(rng, n, t == 0 ? 2 : 4);
       const std::string b = testing::RandomLetters(rng, n, t == 0 ? 2 : 4);
@@ -114,7 +115,10 @@ TEST(StringKernelTest, LetterPathsEqualTheDefinitions) {
       for (int d : {1, 5, 22}) {
         const WdWeights w(d, n);
         EXPECT_EQ(WdKernelLetters(pa, pb, n, w), testing::ReferenceWd(x.data(), y.data(), d));
+        EXPECT_EQ(WdKernelLettersPortable(pa, pb, n, w), WdKernelLetters(pa, pb, n, w));
+        EXPECT_EQ(WdKernelLetters(pa, pa, n, w), 1.0);
         for (double sigma : {0.0, 0.4, 1.0, 3.0}) {
+          if (n > 300 && sigma != 0.4) continue;  // the definition is slow this long
           const double ref = testing::ReferenceWdsSum(x.data(), y.data(), d, sigma);
           EXPECT_NEAR(WdsSum(pa, pb, n, d, sigma, w), ref, 1e-12 * ref)
               << n << " " << d << " " << sigma;
