@@ -96,6 +96,7 @@ struct svm_run {
   long long iterations = 0;          // solver steps over all sub-problems
   long long kernel_evaluations = 0;  // kernel values computed (cache misses)
   int threads = 1;                   // for the entries of long kernel columns
+  int column_piece = 0;              // entries per thread at least (0: the engine's choice)
   double (*wd_kernel)(const svm_node* x, const svm_node* y, int d) = nullptr;
   double (*wds_kernel)(const svm_node* x, const svm_node* y, int d, double sigma) = nullptr;
 };

@@ -138,7 +138,8 @@ void Kernel::FillColumn(int start, int len, Entry entry) {
   if (n <= 0) return;
   const int threads = run_ != nullptr ? run_->threads : 1;
   // Below this many entries a column is not worth the threads' start.
-  const int grain = letters_ ? 1024 : 8192;
+  int grain = letters_ ? 1024 : 8192;
+  if (run_ != nullptr && run_->column_piece > 0) grain = run_->column_piece;
   const int parts = std::max(1, std::min(threads, n / grain));
   std::vector<long long> computed(static_cast<size_t>(parts), 0);
   ParallelFor(parts, parts, [&](int p, int) {

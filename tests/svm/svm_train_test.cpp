@@ -557,6 +557,55 @@ TEST(SvmCacheTest, TheBudgetChangesNoResult) {
   EXPECT_EQ(coefs[1], coefs[2]);
 }
 
+TEST(SvmCacheTest, TheThreadsChangeNoResult) {
+  // Kernel columns cut into pieces over three threads (small pieces, so the
+  // small problems are cut too) give the model of one thread, for the kernels
+  // on one-hot codes, on letters, and the general way.
+  CRandom rng(31);
+  OwnedProblem letters, dense = TwoClouds(rng, 150, 150, 0.3);
+  for (int i = 0; i < 300; ++i) {
+    std::string w = testing::RandomLetters(rng, 70, 4);
+    if (i % 2 == 0) w.replace(30, 6, "GTAAGT");
+    letters.Add(testing::WindowNodes(w), i % 2 == 0 ? 1 : -1);
+  }
+  OwnedProblem one_hot;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<svm_node> row;
+    for (int p = 0; p < 20; ++p) row.push_back({4 * p + 1 + static_cast<int>(rng.Next() % 4), 1.0});
+    row.push_back({-1, 0});
+    one_hot.Add(row, row[3].index % 4 == 1 ? 1 : -1);
+  }
+  struct Case {
+    OwnedProblem* p;
+    int kernel;
+  };
+  for (const Case& c : {Case{&one_hot, rbf}, Case{&one_hot, polynomial}, Case{&letters, wd},
+                        Case{&letters, wds}, Case{&dense, rbf}}) {
+    std::vector<std::vector<double>> coefs;
+    std::vector<long long> evaluations;
+    for (int threads : {1, 3}) {
+      svm_parameter param = Csvc(c.kernel, 1.0);
+      param.degree = c.kernel == polynomial ? 2 : 6;
+      param.gamma = c.kernel == wds ? 0.5 : 0.05;
+      svm_run run;
+      run.threads = threads;
+      run.column_piece = 16;
+      SvmRandom r;
+      auto m = svm_train(c.p->prob, param, r, &run);
+      coefs.push_back(m->sv_coef[0]);
+      coefs.back().push_back(m->rho[0]);
+      const auto& x = c.p->prob.x;
+      for (int i = 0; i < m->l; ++i) {
+        coefs.back().push_back(
+            static_cast<double>(std::find(x.begin(), x.end(), m->SV[i]) - x.begin()));
+      }
+      evaluations.push_back(run.kernel_evaluations);
+    }
+    EXPECT_EQ(coefs[0], coefs[1]) << c.kernel;
+    EXPECT_EQ(evaluations[0], evaluations[1]) << c.kernel;
+  }
+}
+
 TEST(SvmReleaseTest, ReleaseFunctions) {
   auto m = std::make_unique<svm_model>();
   m->rho = {1.0};
