@@ -153,3 +153,24 @@ for run in "svm_default.params $here/../data/examples/donor_train_ $here/../data
   echo "$1 on $(basename "$2"): 1 thread ${one} s, $cores threads ${all} s," \
        "speed-up $(awk -v a="$one" -v b="$all" 'BEGIN { printf "%.2f", a / b }'); reports $same"
 done
+
+echo "== wd SVM (degree 22, no search) on the medium set: training alone (NIL test) and the whole run"
+# OLD_VARNIK=path/to/an/older/varnik adds its figures beside these, in the same sitting.
+printf 'Recognition_method: SVM\nKernel: 5\nDegree (WD): 22\nCross-validate parameters: false\nSeed: 3\n' > "$work/wd.params"
+wd_row() {  # binary, threads: training seconds, test seconds (whole minus training)
+  local train whole
+  train=$(cd "$work" && REPEATS=1 best_of "$1" --threads "$2" medium_train_ NIL wd.params wd_train.report)
+  whole=$(cd "$work" && REPEATS=1 best_of "$1" --threads "$2" medium_train_ medium_test_ wd.params wd.report)
+  echo "$train $(awk -v a="$whole" -v b="$train" 'BEGIN { printf "%.4f", a - b }')"
+}
+for t in 1 "$cores"; do
+  set -- $(wd_row "$PWD/$varnik" "$t")
+  echo "this build, $t thread(s): training $1 s, testing $2 s"
+  if [ -n "${OLD_VARNIK:-}" ]; then
+    old=$(wd_row "$(realpath "$OLD_VARNIK")" "$t")
+    set -- $1 $2 $old
+    echo "  $OLD_VARNIK, $t thread(s): training $3 s, testing $4 s;" \
+         "this build is $(awk -v a="$3" -v b="$1" 'BEGIN { printf "%.1f", a / b }') x (training) and" \
+         "$(awk -v a="$4" -v b="$2" 'BEGIN { printf "%.1f", a / b }') x (testing) faster"
+  fi
+done

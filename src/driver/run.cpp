@@ -528,6 +528,11 @@ void PrintHelp() {
       "\n"
       "varnik score parameters model fasta [output]: scores every window of the FASTA file\n"
       "with a saved model (cut as the parameters say), one line name, score, call each\n"
+      "varnik scan [--strands plus|both] [--min-score X] parameters model fasta [output]:\n"
+      "slides the saved model's window over every position of the records (and their\n"
+      "reverse complements with --strands both); a BED line for each window scoring\n"
+      "above the model's threshold (or X)\n"
+      "FASTA files may be gzip-compressed.\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"
       "  -h, --help     this text\n"
@@ -562,6 +567,7 @@ int RunVarnik(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
   const int threads = ThreadsOption(args);
   if (args.size() > 1 && args[1] == "score") return RunScore(args, threads);
+  if (args.size() > 1 && args[1] == "scan") return RunScan(args, threads);
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
     return 0;

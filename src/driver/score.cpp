@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "core/error.h"
 #include "core/output_file.h"
-#include "driver/evaluation.h"
+#include "core/parallel.h"
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
@@ -26,6 +28,93 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+void RefuseOutputOverInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (!output.empty() && SameFile(output, input)) {
+      OnErrorExit(kUnspecifiedError,
+                  "The output " + output + " is the input file " + input + ": choose another name");
+    }
+  }
+}
+
+SavedScorer::SavedScorer(const std::string& params_path, const std::string& model_path,
+                         int threads) {
+  // The windows are cut as training cut them: the same parameters, echoed
+  // nowhere.
+  settings_.threads = threads;
+  const ParameterFile params = ParameterFile::Read(params_path, "LoadString");
+  OutputFile sink;
+  LoadGlobalParameters(params, settings_, sink);
+  WarnAboutParameters(params, settings_);
+  CheckParameterValues(params, settings_);
+  model_ = LoadModel(model_path);
+  masked_length_ = model_->length();
+  if (!MaskFileIsNil(settings_.Mask_file)) {
+    mask_ = ReadMaskFile(settings_.Mask_file, model_->length());
+    masked_length_ = 0;
+    for (int f : mask_) masked_length_ += f != 0;
+  }
+  cutoff_ = model_->threshold();
+  table_ = WdTable::Build(*model_->svm);
+  if (table_ != nullptr && table_->length() != masked_length_) table_.reset();
+}
+
+char* SavedScorer::Prepare(const char* window, char* out) const {
+  const bool protein = settings_.Use_protein_sequence != 0;
+  const int L = model_->length();
+  // Translated letters go to the end of out's room when a mask follows.
+  char translated[4096];
+  std::string long_translation;
+  char* letters = out;
+  if (protein && !mask_.empty()) {
+    if (L > static_cast<int>(sizeof translated)) {
+      long_translation.resize(static_cast<size_t>(L));
+      letters = long_translation.data();
+    } else {
+      letters = translated;
+    }
+  }
+  if (protein) {
+    for (int c = 0; c < L; ++c) letters[c] = TranslateCodon(window + 3 * c);
+    window = letters;
+  }
+  if (mask_.empty()) {
+    if (!protein) std::copy(window, window + L, out);
+    return out;
+  }
+  int k = 0;
+  for (int p = 0; p < L; ++p) {
+    if (mask_[p] != 0) out[k++] = window[p];
+  }
+  return out;
+}
+
+void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
+                            ScoreScratch* scratch) const {
+  if (table_ != nullptr) {
+    std::vector<double> decisions(static_cast<size_t>(count));
+    table_->Decisions(reinterpret_cast<const unsigned char* const*>(windows), count,
+                      decisions.data());
+    for (int i = 0; i < count; ++i) {
+      out[i] = static_cast<float>(decisions[i]);
+      // Next to the cut-off a difference in the last digits could change
+      // the call: such windows are scored the exact way.
+      if (std::fabs(static_cast<double>(out[i]) - cutoff_) <= 1e-5 * (1 + std::fabs(cutoff_))) {
+        out[i] = model_->Score(windows[i], masked_length_, 0, scratch);
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < count; ++i) out[i] = model_->Score(windows[i], masked_length_, 0, scratch);
+}
+
+void OpenOutput(OutputFile& out, const std::string& output) {
+  if (!out.Open(output.empty() ? "/dev/stdout" : output)) {
+    Diagnose("cannot create " + output + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+  }
+}
+
 int RunScore(const std::vector<std::string>& args, int threads) {
   if (args.size() < 5 || args.size() > 6) {
     std::printf("%s\n", kScoreUsageLine);
@@ -35,41 +124,40 @@ int RunScore(const std::vector<std::string>& args, int threads) {
   const std::string& model_path = args[3];
   const std::string& fasta_path = args[4];
   const std::string output = args.size() > 5 ? args[5] : "";
-  for (const std::string& input : {params_path, model_path, model_path + ".svm", fasta_path}) {
-    if (!output.empty() && SameFile(output, input)) {
-      OnErrorExit(kUnspecifiedError,
-                  "The output " + output + " is the input file " + input + ": choose another name");
-    }
-  }
-  // The windows are cut as training cut them: the same parameters, echoed
-  // nowhere.
-  Settings settings;
-  settings.threads = threads;
-  const ParameterFile params = ParameterFile::Read(params_path, "LoadString");
-  OutputFile sink;
-  LoadGlobalParameters(params, settings, sink);
-  WarnAboutParameters(params, settings);
-  CheckParameterValues(params, settings);
-  const std::unique_ptr<SvmRecognizer> model = LoadModel(model_path);
+  RefuseOutputOverInputs(output, {params_path, model_path, model_path + ".svm", fasta_path});
+  const SavedScorer scorer(params_path, model_path, threads);
   SequenceSet windows;
   std::vector<std::string> names;
-  int L = ReadFastaFile(fasta_path, settings, windows, &names);
-  if (settings.Use_protein_sequence) L = ConvertToProtein(windows, L);
-  if (L != model->length()) {
+  const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);
+  const int L = scorer.settings().Use_protein_sequence ? read / 3 : read;
+  if (scorer.settings().Use_protein_sequence && read % 3 != 0) {
+    OnErrorExit(kUnspecifiedError, "Cannot convert to protein if incomplete codons");
+  }
+  if (L != scorer.length()) {
     OnErrorExit(kUnspecifiedError, "The windows of " + fasta_path + " have " + std::to_string(L) +
-                                       " letters, the model's " + std::to_string(model->length()));
+                                       " letters, the model's " + std::to_string(scorer.length()));
   }
-  if (!MaskFileIsNil(settings.Mask_file)) {
-    L = ApplyMask(windows, L, ReadMaskFile(settings.Mask_file, L));
-  }
-  const std::vector<float> scores = ScoreWindows(*model, windows, L, 0, threads);
+  std::vector<float> scores(static_cast<size_t>(windows.size()));
+  ParallelPieces(windows.size(), threads, 64, [&](int begin, int end) {
+    const auto scratch = scorer.NewScratch();
+    constexpr int kBatch = 16384;
+    const size_t width = static_cast<size_t>(scorer.masked_length());
+    std::string cut(kBatch * width, '\0');
+    std::vector<const char*> batch;
+    for (int first = begin; first < end; first += kBatch) {
+      const int count = std::min(kBatch, end - first);
+      batch.clear();
+      for (int i = 0; i < count; ++i) {
+        batch.push_back(scorer.Prepare(windows[first + i], cut.data() + i * width));
+      }
+      scorer.ScoreMany(batch.data(), count, scores.data() + first, scratch.get());
+    }
+  });
   OutputFile out;
-  if (!out.Open(output.empty() ? "/dev/stdout" : output)) {
-    Diagnose("cannot create " + output + ": " + SystemReason());
-    OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
-  }
+  OpenOutput(out, output);
+  const float threshold = scorer.model().threshold();
   for (int i = 0; i < windows.size(); ++i) {
-    const int call = scores[i] > model->threshold() ? 1 : 0;
+    const int call = scores[i] > threshold ? 1 : 0;
     out.Printf("%s\t%.6f\t%d\n", names[i].c_str(), static_cast<double>(scores[i]), call);
   }
   out.Close();

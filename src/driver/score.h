@@ -1,16 +1,69 @@
-// "varnik score": a saved recogniser applied to the windows of a FASTA file.
+// "varnik score" and "varnik scan": a saved recogniser applied to new
+// sequences, its windows cut as training cut them.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "core/output_file.h"
+#include "core/settings.h"
+#include "recognizers/svm_recognizer.h"
+#include "svm/svm_wd_table.h"
 
 namespace varnik {
 
 inline constexpr const char* kScoreUsageLine = "varnik score parameters model fasta [output]";
+inline constexpr const char* kScanUsageLine =
+    "varnik scan [--strands plus|both] [--min-score X] parameters model fasta [output]";
+
+// A saved model with the settings that cut its windows. Weighted-degree
+// models also get their support vectors folded into tables (scores equal
+// the exact ones up to rounding in the last digits); other models score the
+// exact way.
+class SavedScorer {
+ public:
+  SavedScorer(const std::string& params_path, const std::string& model_path, int threads);
+  const Settings& settings() const { return settings_; }
+  const SvmRecognizer& model() const { return *model_; }
+  // The window length before a mask (as the model file's header says) and
+  // after it.
+  int length() const { return model_->length(); }
+  int masked_length() const { return masked_length_; }
+  bool masked() const { return !mask_.empty(); }
+  // A window of length() letters (DNA: 3 length() with protein windows) as
+  // the model scores it: translated, then cut by the mask, into out
+  // (masked_length() letters). Returns out.
+  char* Prepare(const char* window, char* out) const;
+  std::unique_ptr<ScoreScratch> NewScratch() const { return model_->NewScratch(); }
+  // The scores of windows of masked_length() letters.
+  void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch) const;
+  bool tabled() const { return table_ != nullptr; }
+  // The score calls are made against (the model's threshold unless set).
+  void set_cutoff(double cutoff) { cutoff_ = cutoff; }
+
+ private:
+  Settings settings_;
+  std::unique_ptr<SvmRecognizer> model_;
+  std::unique_ptr<WdTable> table_;
+  std::vector<int> mask_;
+  int masked_length_ = 0;
+  double cutoff_ = 0;
+};
+
+// Refuses an output file that is one of the inputs.
+void RefuseOutputOverInputs(const std::string& output, const std::vector<std::string>& inputs);
+// Opens the output file, or standard output when the name is empty.
+void OpenOutput(OutputFile& out, const std::string& output);
 
 // args[0] is the command name, args[1] "score". Writes one line per window,
 // "name<TAB>score<TAB>call" (call 1 when the score is above the model's
 // threshold), to the output file or standard output. Returns the exit status.
 int RunScore(const std::vector<std::string>& args, int threads);
+
+// args[1] is "scan": slides the model's window over every position of the
+// records (and of their reverse complements with --strands both) and writes
+// a BED line per window scoring above the threshold (or --min-score).
+int RunScan(const std::vector<std::string>& args, int threads);
 
 }  // namespace varnik

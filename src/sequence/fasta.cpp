@@ -18,6 +18,7 @@
 
 #include "core/error.h"
 #include "sequence/alphabet.h"
+#include "sequence/fasta_stream.h"
 
 namespace varnik {
 
@@ -70,6 +71,19 @@ class FileText {
     if (!ok) {
       Diagnose("cannot read " + path + ": " + reason);
       OnErrorExit(kReadFailed, "ReadFastaFile");
+    }
+    if (LooksGzipped(reinterpret_cast<const unsigned char*>(begin()), size_)) {
+      // Compressed (whatever the file's name): its text, decompressed.
+      std::vector<char> text;
+      std::string error;
+      if (!Gunzip(reinterpret_cast<const unsigned char*>(begin()), size_, text, error)) {
+        Diagnose("cannot read " + path + ": " + error);
+        OnErrorExit(kReadFailed, "ReadFastaFile");
+      }
+      if (mapped_ != nullptr) munmap(mapped_, size_);
+      mapped_ = nullptr;
+      buffer_ = std::move(text);
+      size_ = buffer_.size();
     }
   }
 

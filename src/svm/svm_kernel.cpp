@@ -385,15 +385,6 @@ inline __attribute__((always_inline)) int64_t WdNumerator(const uint64_t* bits, 
   }
 }
 
-// Every one of the n bits set: the letters are the same.
-bool AllMatch(const uint64_t* m, int n) {
-  int t = 0;
-  for (; t + 64 <= n; t += 64) {
-    if (m[t / 64] != ~uint64_t{0}) return false;
-  }
-  return t == n || m[t / 64] == (uint64_t{1} << (n - t)) - 1;
-}
-
 // The kernel value of two windows of n letters, the words holding room for
 // their match bits. Processors with a population-count instruction count
 // bits with it; the numbers are the same whole numbers.
@@ -409,7 +400,7 @@ inline __attribute__((always_inline)) double WdKernelOfLetters(const unsigned ch
     words = heap.data();
   }
   const int count = MatchWords(a, b, n, words);
-  if (AllMatch(words, n)) return 1.0;
+  // Equal windows need no case of their own: their numerator is run(n).
   return static_cast<double>(WdNumerator(words, count, w)) / static_cast<double>(w.run(n));
 }
 

@@ -1,0 +1,185 @@
+// "varnik scan": the model's window slid over every position of long
+// sequences, read piece by piece.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "core/error.h"
+#include "core/output_file.h"
+#include "core/parallel.h"
+#include "driver/score.h"
+#include "sequence/alphabet.h"
+#include "sequence/fasta_stream.h"
+#include "sequence/protein.h"
+
+namespace varnik {
+
+namespace {
+
+// Letters taken from the file per piece; the last window's length minus one
+// is carried over to the next piece.
+constexpr size_t kPiece = size_t{1} << 20;
+
+// The complement of a normalised letter (ambiguity codes to theirs).
+char Complement(char c) {
+  switch (c) {
+    case 'A':
+      return 'T';
+    case 'T':
+      return 'A';
+    case 'G':
+      return 'C';
+    case 'C':
+      return 'G';
+    case 'R':
+      return 'Y';
+    case 'Y':
+      return 'R';
+    case 'K':
+      return 'M';
+    case 'M':
+      return 'K';
+    case 'B':
+      return 'V';
+    case 'V':
+      return 'B';
+    case 'D':
+      return 'H';
+    case 'H':
+      return 'D';
+    default:
+      return c;  // S, W, N, X and the gap are their own
+  }
+}
+
+struct ScanOptions {
+  bool both = false;
+  bool min_given = false;
+  double min_score = 0;
+};
+
+double ParseScore(const std::string& text) {
+  char* end = nullptr;
+  const double x = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(x)) {
+    OnErrorExit(kUnspecifiedError, "--min-score must be a number, not \"" + text + "\"");
+  }
+  return x;
+}
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args, int threads) {
+  ScanOptions o;
+  size_t i = 2;
+  for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
+    const std::string& option = args[i];
+    if (option != "--strands" && option != "--min-score") {
+      Diagnose("unknown option " + option);
+      std::printf("%s\n", kScanUsageLine);
+      return 1;
+    }
+    if (i + 1 >= args.size()) OnErrorExit(kUnspecifiedError, option + " needs a value");
+    const std::string& value = args[++i];
+    if (option == "--strands") {
+      if (value != "plus" && value != "both") {
+        OnErrorExit(kUnspecifiedError, "--strands must be plus or both, not \"" + value + "\"");
+      }
+      o.both = value == "both";
+    } else {
+      o.min_given = true;
+      o.min_score = ParseScore(value);
+    }
+  }
+  const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+  if (rest.size() < 3 || rest.size() > 4) {
+    std::printf("%s\n", kScanUsageLine);
+    return 1;
+  }
+  const std::string output = rest.size() > 3 ? rest[3] : "";
+  RefuseOutputOverInputs(output, {rest[0], rest[1], rest[1] + ".svm", rest[2]});
+  SavedScorer scorer(rest[0], rest[1], threads);
+  const bool protein = scorer.settings().Use_protein_sequence != 0;
+  const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
+  const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
+  scorer.set_cutoff(cutoff);
+  FastaStream in(rest[2]);
+  OutputFile out;
+  OpenOutput(out, output);
+
+  const float skipped = std::numeric_limits<float>::quiet_NaN();
+  std::string name, letters;
+  std::vector<int> next_bad;
+  std::vector<float> plus, minus;
+  while (in.NextRecord(name)) {
+    letters.clear();
+    long long base = 0;  // the record position of letters[0]
+    bool more = true;
+    while (more) {
+      const size_t old = letters.size();
+      letters.resize(old + kPiece);
+      const size_t got = in.Read(&letters[old], kPiece);
+      letters.resize(old + got);
+      more = got == kPiece;
+      for (size_t p = old; p < letters.size(); ++p) {
+        letters[p] = kNormalisedLetter[static_cast<unsigned char>(letters[p])];
+      }
+      const long long windows = static_cast<long long>(letters.size()) - W + 1;
+      if (windows > 0) {
+        // next_bad[p]: the first letter outside the alphabet at p or after.
+        const int size = static_cast<int>(letters.size());
+        next_bad.assign(static_cast<size_t>(size) + 1, size);
+        for (int p = size - 1; p >= 0; --p) next_bad[p] = letters[p] == 0 ? p : next_bad[p + 1];
+        const int count = static_cast<int>(windows);
+        plus.assign(static_cast<size_t>(count), skipped);
+        minus.assign(o.both ? static_cast<size_t>(count) : 0, skipped);
+        ParallelPieces(count, threads, 1024, [&](int begin, int end) {
+          // Windows are scored in batches (the tables work through many
+          // windows position by position).
+          constexpr int kBatch = 32768;
+          const auto scratch = scorer.NewScratch();
+          const size_t width = static_cast<size_t>(scorer.masked_length());
+          std::string cut(2 * kBatch * width, '\0'), reverse(static_cast<size_t>(W), '\0');
+          std::vector<const char*> batch;
+          std::vector<float*> target;
+          std::vector<float> scores(2 * kBatch);
+          auto flush = [&] {
+            scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(),
+                             scratch.get());
+            for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
+            batch.clear();
+            target.clear();
+          };
+          for (int p = begin; p < end; ++p) {
+            if (next_bad[p] < p + W) continue;
+            batch.push_back(scorer.Prepare(letters.data() + p, cut.data() + batch.size() * width));
+            target.push_back(&plus[p]);
+            if (o.both) {
+              for (int j = 0; j < W; ++j) reverse[j] = Complement(letters[p + W - 1 - j]);
+              batch.push_back(scorer.Prepare(reverse.data(), cut.data() + batch.size() * width));
+              target.push_back(&minus[p]);
+            }
+            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
+          }
+          flush();
+        });
+        for (int p = 0; p < count; ++p) {
+          for (int strand = 0; strand < (o.both ? 2 : 1); ++strand) {
+            const float s = strand == 0 ? plus[p] : minus[p];
+            if (std::isnan(s) || !(static_cast<double>(s) > cutoff)) continue;
+            out.Printf("%s\t%lld\t%lld\t.\t%.6f\t%c\n", name.c_str(), base + p, base + p + W,
+                       static_cast<double>(s), strand == 0 ? '+' : '-');
+          }
+        }
+        // The last W - 1 letters start the windows of the next piece.
+        letters.erase(0, static_cast<size_t>(count));
+        base += count;
+      }
+    }
+  }
+  out.Close();
+  return 0;
+}
+
+}  // namespace varnik

@@ -1,0 +1,47 @@
+// FASTA records of any length read piece by piece (plain or gzip-compressed,
+// told apart by the first bytes): the memory taken does not grow with the
+// records.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace varnik {
+
+class FastaStream {
+ public:
+  // Fails (the program's error) when the file cannot be opened or does not
+  // start with a header line.
+  explicit FastaStream(const std::string& path);
+  ~FastaStream();
+  FastaStream(const FastaStream&) = delete;
+  FastaStream& operator=(const FastaStream&) = delete;
+
+  // Moves to the next record; false at the end of the file. name is the
+  // header's first word.
+  bool NextRecord(std::string& name);
+  // Up to max letters of the current record (line ends left out); 0 at its
+  // end. Letters are passed as they stand.
+  size_t Read(char* out, size_t max);
+
+ private:
+  int Peek();  // the next byte, or -1 at the end
+  void Fill();
+
+  std::string path_;
+  void* file_ = nullptr;  // a gzFile
+  std::vector<char> buffer_;
+  size_t at_ = 0, size_ = 0;
+  bool in_record_ = false;
+  bool line_start_ = true;
+  bool eof_ = false;
+};
+
+// Whether the first bytes are gzip's magic number.
+bool LooksGzipped(const unsigned char* bytes, size_t n);
+// The decompressed contents of gzip data (members one after another); false
+// with the reason when they are damaged or cut short.
+bool Gunzip(const unsigned char* data, size_t n, std::vector<char>& out, std::string& error);
+
+}  // namespace varnik

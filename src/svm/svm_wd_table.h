@@ -1,0 +1,77 @@
+// The decision value of a two-class weighted-degree model as a sum of table
+// look-ups: the kernel is a sum over positions t and k-mer lengths k of beta_k
+// [the k-mers ending at t agree], so the support vectors' coefficients can be
+// folded once into, for every end position, a tree of the k-mers read
+// backwards from it. Scoring a window walks one path per position, whatever
+// the number of support vectors. The sums are taken in another order than
+// svm_predict_values takes them: values agree up to rounding.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "svm/svm.h"
+
+namespace varnik {
+
+class WdTable {
+ public:
+  // Null when the model is not a two-class wd model on letters of one length.
+  static std::unique_ptr<WdTable> Build(const svm_model& model);
+
+  int length() const { return n_; }
+  // The first decision value for a window of length() letters (its codes, as
+  // the model's support vectors hold them).
+  double Decision(const unsigned char* window) const;
+  // The same for many windows at once, out[i] for windows[i]: position by
+  // position over all of them, so that one position's tree stays in the
+  // processor's cache (each value is the number Decision gives).
+  void Decisions(const unsigned char* const* windows, int count, double* out) const;
+  // Nodes over all positions (for tests and the memory figure).
+  size_t nodes() const { return nodes_.size(); }
+
+ private:
+  struct Node {
+    double weight = 0;   // beta_depth times the coefficients of the vectors through it
+    int32_t first = -1;  // its children: child_letter_/child_node_[first, first + count)
+    int32_t count = 0;
+    int32_t single = -1;  // one vector alone below: compared letter by letter from here
+  };
+  int32_t BuildNode(int t, int depth, std::vector<int>& members, int begin, int end);
+  // The walk down position t's tree from a node at `depth` (its weight
+  // counted), adding the weights of the matching depths to sum.
+  void Walk(int t, const unsigned char* z, int32_t node, int depth, double& sum) const;
+  void AddPosition(int t, const unsigned char* z, double& sum) const;
+  // The first levels of each position's tree as one table indexed by the
+  // codes of the last letters (the most recent first): the weight of their
+  // matching depths and the node where the walk goes on (-1: it stopped).
+  struct Entry {
+    double sum = 0;
+    int32_t node = -1;    // a tree node to walk on from, or
+    int32_t single = -1;  // one vector left, whose letters are compared from the last level
+    uint64_t ahead = 0;   // that vector's next 8 letters (byte j: depth levels + j)
+    double coef = 0;      // and its coefficient
+  };
+  void BuildEntries(int t);
+
+  int n_ = 0, d_ = 0;
+  double denominator_ = 1, rho_ = 0;
+  std::vector<int64_t> beta_prefix_;  // sum of beta_k for k = 1 .. j, j up to min(d, n)
+  std::vector<std::string> sv_;       // the vectors' letters
+  std::vector<double> coef_;
+  std::vector<Node> nodes_;
+  std::vector<unsigned char> child_letter_;
+  std::vector<int32_t> child_node_;
+  std::vector<int32_t> root_;  // by end position
+  static constexpr unsigned char kNoCode = 255;
+  int codes_ = 0;                    // the table letters' codes: 0 .. codes_ - 1
+  unsigned char code_[256] = {};     // by letter; kNoCode for letters outside the table
+  std::vector<int> letter_of_;       // by code
+  std::vector<int> levels_;          // by end position: the levels in its table
+  std::vector<size_t> entry_start_;  // by end position: its table in entries_
+  std::vector<Entry> entries_;
+};
+
+}  // namespace varnik

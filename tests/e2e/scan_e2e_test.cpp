@@ -1,0 +1,180 @@
+// The scan command and compressed input, run through the built program.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <regex>
+
+#include "core/random.h"
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+using testing::Lines;
+using testing::ReadFile;
+using testing::RunVarnikIn;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string RandomDna(CRandom& rng, size_t n) {
+  std::string s(n, 'A');
+  for (char& c : s) c = "ACGT"[rng.UniformIndex(4)];
+  return s;
+}
+
+std::string ReverseComplement(const std::string& s) {
+  std::string r(s.rbegin(), s.rend());
+  for (char& c : r) c = c == 'A' ? 'T' : c == 'T' ? 'A' : c == 'G' ? 'C' : 'G';
+  return r;
+}
+
+void WriteGzip(const std::string& path, const std::string& text) {
+  gzFile f = gzopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(gzwrite(f, text.data(), static_cast<unsigned>(text.size())),
+            static_cast<int>(text.size()));
+  gzclose(f);
+}
+
+// Windows of 12 letters, positives with GT at 5 and 6.
+void WriteWindows(const TempDir& dir, const std::string& prefix, unsigned seed) {
+  CRandom rng(seed);
+  std::string pos, neg;
+  for (int i = 0; i < 100; ++i) {
+    std::string w = RandomDna(rng, 12);
+    if (i < 40) w.replace(5, 2, "GT");
+    (i < 40 ? pos : neg) += ">w" + std::to_string(i) + "\n" + w + "\n";
+  }
+  WriteFile(dir / (prefix + "pos"), pos);
+  WriteFile(dir / (prefix + "neg"), neg);
+}
+
+std::string Wrapped(const std::string& name, const std::string& seq) {
+  std::string text = ">" + name + " a description\n";
+  for (size_t i = 0; i < seq.size(); i += 60) text += seq.substr(i, 60) + "\n";
+  return text;
+}
+
+TEST(ScanCommandTest, FindsPlantedWindowsOnBothStrandsInPositionOrder) {
+  TempDir dir;
+  WriteWindows(dir, "tr_", 1);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
+            "Kernel: 5\nDegree (WD): 4\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
+  const std::string site = "CAGTTGTAAGCA";
+  WriteFile(dir / "site", ">site\n" + site + "\n");
+  const auto scored = RunVarnikIn(dir.path(), "score p tr_.run.model site");
+  ASSERT_EQ(scored.status, 0) << scored.out;
+  const double site_score = std::stod(scored.out.substr(scored.out.find('\t') + 1));
+
+  CRandom rng(5);
+  std::string chr = RandomDna(rng, 3000);
+  chr.replace(1000, 12, site);
+  chr.replace(2000, 12, ReverseComplement(site));
+  std::string broken = site;
+  broken[8] = 'N';  // outside the windows' alphabet: skipped
+  chr.replace(500, 12, broken);
+  for (size_t i = 2500; i < 2600; ++i) chr[i] = static_cast<char>(std::tolower(chr[i]));
+  chr.replace(2500, 12, "cagttgtaagca");  // soft-masked letters count as letters
+  const std::string fasta = Wrapped("chr1", chr) + Wrapped("short", "ACGT");
+  WriteFile(dir / "genome.fa", fasta);
+  WriteGzip(dir / "genome.fa.gz", fasta);
+
+  char min[32];
+  std::snprintf(min, sizeof min, "%.6f", site_score - 1e-4);
+  const auto r =
+      RunVarnikIn(dir.path(), std::string("--threads 3 scan --strands both --min-score ") + min +
+                                  " p tr_.run.model genome.fa.gz out.bed");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::vector<std::string> lines = Lines(ReadFile(dir / "out.bed"));
+  long previous = -1;
+  bool plus = false, minus = false, masked = false;
+  for (const std::string& line : lines) {
+    char chrom[16], name[4], strand = 0;
+    long start = 0, end = 0;
+    double score = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%15s\t%ld\t%ld\t%3s\t%lf\t%c", chrom, &start, &end, name,
+                          &score, &strand),
+              6)
+        << line;
+    EXPECT_STREQ(chrom, "chr1");
+    EXPECT_EQ(end - start, 12);
+    EXPECT_GT(score, site_score - 1e-4);
+    EXPECT_GE(start, previous);
+    EXPECT_NE(start, 500);
+    previous = start;
+    plus |= start == 1000 && strand == '+';
+    minus |= start == 2000 && strand == '-';
+    masked |= start == 2500 && strand == '+';
+  }
+  EXPECT_TRUE(plus && minus && masked) << ReadFile(dir / "out.bed");
+  // The plain file, one thread and standard output give the same lines.
+  const auto plain = RunVarnikIn(dir.path(), std::string("--threads 1 scan --min-score ") + min +
+                                                 " --strands both p tr_.run.model genome.fa");
+  EXPECT_EQ(plain.out, ReadFile(dir / "out.bed"));
+  // Plus strand only; the model's threshold by default.
+  const auto one = RunVarnikIn(
+      dir.path(), std::string("scan --min-score ") + min + " p tr_.run.model genome.fa");
+  EXPECT_EQ(one.out.find("\t-\n"), std::string::npos);
+  EXPECT_NE(one.out.find("chr1\t1000\t1012\t.\t"), std::string::npos);
+  EXPECT_EQ(RunVarnikIn(dir.path(), "scan p tr_.run.model genome.fa").status, 0);
+
+  for (const char* bad : {"scan --strands minus p tr_.run.model genome.fa",
+                          "scan --min-score x p tr_.run.model genome.fa", "scan --min-score",
+                          "scan --window 3 p tr_.run.model genome.fa", "scan p tr_.run.model",
+                          "scan p tr_.run.model genome.fa p"}) {
+    const auto e = RunVarnikIn(dir.path(), bad);
+    EXPECT_NE(e.status, 0) << bad;
+    EXPECT_FALSE(e.out.empty()) << bad;
+  }
+}
+
+TEST(ScanCommandTest, WindowsAcrossThePiecesOfALongRecord) {
+  // The record is read a million letters at a time: a window across the
+  // join is found like any other.
+  TempDir dir;
+  WriteWindows(dir, "tr_", 2);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
+            "Kernel: 5\nDegree (WD): 4\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
+  std::string chr(size_t{1} << 20 | 100, 'A');
+  const size_t at = (size_t{1} << 20) - 5;
+  chr.replace(at, 12, "CAGTTGTAAGCA");
+  WriteFile(dir / "long.fa", Wrapped("long", chr));
+  const auto r = RunVarnikIn(dir.path(), "scan --min-score -1000 p tr_.run.model long.fa");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), chr.size() - 11);  // every window, each once
+  EXPECT_EQ(lines[at].substr(0, lines[at].find('\t', 5 + 1 + 8)),
+            "long\t" + std::to_string(at) + "\t" + std::to_string(at + 12));
+  EXPECT_NE(lines[at].substr(lines[at].find('.')), lines[at - 1].substr(lines[at - 1].find('.')));
+}
+
+TEST(GzipInputTest, CompressedWindowsGiveTheSameReport) {
+  TempDir dir;
+  WriteWindows(dir, "tr_", 3);
+  WriteWindows(dir, "te_", 4);
+  for (const char* part : {"tr_pos", "tr_neg", "te_pos", "te_neg"}) {
+    // Compressed under the same kind of name: told apart by the first bytes.
+    WriteGzip(dir / (std::string("z") + part), ReadFile(dir / part));
+  }
+  WriteFile(dir / "p", "Recognition_method: PWM\nSeed: 1\nWrite_AUC_data: true\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p plain").status, 0);
+  ASSERT_EQ(RunVarnikIn(dir.path(), "ztr_ zte_ p packed").status, 0);
+  const std::regex times("time: [0-9:]+");
+  EXPECT_EQ(std::regex_replace(ReadFile(dir / "plain"), times, ""),
+            std::regex_replace(ReadFile(dir / "packed"), times, ""));
+  EXPECT_EQ(ReadFile(dir / "plain-auc"), ReadFile(dir / "packed-auc"));
+  // Cut short or damaged: refused with the file's name.
+  const std::string packed = ReadFile(dir / "ztr_pos");
+  WriteFile(dir / "cut_pos", packed.substr(0, packed.size() / 2));
+  WriteFile(dir / "cut_neg", ReadFile(dir / "tr_neg"));
+  const auto cut = RunVarnikIn(dir.path(), "cut_ NIL p out", true);
+  EXPECT_EQ(cut.status, 4) << cut.out;
+  EXPECT_NE(cut.out.find("cannot read cut_pos"), std::string::npos) << cut.out;
+}
+
+}  // namespace
+}  // namespace varnik
