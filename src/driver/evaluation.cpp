@@ -123,6 +123,115 @@ std::vector<RocRow> RocRows(const std::vector<float>& sp, const std::vector<floa
   return rows;
 }
 
+double AucFromScores(const std::vector<float>& sp, const std::vector<float>& sn) {
+  if (sp.empty() || sn.empty()) return std::nan("");
+  long long above = 0, tied = 0;
+  for (float v : sp) {
+    const auto low = std::lower_bound(sn.begin(), sn.end(), v);
+    const auto high = std::upper_bound(low, sn.end(), v);
+    above += low - sn.begin();
+    tied += high - low;
+  }
+  return (static_cast<double>(above) + 0.5 * static_cast<double>(tied)) /
+         (static_cast<double>(sp.size()) * static_cast<double>(sn.size()));
+}
+
+namespace {
+
+std::string XmlEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) >= 32) out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void WriteRocPicture(const std::string& path, const std::string& title,
+                     const std::vector<float>& sp, const std::vector<float>& sn, double auc) {
+  OutputFile svg;
+  if (!svg.Open(path)) {
+    Diagnose("cannot create " + path + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Error opening AUC file");
+  }
+  // The plot is 400 x 400 units from (70, 40); x = 1 - specificity, y =
+  // sensitivity.
+  const double x0 = 70, y0 = 440, side = 400;
+  auto X = [&](double v) { return x0 + side * v; };
+  auto Y = [&](double v) { return y0 - side * v; };
+  svg.Printf(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"500\" height=\"500\" "
+      "viewBox=\"0 0 500 500\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      "<rect width=\"500\" height=\"500\" fill=\"white\"/>\n");
+  svg.Printf(
+      "<text x=\"250\" y=\"22\" text-anchor=\"middle\" font-size=\"14\">%s: AUC = %.4f</text>\n",
+      XmlEscaped(title).c_str(), auc);
+  for (int k = 0; k <= 5; ++k) {
+    const double v = k / 5.0;
+    svg.Printf("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", X(v),
+               Y(0), X(v), Y(1));
+    svg.Printf("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", X(0),
+               Y(v), X(1), Y(v));
+    svg.Printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%.1f</text>\n", X(v), Y(0) + 18,
+               v);
+    svg.Printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%.1f</text>\n", X(0) - 6, Y(v) + 4,
+               v);
+  }
+  svg.Printf(
+      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
+      "stroke=\"black\"/>\n",
+      X(0), Y(1), side, side);
+  svg.Printf(
+      "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"gray\" "
+      "stroke-dasharray=\"6,4\"/>\n",
+      X(0), Y(0), X(1), Y(1));
+  svg.Printf(
+      "<text x=\"%.1f\" y=\"488\" text-anchor=\"middle\">1 - specificity (false-positive "
+      "rate)</text>\n",
+      X(0.5));
+  svg.Printf(
+      "<text x=\"18\" y=\"%.1f\" text-anchor=\"middle\" transform=\"rotate(-90 18 "
+      "%.1f)\">sensitivity (true-positive rate)</text>\n",
+      Y(0.5), Y(0.5));
+  // The curve: one point per distinct score, from the highest down (windows
+  // scoring at least it count as called); points closer than a thousandth
+  // of the axis to the last one drawn are left out.
+  svg.Printf("<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" points=\"%.1f,%.1f",
+             X(0), Y(0));
+  const double P = static_cast<double>(sp.size()), N = static_cast<double>(sn.size());
+  size_t i = sp.size(), j = sn.size();  // windows from i (j) on score at least the current one
+  double last_x = 0, last_y = 0;
+  while (P > 0 && N > 0 && (i > 0 || j > 0)) {
+    const float v = i == 0 ? sn[j - 1] : j == 0 ? sp[i - 1] : std::max(sp[i - 1], sn[j - 1]);
+    while (i > 0 && sp[i - 1] >= v) --i;
+    while (j > 0 && sn[j - 1] >= v) --j;
+    const double fx = (N - static_cast<double>(j)) / N, fy = (P - static_cast<double>(i)) / P;
+    if ((i == 0 && j == 0) || std::fabs(fx - last_x) >= 1e-3 || std::fabs(fy - last_y) >= 1e-3) {
+      svg.Printf(" %.1f,%.1f", X(fx), Y(fy));
+      last_x = fx;
+      last_y = fy;
+    }
+  }
+  svg.Printf("\"/>\n</svg>\n");
+  svg.Close();
+}
+
 void WriteROCTable(OutputFile& out, const std::string& report_path, const std::vector<float>& sp,
                    const std::vector<float>& sn, const Settings& settings) {
   out.Printf("%s", kRocHeader);

@@ -97,10 +97,14 @@ class Run {
     dropped_negatives_ = SequenceSet();
     if (strncasecmp(args_[2].c_str(), "NIL", 3) == 0) {
       out_.Close();
+      std::fprintf(stderr, "varnik: trained, no test windows; report %s\n", args_[4].c_str());
       return 1;
     }
     Test();
     out_.Close();
+    std::fprintf(stderr, "varnik: test AUC %.4f, G-measure %.4f, error %.4f; report %s\n", auc_,
+                 static_cast<double>(results_.G_measure), static_cast<double>(results_.error),
+                 args_[4].c_str());
     return 0;
   }
 
@@ -137,7 +141,9 @@ class Run {
           inputs.push_back({std::string(home) + "/" + data_directory + "/" + local, role});
       }
     }
-    std::vector<Named> outputs = {{args_[4], "report"}, {args_[4] + "-auc", "AUC file"}};
+    std::vector<Named> outputs = {{args_[4], "report"},
+                                  {args_[4] + "-auc", "AUC file"},
+                                  {args_[4] + "-roc.svg", "ROC picture"}};
     const std::string fifth = args_.size() > 5 ? args_[5] : "";
     if (fifth.compare(0, 12, "save-outputs") == 0) {
       outputs.push_back({args_[1] + args_[4], "training outputs file"});
@@ -488,6 +494,11 @@ class Run {
     WriteElapsed(out_, "TESTING", test_start);
     WriteTestingResults(out_, r, positives.size());
     WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
+    results_ = r;
+    auc_ = AucFromScores(sc_pos, sc_neg);
+    if (settings_.Write_AUC_data) {
+      WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_);
+    }
   }
 
   const std::vector<std::string>& args_;
@@ -509,6 +520,8 @@ class Run {
   std::vector<int> ga_flags_;           // positions kept by the genetic algorithm
   std::time_t start_ = 0;
   bool keep_training_ = false;
+  EvaluationResults results_;  // of the test windows, for the closing summary
+  double auc_ = 0;
 };
 
 }  // namespace

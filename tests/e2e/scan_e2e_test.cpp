@@ -1,4 +1,5 @@
-// The scan command and compressed input, run through the built program.
+// The scan command, compressed input and the ROC picture, run through the
+// built program.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -174,6 +175,46 @@ TEST(GzipInputTest, CompressedWindowsGiveTheSameReport) {
   const auto cut = RunVarnikIn(dir.path(), "cut_ NIL p out", true);
   EXPECT_EQ(cut.status, 4) << cut.out;
   EXPECT_NE(cut.out.find("cannot read cut_pos"), std::string::npos) << cut.out;
+}
+
+TEST(RocPictureTest, ItsAucIsTheOneOfTheTestScores) {
+  TempDir dir;
+  WriteWindows(dir, "tr_", 5);
+  WriteWindows(dir, "te_", 6);
+  WriteFile(dir / "p",
+            "Recognition_method: kNN\nSeed: 1\nWrite_AUC_data: true\n"
+            "Cross-validate parameters: false\n");
+  const auto r = testing::RunCommand("cd '" + dir.path() + "' && '" + VARNIK_BINARY +
+                                     "' tr_ te_ p run save-outputs 2>summary");
+  ASSERT_EQ(r.status, 0) << r.out;
+  // The AUC of the outputs file's test scores: pairs ordered right, ties half.
+  std::vector<double> pos, neg;
+  for (const std::string& line : Lines(ReadFile(dir / "te_run"))) {
+    double score = 0;
+    int label = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf %d", &score, &label), 2);
+    (label == 1 ? pos : neg).push_back(score);
+  }
+  // The file keeps 4 decimals: pairs it shows tied may be ordered either way.
+  double above = 0, tied = 0;
+  for (double a : pos) {
+    for (double b : neg) (a > b ? above : tied) += a >= b ? 1 : 0;
+  }
+  const double pairs = static_cast<double>(pos.size() * neg.size());
+  const double low = above / pairs, high = (above + tied) / pairs;
+  const std::string svg = ReadFile(dir / "run-roc.svg");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(svg, m, std::regex("ROC curve of run: AUC = ([0-9.]+)</text>")));
+  const double drawn = std::stod(m[1]);
+  EXPECT_GE(drawn, low - 5.1e-5);
+  EXPECT_LE(drawn, high + 5.1e-5);
+  EXPECT_NE(svg.find("<polyline"), std::string::npos);
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+  // The same figure closes the run on standard error.
+  const std::string summary = ReadFile(dir / "summary");
+  ASSERT_TRUE(std::regex_search(summary, m, std::regex("test AUC ([0-9.]+), G-measure")));
+  EXPECT_EQ(std::stod(m[1]), drawn);
+  EXPECT_NE(summary.find("report run\n"), std::string::npos);
 }
 
 }  // namespace
