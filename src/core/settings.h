@@ -85,6 +85,9 @@ struct Settings {
   // Threads for the work that splits into independent pieces (--threads N or
   // VARNIK_THREADS before it; every result is the same for any number).
   int threads = 1;
+  // Progress lines on standard error (--progress, or standard error is a
+  // terminal).
+  bool progress = false;
 };
 
 }  // namespace varnik

@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
+#include "core/progress.h"
 #include "learners/stacking.h"
 
 namespace varnik {
@@ -23,9 +24,13 @@ std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows,
   const int n = windows.size();
   std::vector<float> scores(static_cast<size_t>(n));
   // Contiguous pieces, a scorer each: every score lands in its own place.
+  Progress progress(R.settings().progress && n >= 1024, "scoring windows", n);
   ParallelPieces(n, threads, 64, [&](int begin, int end) {
     Scorer score(R);
-    for (int i = begin; i < end; ++i) scores[i] = score(windows[i], L, offset);
+    for (int i = begin; i < end; ++i) {
+      scores[i] = score(windows[i], L, offset);
+      if ((i - begin) % 256 == 255) progress.Advance(256);
+    }
   });
   return scores;
 }

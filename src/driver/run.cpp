@@ -2,6 +2,7 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -50,8 +51,9 @@ void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
 
 class Run {
  public:
-  Run(const std::vector<std::string>& args, int threads) : args_(args) {
+  Run(const std::vector<std::string>& args, int threads, bool progress) : args_(args) {
     settings_.threads = threads;
+    settings_.progress = progress;
   }
 
   int Execute() {
@@ -548,15 +550,22 @@ void PrintHelp() {
       "FASTA files may be gzip-compressed.\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"
+      "  --progress     progress lines on standard error (given when it is a terminal)\n"
       "  -h, --help     this text\n"
       "  --version      the program's version\n");
 }
 
 }  // namespace
 
-// The number of threads from "--threads N" (taken out of args), else
-// VARNIK_THREADS, else every core the process may use.
-int ThreadsOption(std::vector<std::string>& args) {
+// The options before the arguments, taken out of args: "--threads N" (else
+// VARNIK_THREADS, else every core the process may use) and "--progress"
+// (else progress only when standard error is a terminal).
+struct LeadingOptions {
+  int threads = 1;
+  bool progress = false;
+};
+
+LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   auto parse = [](const std::string& text, const std::string& where) {
     char* end = nullptr;
     const long n = std::strtol(text.c_str(), &end, 10);
@@ -566,21 +575,32 @@ int ThreadsOption(std::vector<std::string>& args) {
     }
     return static_cast<int>(n);
   };
-  if (args.size() > 1 && args[1] == "--threads") {
+  LeadingOptions o;
+  bool threads_given = false;
+  o.progress = isatty(STDERR_FILENO) != 0;
+  while (args.size() > 1 && (args[1] == "--threads" || args[1] == "--progress")) {
+    if (args[1] == "--progress") {
+      o.progress = true;
+      args.erase(args.begin() + 1);
+      continue;
+    }
     if (args.size() < 3) OnErrorExit(kUnspecifiedError, "--threads needs a number");
-    const int n = parse(args[2], "--threads");
+    o.threads = parse(args[2], "--threads");
+    threads_given = true;
     args.erase(args.begin() + 1, args.begin() + 3);
-    return n;
   }
-  if (const char* env = std::getenv("VARNIK_THREADS")) return parse(env, "VARNIK_THREADS");
-  return AvailableCores();
+  if (!threads_given) {
+    const char* env = std::getenv("VARNIK_THREADS");
+    o.threads = env != nullptr ? parse(env, "VARNIK_THREADS") : AvailableCores();
+  }
+  return o;
 }
 
 int RunVarnik(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
-  const int threads = ThreadsOption(args);
-  if (args.size() > 1 && args[1] == "score") return RunScore(args, threads);
-  if (args.size() > 1 && args[1] == "scan") return RunScan(args, threads);
+  const LeadingOptions o = TakeLeadingOptions(args);
+  if (args.size() > 1 && args[1] == "score") return RunScore(args, o.threads, o.progress);
+  if (args.size() > 1 && args[1] == "scan") return RunScan(args, o.threads, o.progress);
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
     return 0;
@@ -605,7 +625,7 @@ int RunVarnik(const std::vector<std::string>& given) {
     std::printf("%s\n", kUsageLine);
     return 1;
   }
-  Run run(args, threads);
+  Run run(args, o.threads, o.progress);
   return run.Execute();
 }
 

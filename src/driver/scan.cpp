@@ -8,6 +8,7 @@
 #include "core/error.h"
 #include "core/output_file.h"
 #include "core/parallel.h"
+#include "core/progress.h"
 #include "driver/score.h"
 #include "sequence/alphabet.h"
 #include "sequence/fasta_stream.h"
@@ -70,7 +71,7 @@ double ParseScore(const std::string& text) {
 
 }  // namespace
 
-int RunScan(const std::vector<std::string>& args, int threads) {
+int RunScan(const std::vector<std::string>& args, int threads, bool progress_lines) {
   ScanOptions o;
   size_t i = 2;
   for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
@@ -99,12 +100,13 @@ int RunScan(const std::vector<std::string>& args, int threads) {
   }
   const std::string output = rest.size() > 3 ? rest[3] : "";
   RefuseOutputOverInputs(output, {rest[0], rest[1], rest[1] + ".svm", rest[2]});
-  SavedScorer scorer(rest[0], rest[1], threads);
+  SavedScorer scorer(rest[0], rest[1], threads, progress_lines);
   const bool protein = scorer.settings().Use_protein_sequence != 0;
   const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
   const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
   scorer.set_cutoff(cutoff);
   FastaStream in(rest[2]);
+  Progress progress(progress_lines, "scanning, letters read", 0);
   OutputFile out;
   OpenOutput(out, output);
 
@@ -122,6 +124,7 @@ int RunScan(const std::vector<std::string>& args, int threads) {
       const size_t got = in.Read(&letters[old], kPiece);
       letters.resize(old + got);
       more = got == kPiece;
+      progress.Advance(static_cast<long long>(got));
       for (size_t p = old; p < letters.size(); ++p) {
         letters[p] = kNormalisedLetter[static_cast<unsigned char>(letters[p])];
       }

@@ -9,6 +9,7 @@
 #include "core/error.h"
 #include "core/output_file.h"
 #include "core/parallel.h"
+#include "core/progress.h"
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
@@ -37,11 +38,12 @@ void RefuseOutputOverInputs(const std::string& output, const std::vector<std::st
   }
 }
 
-SavedScorer::SavedScorer(const std::string& params_path, const std::string& model_path,
-                         int threads) {
+SavedScorer::SavedScorer(const std::string& params_path, const std::string& model_path, int threads,
+                         bool progress) {
   // The windows are cut as training cut them: the same parameters, echoed
   // nowhere.
   settings_.threads = threads;
+  settings_.progress = progress;
   const ParameterFile params = ParameterFile::Read(params_path, "LoadString");
   OutputFile sink;
   LoadGlobalParameters(params, settings_, sink);
@@ -115,7 +117,7 @@ void OpenOutput(OutputFile& out, const std::string& output) {
   }
 }
 
-int RunScore(const std::vector<std::string>& args, int threads) {
+int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   if (args.size() < 5 || args.size() > 6) {
     std::printf("%s\n", kScoreUsageLine);
     return 1;
@@ -125,7 +127,7 @@ int RunScore(const std::vector<std::string>& args, int threads) {
   const std::string& fasta_path = args[4];
   const std::string output = args.size() > 5 ? args[5] : "";
   RefuseOutputOverInputs(output, {params_path, model_path, model_path + ".svm", fasta_path});
-  const SavedScorer scorer(params_path, model_path, threads);
+  const SavedScorer scorer(params_path, model_path, threads, progress);
   SequenceSet windows;
   std::vector<std::string> names;
   const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);
@@ -138,6 +140,7 @@ int RunScore(const std::vector<std::string>& args, int threads) {
                                        " letters, the model's " + std::to_string(scorer.length()));
   }
   std::vector<float> scores(static_cast<size_t>(windows.size()));
+  Progress lines(progress, "scoring windows", windows.size());
   ParallelPieces(windows.size(), threads, 64, [&](int begin, int end) {
     const auto scratch = scorer.NewScratch();
     constexpr int kBatch = 16384;
@@ -151,6 +154,7 @@ int RunScore(const std::vector<std::string>& args, int threads) {
         batch.push_back(scorer.Prepare(windows[first + i], cut.data() + i * width));
       }
       scorer.ScoreMany(batch.data(), count, scores.data() + first, scratch.get());
+      lines.Advance(count);
     }
   });
   OutputFile out;

@@ -23,7 +23,8 @@ inline constexpr const char* kScanUsageLine =
 // exact way.
 class SavedScorer {
  public:
-  SavedScorer(const std::string& params_path, const std::string& model_path, int threads);
+  SavedScorer(const std::string& params_path, const std::string& model_path, int threads,
+              bool progress);
   const Settings& settings() const { return settings_; }
   const SvmRecognizer& model() const { return *model_; }
   // The window length before a mask (as the model file's header says) and
@@ -59,11 +60,11 @@ void OpenOutput(OutputFile& out, const std::string& output);
 // args[0] is the command name, args[1] "score". Writes one line per window,
 // "name<TAB>score<TAB>call" (call 1 when the score is above the model's
 // threshold), to the output file or standard output. Returns the exit status.
-int RunScore(const std::vector<std::string>& args, int threads);
+int RunScore(const std::vector<std::string>& args, int threads, bool progress);
 
 // args[1] is "scan": slides the model's window over every position of the
 // records (and of their reverse complements with --strands both) and writes
 // a BED line per window scoring above the threshold (or --min-score).
-int RunScan(const std::vector<std::string>& args, int threads);
+int RunScan(const std::vector<std::string>& args, int threads, bool progress);
 
 }  // namespace varnik

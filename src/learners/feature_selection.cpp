@@ -7,6 +7,7 @@
 
 #include "core/error.h"
 #include "core/parallel.h"
+#include "core/progress.h"
 #include "recognizers/svm_recognizer.h"
 
 namespace varnik {
@@ -271,8 +272,7 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
   std::vector<int> order(static_cast<size_t>(2 * P));
   for (int i = 0; i < 2 * P; ++i) order[i] = i;
   int d = L / 4;
-  const auto start = std::chrono::steady_clock::now();
-  auto last_report = start;
+  Progress progress(s.progress, "genetic algorithm, generations", s.GAFS_generations);
   for (int g = 1; g <= s.GAFS_generations; ++g) {
     int c = P;
     for (int i = 0; i < P; i += 2) {
@@ -326,16 +326,7 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
       out.Printf("\n");
       out.Flush();
     }
-    // Progress on standard error for long searches, about every ten seconds.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_report >= std::chrono::seconds(10) && g < s.GAFS_generations) {
-      last_report = now;
-      const double spent = std::chrono::duration<double>(now - start).count();
-      const double left = spent / g * (s.GAFS_generations - g);
-      Diagnose("GA feature selection: generation " + std::to_string(g) + " of " +
-               std::to_string(s.GAFS_generations) + ", about " +
-               std::to_string(static_cast<long>(left + 0.5)) + " s left");
-    }
+    progress.Advance();
   }
   return pop[0];
 }

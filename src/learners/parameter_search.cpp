@@ -7,6 +7,7 @@
 #include "core/error.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
+#include "core/progress.h"
 #include "recognizers/knn.h"
 #include "recognizers/svm_recognizer.h"
 
@@ -72,12 +73,15 @@ SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRan
     r.Gamma = grid[row].gamma;
     r.C = grid[row].C;
     r.threads = 1;  // the pieces already fill the threads
+    r.progress = false;
     return r;
   };
   std::vector<Counts> counts(static_cast<size_t>(rows) * F);
+  Progress progress(settings.progress, "parameter search, grid rows x folds", rows * F);
   ParallelFor(rows * F, settings.threads, [&](int task, int) {
     SvmRandom own = rng;  // SVM training draws nothing here; each piece has its own
     counts[task] = evaluate(row_settings(task / F), task % F, own);
+    progress.Advance();
   });
   Settings s = settings;
   float best = -1;
@@ -117,6 +121,7 @@ FoldCounts SvmFoldCounts(const std::vector<const char*>& pos, const std::vector<
   const Fold fn = CyclicFold(static_cast<int>(neg.size()), F, f);
   Settings one = settings;
   one.threads = 1;  // folds are evaluated side by side
+  one.progress = false;
   auto model =
       TrainSVMClassifier(Pick(pos, fp.train), Pick(neg, fn.train), L, one, nullptr, nullptr, rng);
   for (int i : fp.test) (SVMOutput(*model, pos[i], L, scratch) > 0 ? c.TP : c.FN) += 1;
@@ -184,7 +189,9 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
     t.calls.assign(static_cast<size_t>(n_k), {0, 0, 0, 0});
     t.tail.assign(static_cast<size_t>(n_k) + 1, {0, 0, 0, 0});
   }
+  Progress progress(s.progress, "k search, test windows", static_cast<long long>(tasks.size()));
   ParallelFor(static_cast<int>(tasks.size()), threads, [&](int task, int worker) {
+    progress.Advance();
     const FoldWork& w = folds[tasks[task].first];
     const size_t t = static_cast<size_t>(tasks[task].second);
     Tables& own = tables[worker];

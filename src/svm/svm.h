@@ -16,6 +16,8 @@
 
 namespace varnik {
 
+class Progress;
+
 // One feature of a sparse vector; index -1 ends the vector.
 struct svm_node {
   int32_t index;
@@ -97,6 +99,7 @@ struct svm_run {
   long long kernel_evaluations = 0;  // kernel values computed (cache misses)
   int threads = 1;                   // for the entries of long kernel columns
   int column_piece = 0;              // entries per thread at least (0: the engine's choice)
+  Progress* progress = nullptr;      // told of the solver's steps, when set
   double (*wd_kernel)(const svm_node* x, const svm_node* y, int d) = nullptr;
   double (*wds_kernel)(const svm_node* x, const svm_node* y, int d, double sigma) = nullptr;
 };

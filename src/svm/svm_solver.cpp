@@ -302,6 +302,7 @@ void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed cha
       counter = 1;  // shrink at the next step
     }
     ++iter;
+    if (si->progress != nullptr && iter % 1000 == 0) si->progress->Advance(1000);
 
     const float* Q_i = Q->get_Q(i, active_size);
     const float* Q_j = Q->get_Q(j, active_size);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/progress.h"
 #include "svm/svm_kernel.h"
 
 namespace varnik {
@@ -95,6 +96,7 @@ struct SolutionInfo {
   double upper_bound_n = 0;
   double r = 0;  // Solver_NU only
   long long iterations = 0;
+  Progress* progress = nullptr;  // told of the steps, when set
 };
 
 // minimise 1/2 a'Qa + p'a subject to y'a = delta, 0 <= a_t <= C_t.

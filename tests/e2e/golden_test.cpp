@@ -47,7 +47,8 @@ std::set<std::string> FileNames(const fs::path& dir, const std::set<std::string>
   return names;
 }
 
-// A case, and the number of threads it runs on: every result is the same.
+// A case, and the number of threads it runs on (several with progress lines
+// on standard error): every result is the same.
 using GoldenCase = std::tuple<std::string, int>;
 
 class GoldenRunTest : public ::testing::TestWithParam<GoldenCase> {};
@@ -64,7 +65,8 @@ TEST_P(GoldenRunTest, MatchesTheRecordedRun) {
   std::string args = ReadFile(expected / "args");
   args.erase(args.find_last_not_of("\n") + 1);
   const auto r =
-      RunVarnikIn(dir.path(), "--threads " + std::to_string(std::get<1>(GetParam())) + " " + args);
+      RunVarnikIn(dir.path(), "--threads " + std::to_string(std::get<1>(GetParam())) +
+                                  (std::get<1>(GetParam()) > 1 ? " --progress " : " ") + args);
   EXPECT_EQ(std::to_string(r.status) + "\n", ReadFile(expected / "status"));
   EXPECT_EQ(r.out, ReadFile(expected / "stdout"));
 

@@ -1,0 +1,40 @@
+// Progress of long work on standard error: a line every few seconds with
+// the work done and, when the whole is known, an estimate of the time left.
+// Nothing is printed unless enabled (--progress, or standard error is a
+// terminal); reports and output files never change.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+
+namespace varnik {
+
+class Progress {
+ public:
+  // total 0: the amount of work is not known beforehand. A line at most
+  // every `every`.
+  Progress(bool enabled, std::string what, long long total,
+           std::chrono::milliseconds every = std::chrono::seconds(3));
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // n more pieces done (from any thread).
+  void Advance(long long n = 1);
+
+ private:
+  void Print(long long done, bool last);
+
+  bool enabled_;
+  std::string what_;
+  long long total_;
+  std::chrono::milliseconds every_;
+  std::atomic<long long> done_{0};
+  std::chrono::steady_clock::time_point start_, next_;
+  std::mutex print_;
+  bool printed_ = false;
+};
+
+}  // namespace varnik
