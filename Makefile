@@ -5,7 +5,9 @@ BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE      ?= cmake
 
-.PHONY: all build demo test test-asan bench clean
+PREFIX     ?= /usr/local
+
+.PHONY: all build demo test test-asan bench install clean
 
 all: build
 
@@ -37,6 +39,11 @@ bench:
 	$(CMAKE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNIK_BENCH=ON -DVARNIK_TESTS=OFF
 	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS)
 	bash bench/run_benchmarks.sh $(BENCH_BUILD)
+
+# The binary and the man page under $(PREFIX) (bin/, share/man/man1/), staged
+# under $(DESTDIR) when it is set.
+install: build
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) demo-output

@@ -217,5 +217,30 @@ TEST(RocPictureTest, ItsAucIsTheOneOfTheTestScores) {
   EXPECT_NE(summary.find("report run\n"), std::string::npos);
 }
 
+TEST(ReadmeTest, TrainSaveAndScanWithTheTwoCommandsItShows) {
+  // The README's two commands, run as written in a copy of the repository's
+  // layout (the model lands beside the training windows).
+  TempDir dir;
+  const std::string root = dir.path();
+  ASSERT_EQ(testing::RunCommand("mkdir -p '" + root + "/build' '" + root + "/data' && cp -r '" +
+                                testing::ExamplesDir() + "' '" + root + "/data/' && ln -s '" +
+                                VARNIK_BINARY + "' '" + root + "/build/varnik'")
+                .status,
+            0);
+  const std::string readme = ReadFile(std::string(VARNIK_SOURCE_DIR) + "/README.md");
+  const size_t at = readme.find("    mkdir -p demo-output && cd demo-output");
+  ASSERT_NE(at, std::string::npos);
+  const size_t second = readme.find('\n', at) + 1;
+  const std::string train = readme.substr(at + 4, second - 1 - at - 4);
+  const std::string scan = readme.substr(second + 4, readme.find('\n', second) - second - 4);
+  ASSERT_EQ(scan.substr(0, 20), "../build/varnik scan");
+  const auto r = testing::RunCommand("cd '" + root + "' && { " + train + "; } >/dev/null 2>&1 && " +
+                                     scan + " 2>/dev/null && wc -l < sites.bed");
+  ASSERT_EQ(r.status, 0) << train << "\n" << scan;
+  EXPECT_GT(std::stoi(r.out), 10);
+  const std::string bed = ReadFile(root + "/demo-output/sites.bed");
+  EXPECT_EQ(bed.substr(0, 13), "donor_contig\t");
+}
+
 }  // namespace
 }  // namespace varnik

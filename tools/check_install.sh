@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the build into a staging directory (as `make install DESTDIR=...`
+# does) and checks that the binary runs and the man page is in place.
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null
+"$stage/usr/local/bin/varnik" --version | grep -q '^varnik '
+page="$stage/usr/local/share/man/man1/varnik.1"
+grep -q '^\.TH VARNIK 1' "$page"
+for section in SYNOPSIS OPTIONS 'PARAMETERS FILE' REPORT 'EXIT STATUS' EXAMPLES; do
+  grep -q "^\.SH $section" "$page" || { echo "man page lacks $section"; exit 1; }
+done
+# Every key of the parameters file has its line in the man page.
+for key in $("$stage/usr/local/bin/varnik" --help >/dev/null; sed -n 's/^ *{"\([A-Za-z_ ()-]*\)", Kind::.*/\1/p' "$(dirname "$0")/../src/driver/parameters.cpp" | tr ' ' '~'); do
+  k=${key//\~/ }
+  grep -qF -- "$k" "$page" || { echo "man page lacks the parameter $k"; exit 1; }
+done
+if command -v man >/dev/null 2>&1 && command -v groff >/dev/null 2>&1; then
+  man -l "$page" >/dev/null 2>&1 || { echo "man cannot format the page"; exit 1; }
+fi
+echo "installed and checked"
