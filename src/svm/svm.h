@@ -129,6 +129,7 @@ struct svm_scratch {
   std::unique_ptr<WdWeights> weights;
   std::vector<double> dec_values;
   std::vector<svm_node> nodes;  // for callers that encode their input
+  std::vector<const unsigned char*> rows;
 };
 
 // Decision values (k(k-1)/2 for classification, one otherwise) and the

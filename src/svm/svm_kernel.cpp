@@ -408,12 +408,23 @@ double WdKernelPortable(const unsigned char* a, const unsigned char* b, int n, c
   return WdKernelOfLetters(a, b, n, w);
 }
 
+void WdKernelRowPortable(const unsigned char* a, const unsigned char* const* b, int count, int n,
+                         const WdWeights& w, double* out) {
+  for (int i = 0; i < count; ++i) out[i] = WdKernelOfLetters(a, b[i], n, w);
+}
+
 #if defined(__GNUC__) && defined(__x86_64__)
 #define VARNIK_WD_POPCOUNT 1
 __attribute__((target("popcnt"))) double WdKernelPopcount(const unsigned char* a,
                                                           const unsigned char* b, int n,
                                                           const WdWeights& w) {
   return WdKernelOfLetters(a, b, n, w);
+}
+
+__attribute__((target("popcnt"))) void WdKernelRowPopcount(const unsigned char* a,
+                                                           const unsigned char* const* b, int count,
+                                                           int n, const WdWeights& w, double* out) {
+  for (int i = 0; i < count; ++i) out[i] = WdKernelOfLetters(a, b[i], n, w);
 }
 
 bool HasPopcount() {
@@ -430,6 +441,18 @@ double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, co
   if (HasPopcount()) return WdKernelPopcount(a, b, n, w);
 #endif
   return WdKernelPortable(a, b, n, w);
+}
+
+void WdKernelRow(const unsigned char* a, const unsigned char* const* b, int count, int n,
+                 const WdWeights& w, double* out) {
+  if (n <= 0) {
+    for (int i = 0; i < count; ++i) out[i] = 1.0;
+    return;
+  }
+#ifdef VARNIK_WD_POPCOUNT
+  if (HasPopcount()) return WdKernelRowPopcount(a, b, count, n, w, out);
+#endif
+  WdKernelRowPortable(a, b, count, n, w, out);
 }
 
 // The portable way, for tests that compare it with the processor's own.
@@ -564,6 +587,20 @@ double Kernel::kernel_string(int i, int j) const {
   const WdWeights& w = WeightsFor(n);
   if (kernel_type_ == wd) return WdKernelLetters(a, b, n, w);
   return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);
+}
+
+bool Kernel::StringRow(int i, int begin, int end, double* out) const {
+  if (!letters_ || kernel_type_ != wd) return false;
+  const int n = row_length_[i];
+  std::vector<const unsigned char*> rows;
+  rows.reserve(static_cast<size_t>(std::max(end - begin, 0)));
+  for (int j = begin; j < end; ++j) {
+    if (row_length_[j] < n) return false;  // a shorter row: entry by entry
+    rows.push_back(reinterpret_cast<const unsigned char*>(row_letters_[j].data()));
+  }
+  WdKernelRow(reinterpret_cast<const unsigned char*>(row_letters_[i].data()), rows.data(),
+              end - begin, n, WeightsFor(n), out);
+  return true;
 }
 
 double Kernel::kernel(int i, int j) {

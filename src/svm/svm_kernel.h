@@ -73,6 +73,9 @@ bool NodesAsLetters(const svm_node* x, std::string& out);
 
 // The string kernels on letter strings of n letters (b at least as long).
 double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, const WdWeights& w);
+// out[i] = WdKernelLetters(a, b[i], n, w) for i < count.
+void WdKernelRow(const unsigned char* a, const unsigned char* const* b, int count, int n,
+                 const WdWeights& w, double* out);
 // The same without the processor's vector extensions (for tests).
 double WdKernelLettersPortable(const unsigned char* a, const unsigned char* b, int n,
                                const WdWeights& w);
@@ -105,6 +108,13 @@ class Kernel : public QMatrix {
   // same number whichever thread computes it.
   template <typename Entry>
   void FillColumn(int start, int len, Entry entry);
+  // The same by pieces: piece(begin, end) fills entries begin .. end - 1 and
+  // returns how many it computed.
+  template <typename Piece>
+  void FillColumnPieces(int start, int len, Piece piece);
+  // out[j - begin] = K(x_i, x_j) for j in [begin, end), in one pass: wd on
+  // letters only (false otherwise, nothing written).
+  bool StringRow(int i, int begin, int end, double* out) const;
   svm_run* run_;
 
  private:
@@ -134,6 +144,15 @@ class Kernel : public QMatrix {
 
 template <typename Entry>
 void Kernel::FillColumn(int start, int len, Entry entry) {
+  FillColumnPieces(start, len, [&](int begin, int end) {
+    long long count = 0;
+    for (int j = begin; j < end; ++j) count += entry(j) ? 1 : 0;
+    return count;
+  });
+}
+
+template <typename Piece>
+void Kernel::FillColumnPieces(int start, int len, Piece piece) {
   const int n = len - start;
   if (n <= 0) return;
   const int threads = run_ != nullptr ? run_->threads : 1;
@@ -143,10 +162,7 @@ void Kernel::FillColumn(int start, int len, Entry entry) {
   const int parts = std::max(1, std::min(threads, n / grain));
   std::vector<long long> computed(static_cast<size_t>(parts), 0);
   ParallelFor(parts, parts, [&](int p, int) {
-    long long count = 0;
-    const int end = start + PieceBegin(n, parts, p + 1);
-    for (int j = start + PieceBegin(n, parts, p); j < end; ++j) count += entry(j) ? 1 : 0;
-    computed[p] = count;
+    computed[p] = piece(start + PieceBegin(n, parts, p), start + PieceBegin(n, parts, p + 1));
   });
   if (run_ != nullptr) {
     for (long long c : computed) run_->kernel_evaluations += c;

@@ -119,14 +119,26 @@ const float* SVC_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
   const bool mirrors = mirrors_pay();
-  FillColumn(start, len, [&](int j) {
-    const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
-    if (mirror != nullptr) {
-      data[j] = mirror[i];
-      return false;
+  FillColumnPieces(start, len, [&](int begin, int end) {
+    // The weighted-degree kernel on letters computes a piece in one pass.
+    std::vector<double> row(mirrors ? 0 : static_cast<size_t>(end - begin));
+    if (!mirrors && StringRow(i, begin, end, row.data())) {
+      for (int j = begin; j < end; ++j) {
+        data[j] = static_cast<float>(y_[i] * y_[j] * row[j - begin]);
+      }
+      return static_cast<long long>(end - begin);
     }
-    data[j] = static_cast<float>(y_[i] * y_[j] * value(i, j));
-    return true;
+    long long computed = 0;
+    for (int j = begin; j < end; ++j) {
+      const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
+      if (mirror != nullptr) {
+        data[j] = mirror[i];
+      } else {
+        data[j] = static_cast<float>(y_[i] * y_[j] * value(i, j));
+        ++computed;
+      }
+    }
+    return computed;
   });
   return data;
 }

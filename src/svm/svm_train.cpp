@@ -646,6 +646,18 @@ void KernelValues(const svm_model& model, const svm_node* x, svm_scratch& scratc
       weights = std::make_unique<WdWeights>(p.degree, n);
     }
     const double self_x = p.kernel_type == wds ? WdsSum(a, a, n, p.degree, p.gamma, *weights) : 0;
+    if (p.kernel_type == wd) {
+      // Every support vector at least as long as the window: all in one row.
+      std::vector<const unsigned char*>& rows = scratch.rows;
+      rows.clear();
+      for (int i = 0; i < l && static_cast<int>(model.sv_letters[i].size()) >= n; ++i) {
+        rows.push_back(reinterpret_cast<const unsigned char*>(model.sv_letters[i].data()));
+      }
+      if (static_cast<int>(rows.size()) == l) {
+        WdKernelRow(a, rows.data(), l, n, *weights, kvalue.data());
+        return;
+      }
+    }
     for (int i = 0; i < l; ++i) {
       const std::string& sv = model.sv_letters[i];
       if (static_cast<int>(sv.size()) < n) {  // shorter support vector: the general way
