@@ -7,7 +7,10 @@ CMAKE      ?= cmake
 
 PREFIX     ?= /usr/local
 
-.PHONY: all build demo test test-asan bench install clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build demo test test-asan bench install fuzz clean
 
 all: build
 
@@ -40,10 +43,15 @@ bench:
 	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS)
 	bash bench/run_benchmarks.sh $(BENCH_BUILD)
 
+# Builds the libFuzzer targets with clang (under AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for FUZZ_SECONDS.
+fuzz:
+	bash tools/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_BUILD)
+
 # The binary and the man page under $(PREFIX) (bin/, share/man/man1/), staged
 # under $(DESTDIR) when it is set.
 install: build
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) demo-output
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) demo-output

@@ -10,12 +10,29 @@ namespace varnik {
 
 bool MaskFileIsNil(const std::string& mask_file) { return mask_file.compare(0, 3, "nil") == 0; }
 
+std::vector<int> ReadMaskStream(std::FILE* f, const std::string& path, int L);
+
 std::vector<int> ReadMaskFile(const std::string& path, int L) {
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) {
     Diagnose("cannot open mask file " + path + ": " + SystemReason());
     OnErrorExit(kUnspecifiedError, "Cannot open mask file");
   }
+  return ReadMaskStream(f, path, L);
+}
+
+std::vector<int> ReadMaskText(const std::string& text, const std::string& path, int L) {
+  if (text.empty()) {  // an empty file holds no flags
+    if (L > 0) OnErrorExit(kUnspecifiedError, "Unexpected finish of mask file");
+    OnErrorExit(kUnspecifiedError, "All bases masked out");
+  }
+  std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  if (f == nullptr) OnErrorExit(kUnspecifiedError, "Cannot open mask file");
+  return ReadMaskStream(f, path, L);
+}
+
+// The flags from f (closed here).
+std::vector<int> ReadMaskStream(std::FILE* f, const std::string& path, int L) {
   std::vector<int> flags;
   flags.reserve(static_cast<size_t>(std::max(L, 0)));
   int nonzero = 0;

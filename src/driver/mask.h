@@ -14,6 +14,8 @@ bool MaskFileIsNil(const std::string& mask_file);
 
 // Reads the L flags of the mask file.
 std::vector<int> ReadMaskFile(const std::string& path, int L);
+// The same from the file's text (path names it in messages).
+std::vector<int> ReadMaskText(const std::string& text, const std::string& path, int L);
 
 // Keeps, in every window, the letters whose flag is nonzero, in their order;
 // returns the new length (the number of nonzero flags).

@@ -134,19 +134,26 @@ std::string Normalised(const std::string& name) {
   return n;
 }
 
-size_t EditDistance(const std::string& a, const std::string& b) {
+// The edit distance of a and b when it is below limit, else limit: a row
+// whose every entry has reached the limit ends the count.
+size_t EditDistanceBelow(const std::string& a, const std::string& b, size_t limit) {
+  const size_t longer = std::max(a.size(), b.size()), shorter = std::min(a.size(), b.size());
+  if (longer - shorter >= limit) return limit;  // at least the difference in length
   std::vector<size_t> row(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
     size_t diagonal = row[0];
     row[0] = i;
+    size_t least = row[0];
     for (size_t j = 1; j <= b.size(); ++j) {
       const size_t up = row[j];
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
       diagonal = up;
+      least = std::min(least, row[j]);
     }
+    if (least >= limit) return limit;
   }
-  return row[b.size()];
+  return std::min(row[b.size()], limit);
 }
 
 // The known key nearest to name, or null when none is near.
@@ -155,7 +162,9 @@ const char* ClosestKey(const std::string& name) {
   const char* best = nullptr;
   size_t best_distance = std::max<size_t>(2, n.size() / 3) + 1;
   for (const KeySpec& k : KnownKeys()) {
-    const size_t d = EditDistance(n, Normalised(k.name));
+    // Only distances below the best so far matter: a line far longer than
+    // any key is not compared letter by letter.
+    const size_t d = EditDistanceBelow(n, Normalised(k.name), best_distance);
     if (d < best_distance) {
       best_distance = d;
       best = k.name;
@@ -301,6 +310,9 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
   const std::vector<std::string>& lines = file.lines();
   auto at = [&](size_t line) { return file.source() + ":" + std::to_string(line + 1) + ": "; };
   std::vector<size_t> first_line(KnownKeys().size(), std::string::npos);
+  // Nearest keys are looked for on the first unknown keys only: a file that
+  // is no parameters file at all gets its warnings without the search.
+  int suggestions_left = 20;
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     const std::string trimmed = Trimmed(line);
@@ -310,7 +322,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
     if (key == KnownKeys().size()) {
       const size_t colon = line.find(':');
       const std::string name = line.substr(0, colon);
-      const char* closest = ClosestKey(Trimmed(name));
+      const char* closest = suggestions_left-- > 0 ? ClosestKey(Trimmed(name)) : nullptr;
       Warn(at(i) + "unknown key \"" + name + "\"" +
            (closest != nullptr ? std::string(" (did you mean \"") + closest + "\"?)" : "") +
            (colon == std::string::npos ? ": a line reads \"Key: value\"" : "") +

@@ -27,11 +27,33 @@ void SaveModel(const Recognizer& R, const std::string& path) {
   header.Close();
 }
 
+namespace {
+std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model, std::FILE* f,
+                                              const std::string& path);
+}  // namespace
+
 std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path) {
   std::unique_ptr<svm_model> model = svm_load_model(path + ".svm");
   if (model == nullptr) OnErrorExit(kUnspecifiedError, "Error loading SVM model");
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) OnErrorExit(kUnspecifiedError, "Unable to open model file " + path);
+  return ModelFromFiles(std::move(model), f, path);
+}
+
+std::unique_ptr<SvmRecognizer> ModelFromText(const std::string& header, std::string svm_text,
+                                             const std::string& path) {
+  std::unique_ptr<svm_model> model = svm_parse_model(std::move(svm_text));
+  if (model == nullptr) OnErrorExit(kUnspecifiedError, "Error loading SVM model");
+  std::FILE* f = fmemopen(const_cast<char*>(header.data()), header.size(), "r");
+  if (f == nullptr) OnErrorExit(kUnspecifiedError, "Unable to open model file " + path);
+  return ModelFromFiles(std::move(model), f, path);
+}
+
+namespace {
+
+// The header (open in f, closed here) checked against the SVM model.
+std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model, std::FILE* f,
+                                              const std::string& path) {
   char word[81];
   int length = 0;
   float threshold = 0;
@@ -63,6 +85,8 @@ std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path) {
   R->set_threshold(threshold);
   return R;
 }
+
+}  // namespace
 
 int ModelOutput(const Recognizer& R, const char* window, int L, float* score) {
   *score = R.Score(window, L);

@@ -20,6 +20,9 @@ void SaveModel(const Recognizer& R, const std::string& path);
 // recogniser's settings are the defaults with the method SVM and the model's
 // kernel.
 std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path);
+// The same from the two files' texts (path names them in messages).
+std::unique_ptr<SvmRecognizer> ModelFromText(const std::string& header, std::string svm_text,
+                                             const std::string& path);
 // The recogniser's output of the window stored through score; 1 when it is
 // above the threshold, else 0.
 int ModelOutput(const Recognizer& R, const char* window, int L, float* score);

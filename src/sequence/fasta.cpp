@@ -72,6 +72,18 @@ class FileText {
       Diagnose("cannot read " + path + ": " + reason);
       OnErrorExit(kReadFailed, "ReadFastaFile");
     }
+    Decompress(path);
+  }
+
+  // Text already in memory (as a file would hold it).
+  void Adopt(std::vector<char> text, const std::string& path) {
+    buffer_ = std::move(text);
+    size_ = buffer_.size();
+    Decompress(path);
+  }
+
+ private:
+  void Decompress(const std::string& path) {
     if (LooksGzipped(reinterpret_cast<const unsigned char*>(begin()), size_)) {
       // Compressed (whatever the file's name): its text, decompressed.
       std::vector<char> text;
@@ -87,7 +99,6 @@ class FileText {
     }
   }
 
- private:
   void* mapped_ = nullptr;
   std::vector<char> buffer_;
   size_t size_ = 0;
@@ -262,9 +273,14 @@ struct LoadedFile {
   int records = 0;
 };
 
-void OpenFastaText(const std::string& path, const Settings& settings, bool count, LoadedFile& f) {
+void OpenFastaText(const std::string& path, const Settings& settings, bool count, LoadedFile& f,
+                   const std::string* text = nullptr) {
   CheckCutSettings(settings);
-  f.text.Load(path);
+  if (text != nullptr) {
+    f.text.Adopt(std::vector<char>(text->begin(), text->end()), path);
+  } else {
+    f.text.Load(path);
+  }
   if (f.text.size() == 0 || *f.text.begin() != '>') {
     if (f.text.size() != 0) Diagnose(path + ": the first line is not a header line (\">...\")");
     OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
@@ -295,9 +311,14 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
 
 int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
                   std::vector<std::string>* names) {
+  return ReadFastaText(nullptr, path, settings, windows, names);
+}
+
+int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
+                  SequenceSet& windows, std::vector<std::string>* names) {
   if (names != nullptr) names->clear();
   LoadedFile f;
-  OpenFastaText(path, settings, false, f);
+  OpenFastaText(path, settings, false, f, text);
   RecordReader reader(f.text.begin(), f.text.end());
   RecordJoiner joiner;
   long previous = -1;

@@ -21,6 +21,11 @@ int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet
 // As ReadFastaFile, but keeps n_keep records chosen at random without
 // repetition, in file order. Asked for more records than the file holds, it
 // keeps them all.
+// The same for text in memory named path in messages (the file's contents;
+// read from the file when text is null).
+int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
+                  SequenceSet& windows, std::vector<std::string>* names = nullptr);
+
 int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
                                    SequenceSet& windows, int n_keep, CRandom& rng);
 

@@ -68,32 +68,30 @@ FastaStream::FastaStream(const std::string& path) : path_(path), buffer_(kBuffer
     Diagnose("cannot open " + path + ": " + SystemReason());
     OnErrorExit(kUnspecifiedError, "Sequence file not found");
   }
+  file_.reset(f);  // from here on closed by its owner, also when the checks below fail
   gzbuffer(f, kBufferSize);
-  file_ = f;
   if (Peek() != '>') {
     if (Peek() >= 0) Diagnose(path + ": the first line is not a header line (\">...\")");
     OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
   }
 }
 
-FastaStream::~FastaStream() {
-  if (file_ != nullptr) gzclose(static_cast<gzFile>(file_));
-}
+void FastaStream::Closer::operator()(void* file) const { gzclose(static_cast<gzFile>(file)); }
 
 void FastaStream::Fill() {
   if (eof_) return;
-  const int got =
-      gzread(static_cast<gzFile>(file_), buffer_.data(), static_cast<unsigned>(buffer_.size()));
+  const int got = gzread(static_cast<gzFile>(file_.get()), buffer_.data(),
+                         static_cast<unsigned>(buffer_.size()));
   if (got < 0) {
     int code = Z_OK;
-    const char* message = gzerror(static_cast<gzFile>(file_), &code);
+    const char* message = gzerror(static_cast<gzFile>(file_.get()), &code);
     Diagnose("cannot read " + path_ + ": " + (message != nullptr ? message : "read error"));
     OnErrorExit(kReadFailed, "ReadFastaFile");
   }
   if (got == 0) {
     // A compressed file that stops short reads as an end with an error.
     int code = Z_OK;
-    const char* message = gzerror(static_cast<gzFile>(file_), &code);
+    const char* message = gzerror(static_cast<gzFile>(file_.get()), &code);
     if (code != Z_OK) {
       Diagnose("cannot read " + path_ + ": " + (message != nullptr ? message : "read error"));
       OnErrorExit(kReadFailed, "ReadFastaFile");

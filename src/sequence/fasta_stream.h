@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,6 @@ class FastaStream {
   // Fails (the program's error) when the file cannot be opened or does not
   // start with a header line.
   explicit FastaStream(const std::string& path);
-  ~FastaStream();
   FastaStream(const FastaStream&) = delete;
   FastaStream& operator=(const FastaStream&) = delete;
 
@@ -29,8 +29,11 @@ class FastaStream {
   int Peek();  // the next byte, or -1 at the end
   void Fill();
 
+  struct Closer {
+    void operator()(void* file) const;
+  };
   std::string path_;
-  void* file_ = nullptr;  // a gzFile
+  std::unique_ptr<void, Closer> file_;  // a gzFile, closed however the reader ends
   std::vector<char> buffer_;
   size_t at_ = 0, size_ = 0;
   bool in_record_ = false;

@@ -171,6 +171,8 @@ int svm_save_model(const std::string& path, const svm_model& model);
 // Null (with a message on the error stream) when the file cannot be read or
 // is malformed.
 std::unique_ptr<svm_model> svm_load_model(const std::string& path);
+// The same from the file's text.
+std::unique_ptr<svm_model> svm_parse_model(std::string text);
 
 // The model exactly as writing it with svm_save_model and reading it back with
 // svm_load_model would give it (numbers rounded through the file's formats,

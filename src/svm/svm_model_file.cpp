@@ -386,6 +386,10 @@ std::unique_ptr<svm_model> svm_load_model(const std::string& path) {
   while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
   const bool read_error = std::ferror(fp) != 0;
   if (std::fclose(fp) != 0 || read_error) return nullptr;
+  return svm_parse_model(std::move(text));
+}
+
+std::unique_ptr<svm_model> svm_parse_model(std::string text) {
   return ModelReader(std::move(text)).Read();
 }
 

@@ -36,7 +36,7 @@ inline double ObjectiveDecrease(double grad_diff, double quad) {
 
 }  // namespace
 
-Cache::Cache(int l, long long size_bytes) : l_(l), head_(static_cast<size_t>(l)) {
+Cache::Cache(int l, long long size_bytes) : head_(static_cast<size_t>(l)) {
   size_ = std::min(size_bytes, SafeCacheBytes()) / static_cast<long long>(sizeof(float));
   size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
   size_ = std::max(size_, 2LL * l);             // at least two columns

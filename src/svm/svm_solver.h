@@ -38,7 +38,6 @@ class Cache {
   void lru_insert(Head* h);
   void release(Head* h);
 
-  int l_;
   long long size_;  // remaining budget in numbers
   std::vector<Head> head_;
   Head lru_head_;

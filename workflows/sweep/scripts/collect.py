@@ -1,0 +1,66 @@
+"""One row per sweep cell: its settings and the figures of its varnik run.
+
+Run by the Snakefile's table rule (the `snakemake` object gives the cells);
+the figures come from the report (the test measures and the times) and from
+the run's closing line on standard error (the AUC of the test scores).
+"""
+import os
+import re
+
+COLUMNS = ["cell", "dataset", "method", "settings", "status", "message", "error", "sensitivity",
+           "specificity", "precision", "G", "F", "AUC", "training_s", "testing_s"]
+
+MEASURES = {"Error": "error", "Sensitivity (TP rate)": "sensitivity",
+            "Specificity (TN rate)": "specificity", "Precision": "precision",
+            "G-measure": "G", "F-measure": "F"}
+
+
+def seconds(hms):
+    h, m, s = (int(x) for x in hms.split(":"))
+    return 3600 * h + 60 * m + s
+
+
+def read(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def figures(directory):
+    row = {}
+    status = read(os.path.join(directory, "status")).strip()
+    row["status"] = status or "missing"
+    out = read(os.path.join(directory, "stdout")).strip().splitlines()
+    if status != "0":
+        # The error line varnik printed last (or the usage line).
+        row["message"] = out[-1] if out else read(os.path.join(directory, "stderr")).strip()
+    report = read(os.path.join(directory, "report"))
+    testing = report.split("TESTING results\n", 1)
+    if len(testing) == 2:
+        for line in testing[1].splitlines():
+            key, _, value = line.lstrip("=> ").partition(": ")
+            if key in MEASURES and MEASURES[key] not in row:
+                row[MEASURES[key]] = value.strip()
+    for kind, column in (("TRAINING", "training_s"), ("TESTING", "testing_s")):
+        m = re.search(r"^%s time: (\d+:\d\d:\d\d)$" % kind, report, re.M)
+        if m:
+            row[column] = str(seconds(m.group(1)))
+    m = re.search(r"test AUC ([0-9.]+|nan)", read(os.path.join(directory, "stderr")))
+    if m:
+        row["AUC"] = m.group(1)
+    return row
+
+
+def main(cells, directory, output):
+    with open(output, "w") as f:
+        f.write("\t".join(COLUMNS) + "\n")
+        for name, dataset, method, settings in cells:
+            row = {"cell": name, "dataset": dataset, "method": method,
+                   "settings": ";".join("%s=%s" % (k, settings[k]) for k in sorted(settings))}
+            row.update(figures(os.path.join(directory, name)))
+            f.write("\t".join(row.get(c, "").replace("\t", " ") for c in COLUMNS) + "\n")
+
+
+main(snakemake.params.cells, snakemake.params.directory, snakemake.output[0])  # noqa: F821
