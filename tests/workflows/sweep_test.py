@@ -68,7 +68,7 @@ def main(binary):
                 fail("AUC of %s: %s, %s" % (row["cell"], row["AUC"], auc))
             with open(os.path.join(cell, "params")) as f:
                 params = f.read()
-            for item in row["settings"].split(";"):
+            for item in filter(None, row["settings"].split(";")):
                 key, _, value = item.partition("=")
                 if value.lower() in ("true", "false"):
                     value = value.lower()

@@ -15,6 +15,11 @@ MEASURES = {"Error": "error", "Sensitivity (TP rate)": "sensitivity",
             "G-measure": "G", "F-measure": "F"}
 
 
+def text(value):
+    """A setting as the parameters file writes it (booleans in lower case)."""
+    return str(value).lower() if isinstance(value, bool) else str(value)
+
+
 def seconds(hms):
     h, m, s = (int(x) for x in hms.split(":"))
     return 3600 * h + 60 * m + s
@@ -58,7 +63,7 @@ def main(cells, directory, output):
         f.write("\t".join(COLUMNS) + "\n")
         for name, dataset, method, settings in cells:
             row = {"cell": name, "dataset": dataset, "method": method,
-                   "settings": ";".join("%s=%s" % (k, settings[k]) for k in sorted(settings))}
+                   "settings": ";".join("%s=%s" % (k, text(settings[k])) for k in sorted(settings))}
             row.update(figures(os.path.join(directory, name)))
             f.write("\t".join(row.get(c, "").replace("\t", " ") for c in COLUMNS) + "\n")
 

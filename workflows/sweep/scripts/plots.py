@@ -62,7 +62,7 @@ def main(table, directory, plots):
         outputs = os.path.join(directory, r["cell"], "te_report")
         if os.path.exists(outputs):
             xs, ys = roc_points(outputs)
-            ax.plot(xs, ys, label="%s (AUC %s)" % (r["cell"], r["AUC"]))
+            ax.plot(xs, ys, label="%s, AUC %s" % (method, r["AUC"]))
     ax.set_xlabel("1 - specificity")
     ax.set_ylabel("sensitivity")
     ax.set_title("ROC curves, the best cell of each method")
