@@ -1,5 +1,6 @@
 // "varnik scan": the model's window slid over every position of long
 // sequences, read piece by piece.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,13 @@ struct ScanOptions {
   bool min_given = false;
   double min_score = 0;
 };
+
+// Windows per batch: many (the tables' cache stays warm), within 64 MiB of
+// letters.
+int BatchOf(size_t width) {
+  return static_cast<int>(
+      std::clamp<size_t>((size_t{32} << 20) / std::max<size_t>(width, 1), 16, 32768));
+}
 
 double ParseScore(const std::string& text) {
   char* end = nullptr;
@@ -140,9 +148,9 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
         ParallelPieces(count, threads, 1024, [&](int begin, int end) {
           // Windows are scored in batches (the tables work through many
           // windows position by position).
-          constexpr int kBatch = 32768;
           const auto scratch = scorer.NewScratch();
           const size_t width = static_cast<size_t>(scorer.masked_length());
+          const int kBatch = BatchOf(width);
           std::string cut(2 * kBatch * width, '\0'), reverse(static_cast<size_t>(W), '\0');
           std::vector<const char*> batch;
           std::vector<float*> target;

@@ -143,8 +143,10 @@ int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   Progress lines(progress, "scoring windows", windows.size());
   ParallelPieces(windows.size(), threads, 64, [&](int begin, int end) {
     const auto scratch = scorer.NewScratch();
-    constexpr int kBatch = 16384;
     const size_t width = static_cast<size_t>(scorer.masked_length());
+    // Many windows per batch, within 32 MiB of letters.
+    const int kBatch = static_cast<int>(
+        std::clamp<size_t>((size_t{32} << 20) / std::max<size_t>(width, 1), 16, 16384));
     std::string cut(kBatch * width, '\0');
     std::vector<const char*> batch;
     for (int first = begin; first < end; first += kBatch) {
