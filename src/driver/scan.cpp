@@ -111,6 +111,9 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   SavedScorer scorer(rest[0], rest[1], threads, progress_lines);
   const bool protein = scorer.settings().Use_protein_sequence != 0;
   const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
+  if (scorer.length() <= 0 || scorer.masked_length() <= 0) {
+    OnErrorExit(kUnspecifiedError, "The model's windows have no letters: nothing to scan");
+  }
   const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
   scorer.set_cutoff(cutoff);
   FastaStream in(rest[2]);
