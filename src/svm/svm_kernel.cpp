@@ -589,17 +589,28 @@ double Kernel::kernel_string(int i, int j) const {
   return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);
 }
 
-bool Kernel::StringRow(int i, int begin, int end, double* out) const {
+bool Kernel::StringColumn(int i, int begin, int end, const signed char* y, float* data) const {
   if (!letters_ || kernel_type_ != wd) return false;
   const int n = row_length_[i];
-  std::vector<const unsigned char*> rows;
-  rows.reserve(static_cast<size_t>(std::max(end - begin, 0)));
   for (int j = begin; j < end; ++j) {
     if (row_length_[j] < n) return false;  // a shorter row: entry by entry
-    rows.push_back(reinterpret_cast<const unsigned char*>(row_letters_[j].data()));
   }
-  WdKernelRow(reinterpret_cast<const unsigned char*>(row_letters_[i].data()), rows.data(),
-              end - begin, n, WeightsFor(n), out);
+  // A few hundred entries at a time, on the stack (no allocation per column).
+  constexpr int kChunk = 256;
+  const unsigned char* rows[kChunk];
+  double values[kChunk];
+  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
+  const WdWeights& w = WeightsFor(n);
+  for (int first = begin; first < end; first += kChunk) {
+    const int count = std::min(kChunk, end - first);
+    for (int k = 0; k < count; ++k) {
+      rows[k] = reinterpret_cast<const unsigned char*>(row_letters_[first + k].data());
+    }
+    WdKernelRow(a, rows, count, n, w, values);
+    for (int k = 0; k < count; ++k) {
+      data[first + k] = static_cast<float>(y[i] * y[first + k] * values[k]);
+    }
+  }
   return true;
 }
 

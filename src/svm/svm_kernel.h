@@ -112,9 +112,10 @@ class Kernel : public QMatrix {
   // returns how many it computed.
   template <typename Piece>
   void FillColumnPieces(int start, int len, Piece piece);
-  // out[j - begin] = K(x_i, x_j) for j in [begin, end), in one pass: wd on
-  // letters only (false otherwise, nothing written).
-  bool StringRow(int i, int begin, int end, double* out) const;
+  // data[j] = y_i y_j K(x_i, x_j) for j in [begin, end), the window of row i
+  // against many at once: wd on letters only (false otherwise, nothing
+  // written).
+  bool StringColumn(int i, int begin, int end, const signed char* y, float* data) const;
   svm_run* run_;
 
  private:

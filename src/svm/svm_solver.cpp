@@ -121,11 +121,7 @@ const float* SVC_Q::get_Q(int i, int len) {
   const bool mirrors = mirrors_pay();
   FillColumnPieces(start, len, [&](int begin, int end) {
     // The weighted-degree kernel on letters computes a piece in one pass.
-    std::vector<double> row(mirrors ? 0 : static_cast<size_t>(end - begin));
-    if (!mirrors && StringRow(i, begin, end, row.data())) {
-      for (int j = begin; j < end; ++j) {
-        data[j] = static_cast<float>(y_[i] * y_[j] * row[j - begin]);
-      }
+    if (!mirrors && StringColumn(i, begin, end, y_.data(), data)) {
       return static_cast<long long>(end - begin);
     }
     long long computed = 0;
