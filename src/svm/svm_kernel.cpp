@@ -589,31 +589,6 @@ double Kernel::kernel_string(int i, int j) const {
   return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);
 }
 
-bool Kernel::StringColumn(int i, int begin, int end, const signed char* y, float* data) const {
-  if (!letters_ || kernel_type_ != wd) return false;
-  const int n = row_length_[i];
-  for (int j = begin; j < end; ++j) {
-    if (row_length_[j] < n) return false;  // a shorter row: entry by entry
-  }
-  // A few hundred entries at a time, on the stack (no allocation per column).
-  constexpr int kChunk = 256;
-  const unsigned char* rows[kChunk];
-  double values[kChunk];
-  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
-  const WdWeights& w = WeightsFor(n);
-  for (int first = begin; first < end; first += kChunk) {
-    const int count = std::min(kChunk, end - first);
-    for (int k = 0; k < count; ++k) {
-      rows[k] = reinterpret_cast<const unsigned char*>(row_letters_[first + k].data());
-    }
-    WdKernelRow(a, rows, count, n, w, values);
-    for (int k = 0; k < count; ++k) {
-      data[first + k] = static_cast<float>(y[i] * y[first + k] * values[k]);
-    }
-  }
-  return true;
-}
-
 double Kernel::kernel(int i, int j) {
   if (run_ != nullptr) ++run_->kernel_evaluations;
   return value(i, j);

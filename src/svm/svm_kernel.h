@@ -2,6 +2,7 @@
 // (kernel values of training rows), and the fast string kernels.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -102,23 +103,23 @@ class Kernel : public QMatrix {
   // not for the fast kernels on letters and codes, where the copy's memory
   // access costs more than the value (both give the same number).
   bool mirrors_pay() const { return !one_hot_ && !(letters_ && kernel_type_ == wd); }
-  // Fills entries start .. len - 1 of a column: entry(j) returns the number
-  // for j, or nothing (false) when it was copied rather than computed. Long
-  // columns are cut into pieces over the run's threads; every entry is the
-  // same number whichever thread computes it.
-  template <typename Entry>
-  void FillColumn(int start, int len, Entry entry);
-  // The same by pieces: piece(begin, end) fills entries begin .. end - 1 and
-  // returns how many it computed.
-  template <typename Piece>
-  void FillColumnPieces(int start, int len, Piece piece);
-  // data[j] = y_i y_j K(x_i, x_j) for j in [begin, end), the window of row i
-  // against many at once: wd on letters only (false otherwise, nothing
-  // written).
-  bool StringColumn(int i, int begin, int end, const signed char* y, float* data) const;
+  // Fills entries start .. len - 1 of column i: data[j] = factor(j) K(x_i,
+  // x_j), or a copy from a cached mirror column (mirror(j): column j when it
+  // holds entry i, else null) where that pays. Long columns are cut into
+  // pieces over the run's threads; every entry is the same number whichever
+  // thread computes it.
+  template <typename Mirror, typename Factor>
+  void FillColumn(int i, int start, int len, float* data, Mirror mirror, Factor factor);
   svm_run* run_;
 
  private:
+  // The entries begin .. end - 1 of FillColumn; returns how many it computed.
+  template <typename Mirror, typename Factor>
+  long long ColumnPiece(int i, int begin, int end, float* data, Mirror mirror, Factor factor) const;
+  // The same for wd on letters, the window of row i against many at once
+  // (false, nothing written, for other kernels or a shorter row).
+  template <typename Factor>
+  bool StringColumn(int i, int begin, int end, float* data, Factor factor) const;
   double kernel_string(int i, int j) const;
 
   std::vector<const svm_node*> x_;
@@ -143,17 +144,51 @@ class Kernel : public QMatrix {
   void AddWeightsFor(int n);
 };
 
-template <typename Entry>
-void Kernel::FillColumn(int start, int len, Entry entry) {
-  FillColumnPieces(start, len, [&](int begin, int end) {
-    long long count = 0;
-    for (int j = begin; j < end; ++j) count += entry(j) ? 1 : 0;
-    return count;
-  });
+template <typename Factor>
+bool Kernel::StringColumn(int i, int begin, int end, float* data, Factor factor) const {
+  if (!letters_ || kernel_type_ != wd) return false;
+  const int n = row_length_[i];
+  for (int j = begin; j < end; ++j) {
+    if (row_length_[j] < n) return false;  // a shorter row: entry by entry
+  }
+  // A few hundred entries at a time, on the stack (no allocation per column).
+  constexpr int kChunk = 256;
+  const unsigned char* rows[kChunk];
+  double values[kChunk];
+  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
+  const WdWeights& w = WeightsFor(n);
+  for (int first = begin; first < end; first += kChunk) {
+    const int count = std::min(kChunk, end - first);
+    for (int k = 0; k < count; ++k) {
+      rows[k] = reinterpret_cast<const unsigned char*>(row_letters_[first + k].data());
+    }
+    WdKernelRow(a, rows, count, n, w, values);
+    for (int k = 0; k < count; ++k)
+      data[first + k] = static_cast<float>(factor(first + k) * values[k]);
+  }
+  return true;
 }
 
-template <typename Piece>
-void Kernel::FillColumnPieces(int start, int len, Piece piece) {
+template <typename Mirror, typename Factor>
+long long Kernel::ColumnPiece(int i, int begin, int end, float* data, Mirror mirror,
+                              Factor factor) const {
+  const bool mirrors = mirrors_pay();
+  if (!mirrors && StringColumn(i, begin, end, data, factor)) return end - begin;
+  long long computed = 0;
+  for (int j = begin; j < end; ++j) {
+    const float* copy = mirrors && j != i ? mirror(j) : nullptr;
+    if (copy != nullptr) {
+      data[j] = copy[i];
+    } else {
+      data[j] = static_cast<float>(factor(j) * value(i, j));
+      ++computed;
+    }
+  }
+  return computed;
+}
+
+template <typename Mirror, typename Factor>
+void Kernel::FillColumn(int i, int start, int len, float* data, Mirror mirror, Factor factor) {
   const int n = len - start;
   if (n <= 0) return;
   const int threads = run_ != nullptr ? run_->threads : 1;
@@ -163,7 +198,8 @@ void Kernel::FillColumnPieces(int start, int len, Piece piece) {
   const int parts = std::max(1, std::min(threads, n / grain));
   std::vector<long long> computed(static_cast<size_t>(parts), 0);
   ParallelFor(parts, parts, [&](int p, int) {
-    computed[p] = piece(start + PieceBegin(n, parts, p), start + PieceBegin(n, parts, p + 1));
+    computed[p] = ColumnPiece(i, start + PieceBegin(n, parts, p),
+                              start + PieceBegin(n, parts, p + 1), data, mirror, factor);
   });
   if (run_ != nullptr) {
     for (long long c : computed) run_->kernel_evaluations += c;

@@ -118,24 +118,9 @@ SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed c
 const float* SVC_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  const bool mirrors = mirrors_pay();
-  FillColumnPieces(start, len, [&](int begin, int end) {
-    // The weighted-degree kernel on letters computes a piece in one pass.
-    if (!mirrors && StringColumn(i, begin, end, y_.data(), data)) {
-      return static_cast<long long>(end - begin);
-    }
-    long long computed = 0;
-    for (int j = begin; j < end; ++j) {
-      const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
-      if (mirror != nullptr) {
-        data[j] = mirror[i];
-      } else {
-        data[j] = static_cast<float>(y_[i] * y_[j] * value(i, j));
-        ++computed;
-      }
-    }
-    return computed;
-  });
+  FillColumn(
+      i, start, len, data, [&](int j) { return cache_->peek(j, i); },
+      [&](int j) { return y_[i] * y_[j]; });
   return data;
 }
 
@@ -156,16 +141,8 @@ ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, sv
 const float* ONE_CLASS_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  const bool mirrors = mirrors_pay();
-  FillColumn(start, len, [&](int j) {
-    const float* mirror = mirrors && j != i ? cache_->peek(j, i) : nullptr;
-    if (mirror != nullptr) {
-      data[j] = mirror[i];
-      return false;
-    }
-    data[j] = static_cast<float>(value(i, j));
-    return true;
-  });
+  FillColumn(
+      i, start, len, data, [&](int j) { return cache_->peek(j, i); }, [](int) { return 1; });
   return data;
 }
 
@@ -198,16 +175,9 @@ const float* SVR_Q::get_Q(int i, int len) {
   float* data;
   const int real_i = index_[i];
   const int start = cache_->get_data(real_i, &data, l_);
-  const bool mirrors = mirrors_pay();
-  FillColumn(start, l_, [&](int j) {
-    const float* mirror = mirrors && j != real_i ? cache_->peek(j, real_i) : nullptr;
-    if (mirror != nullptr) {
-      data[j] = mirror[real_i];
-      return false;
-    }
-    data[j] = static_cast<float>(value(real_i, j));
-    return true;
-  });
+  FillColumn(
+      real_i, start, l_, data, [&](int j) { return cache_->peek(j, real_i); },
+      [](int) { return 1; });
   float* buf = buffer_[next_buffer_].data();
   next_buffer_ = 1 - next_buffer_;
   const signed char si = sign_[i];
