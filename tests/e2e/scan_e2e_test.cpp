@@ -50,6 +50,16 @@ void WriteWindows(const TempDir& dir, const std::string& prefix, unsigned seed) 
   WriteFile(dir / (prefix + "neg"), neg);
 }
 
+// A wd model trained on windows of seed, saved as tr_.run.model; its
+// parameters file is p.
+void SaveWdModel(const TempDir& dir, unsigned seed) {
+  WriteWindows(dir, "tr_", seed);
+  WriteFile(dir / "p",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
+            "Kernel: 5\nDegree (WD): 4\n");
+  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
+}
+
 std::string Wrapped(const std::string& name, const std::string& seq) {
   std::string text = ">" + name + " a description\n";
   for (size_t i = 0; i < seq.size(); i += 60) text += seq.substr(i, 60) + "\n";
@@ -58,11 +68,7 @@ std::string Wrapped(const std::string& name, const std::string& seq) {
 
 TEST(ScanCommandTest, FindsPlantedWindowsOnBothStrandsInPositionOrder) {
   TempDir dir;
-  WriteWindows(dir, "tr_", 1);
-  WriteFile(dir / "p",
-            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
-            "Kernel: 5\nDegree (WD): 4\n");
-  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
+  SaveWdModel(dir, 1);
   const std::string site = "CAGTTGTAAGCA";
   WriteFile(dir / "site", ">site\n" + site + "\n");
   const auto scored = RunVarnikIn(dir.path(), "score p tr_.run.model site");
@@ -135,11 +141,7 @@ TEST(ScanCommandTest, WindowsAcrossThePiecesOfALongRecord) {
   // The record is read a million letters at a time: a window across the
   // join is found like any other.
   TempDir dir;
-  WriteWindows(dir, "tr_", 2);
-  WriteFile(dir / "p",
-            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
-            "Kernel: 5\nDegree (WD): 4\n");
-  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
+  SaveWdModel(dir, 2);
   std::string chr(size_t{1} << 20 | 100, 'A');
   const size_t at = (size_t{1} << 20) - 5;
   chr.replace(at, 12, "CAGTTGTAAGCA");
