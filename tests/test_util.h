@@ -60,6 +60,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
 struct CommandResult {
   int status = -1;
   std::string out;  // standard output
+  std::string err;  // standard error (RunVarnikSplit only)
 };
 
 // Runs a shell command, capturing its standard output.
@@ -81,6 +82,16 @@ inline CommandResult RunVarnikIn(const std::string& dir, const std::string& argu
                                  bool keep_stderr = false) {
   return RunCommand("cd '" + dir + "' && '" + VARNIK_BINARY + "' " + arguments +
                     (keep_stderr ? " 2>&1" : " 2>/dev/null"));
+}
+
+// Runs the built varnik in dir, standard output and standard error apart.
+inline CommandResult RunVarnikSplit(const std::string& dir, const std::string& arguments) {
+  const std::string err_path = dir + "/.varnik-stderr";
+  CommandResult r = RunCommand("cd '" + dir + "' && '" + VARNIK_BINARY + "' " + arguments +
+                               " 2>'" + err_path + "'");
+  r.err = ReadFile(err_path);
+  std::remove(err_path.c_str());
+  return r;
 }
 
 // Positive and negative windows as strings, handed out as pointer lists.

@@ -6,18 +6,24 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/output_file.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
+  varnik::RemoveTemporariesOnSignals();
   try {
     return varnik::RunVarnik(args);
   } catch (const varnik::VarnikError& e) {
-    if (e.raw()) {
-      std::fputs(e.what(), stdout);
+    std::FILE* to = e.on_standard_error() ? stderr : stdout;
+    if (e.quiet()) {
+      // nothing to say
+    } else if (e.raw()) {
+      std::fputs(e.what(), to);
     } else {
-      std::printf("%s\n", e.Line().c_str());
+      std::fprintf(to, "%s\n", e.Line().c_str());
     }
+    std::fflush(to);
     return e.code();
   } catch (const std::bad_alloc&) {
     std::printf("%s: %s\n", varnik::ErrorText(varnik::kCannotAllocateMemory), "out of memory");

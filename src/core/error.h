@@ -22,17 +22,31 @@ const char* ErrorText(int code);
 class VarnikError : public std::runtime_error {
  public:
   VarnikError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
-  // raw: the message is printed as it stands, without the code's text.
+  // How main shows the error: "<code text>: <message>", the message as it
+  // stands, or nothing (the end was asked for, as when a pipe's reader left).
+  enum Form { kLine, kRaw, kQuiet };
   VarnikError(int code, const std::string& message, bool raw)
-      : std::runtime_error(message), code_(code), raw_(raw) {}
-  bool raw() const { return raw_; }
+      : std::runtime_error(message), code_(code), form_(raw ? kRaw : kLine) {}
+  VarnikError(int code, const std::string& message, Form form)
+      : std::runtime_error(message), code_(code), form_(form) {}
+  bool raw() const { return form_ == kRaw; }
+  bool quiet() const { return form_ == kQuiet; }
   int code() const { return code_; }
+  // Commands whose standard output is data (score, scan) print their errors
+  // on standard error.
+  bool on_standard_error() const { return on_standard_error_; }
+  VarnikError OnStandardError() const {
+    VarnikError e = *this;
+    e.on_standard_error_ = true;
+    return e;
+  }
   // The line main prints: "<code text>: <message>" (no line end added).
   std::string Line() const;
 
  private:
   int code_;
-  bool raw_ = false;
+  Form form_ = kLine;
+  bool on_standard_error_ = false;
 };
 
 // Ends the run with the given code and message (throws VarnikError).

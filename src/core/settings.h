@@ -88,6 +88,9 @@ struct Settings {
   // Progress lines on standard error (--progress, or standard error is a
   // terminal).
   bool progress = false;
+  // Standard output carries data (score, scan): every message goes to
+  // standard error.
+  bool messages_on_stderr = false;
 };
 
 }  // namespace varnik

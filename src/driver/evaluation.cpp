@@ -241,9 +241,14 @@ void WriteROCTable(OutputFile& out, const std::string& report_path, const std::v
                    const std::vector<float>& sn, const Settings& settings) {
   out.Printf("%s", kRocHeader);
   const std::vector<RocRow> rows = RocRows(sp, sn, sp);
-  if (settings.Write_AUC_data) {
+  // A report that is no regular file (/dev/null, a pipe) has no folder to
+  // put the AUC file in.
+  if (settings.Write_AUC_data && !out.direct()) {
     OutputFile auc;
-    if (!auc.Open(report_path + "-auc")) OnErrorExit(kUnspecifiedError, "Error opening AUC file");
+    if (!auc.Open(report_path + "-auc")) {
+      Diagnose("cannot create " + report_path + "-auc: " + SystemReason());
+      OnErrorExit(kUnspecifiedError, "Error opening AUC file");
+    }
     auc.Printf("0.0\t0.0\n");
     for (int row = 1; row <= 9; ++row) {
       // 1 - Sp and Sn, in single precision.

@@ -552,7 +552,7 @@ void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) 
   }
   if (s.FS_percent_to_keep > 1.0f) {
     s.FS_percent_to_keep = 1.0f;
-    std::fputs("Percent to keep above 100%, corrected\n", stdout);
+    std::fputs("Percent to keep above 100%, corrected\n", s.messages_on_stderr ? stderr : stdout);
   }
   if (s.Use_protein_sequence) {
     if (!(s.R_method == kSVM && s.Kernel == 5)) {

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <exception>
+#include <new>
 
 #include "core/error.h"
 #include "core/output_file.h"
@@ -19,6 +19,7 @@
 #include "core/recognizer.h"
 #include "core/settings.h"
 #include "driver/evaluation.h"
+#include "driver/file_roles.h"
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
@@ -57,10 +58,18 @@ class Run {
   }
 
   int Execute() {
-    RefuseToOverwriteInputs();
+    // The parameters file is read once (it may be a pipe); a failure to read
+    // it is reported once the report is open, as it always was.
+    ParameterFile params;
+    std::exception_ptr params_failure;
+    try {
+      params = ParameterFile::Read(args_[3], "LoadString");
+    } catch (const VarnikError&) {
+      params_failure = std::current_exception();
+    }
+    RefuseClashingFiles(params);
     OpenReport();
-    // A read failure is reported under the name of the first reader to run.
-    const ParameterFile params = ParameterFile::Read(args_[3], "LoadString");
+    if (params_failure) std::rethrow_exception(params_failure);
     LoadGlobalParameters(params, settings_, out_);
     WarnAboutParameters(params, settings_);
     ReadFifthArgument();
@@ -111,26 +120,18 @@ class Run {
   }
 
  private:
-  // No file the run writes may be one it reads: the report would truncate
-  // the parameters before they are read, an outputs file could replace the
-  // windows. Files are compared by device and inode, whatever their names.
-  void RefuseToOverwriteInputs() const {
-    struct Named {
-      std::string path, role;
-    };
-    std::vector<Named> inputs = {{args_[3], "parameters file"}};
-    // The data directory and the mask file, read quietly: the run reads the
-    // parameters again, and reports any problem, once the report is open.
-    std::string data_directory = Settings().Datad, mask = "nil";
-    std::ifstream in(args_[3]);
-    if (in) {
-      std::stringstream text;
-      text << in.rdbuf();
-      const ParameterFile f = ParameterFile::FromText(text.str());
-      OutputFile sink;  // never opened: the echo goes nowhere
-      data_directory = LoadString(f, "Data_directory", data_directory, sink);
-      mask = LoadString(f, "Mask_file", mask, sink);
-    }
+  // No file the run writes may be one it reads, nor another file it writes:
+  // the report would truncate the parameters before they are read, an
+  // outputs file could replace the windows or the report. Checked before
+  // anything is written.
+  void RefuseClashingFiles(const ParameterFile& params) const {
+    std::vector<NamedFile> inputs = {{args_[3], "parameters file"}};
+    // The data directory and the mask file, read quietly: any problem with
+    // them is reported once the report is open.
+    OutputFile sink;  // never opened: the echo goes nowhere
+    const std::string data_directory =
+        LoadString(params, "Data_directory", Settings().Datad, sink);
+    const std::string mask = LoadString(params, "Mask_file", "nil", sink);
     if (!MaskFileIsNil(mask)) inputs.push_back({mask, "mask file"});
     const bool test = strncasecmp(args_[2].c_str(), "NIL", 3) != 0;
     const char* home = std::getenv("HOME");
@@ -143,9 +144,9 @@ class Run {
           inputs.push_back({std::string(home) + "/" + data_directory + "/" + local, role});
       }
     }
-    std::vector<Named> outputs = {{args_[4], "report"},
-                                  {args_[4] + "-auc", "AUC file"},
-                                  {args_[4] + "-roc.svg", "ROC picture"}};
+    std::vector<NamedFile> outputs = {{args_[4], "report"},
+                                      {args_[4] + "-auc", "AUC file"},
+                                      {args_[4] + "-roc.svg", "ROC picture"}};
     const std::string fifth = args_.size() > 5 ? args_[5] : "";
     if (fifth.compare(0, 12, "save-outputs") == 0) {
       outputs.push_back({args_[1] + args_[4], "training outputs file"});
@@ -156,18 +157,7 @@ class Run {
       outputs.push_back({model, "model file"});
       outputs.push_back({model + ".svm", "SVM model file"});
     }
-    for (const Named& o : outputs) {
-      struct stat out_st {};
-      if (stat(o.path.c_str(), &out_st) != 0) continue;  // a new file harms nothing
-      for (const Named& i : inputs) {
-        struct stat in_st {};
-        if (stat(i.path.c_str(), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
-            in_st.st_ino == out_st.st_ino) {
-          OnErrorExit(kUnspecifiedError, "The " + o.role + " " + o.path + " is the " + i.role +
-                                             " " + i.path + ": choose another name");
-        }
-      }
-    }
+    varnik::RefuseClashingFiles(outputs, inputs);
   }
 
   void OpenReport() {
@@ -175,6 +165,8 @@ class Run {
       Diagnose("cannot create report file " + args_[4] + ": " + SystemReason());
       OnErrorExit(kUnspecifiedError, "main: Cannot open output file\n");
     }
+    // A run that fails keeps the report written so far.
+    out_.set_keep_on_error(true);
   }
 
   void ReadFifthArgument() {
@@ -447,7 +439,10 @@ class Run {
   void WriteOutputFile(const std::string& path, const std::vector<float>& pos,
                        const std::vector<float>& neg) const {
     OutputFile f;
-    if (!f.Open(path)) OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+    if (!f.Open(path)) {
+      Diagnose("cannot create outputs file " + path + ": " + SystemReason());
+      OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+    }
     for (float s : pos) f.Printf("%7.4lf 1\n", static_cast<double>(s));
     for (float s : neg) f.Printf("%7.4lf 0\n", static_cast<double>(s));
     f.Close();
@@ -498,7 +493,7 @@ class Run {
     WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
     results_ = r;
     auc_ = AucFromScores(sc_pos, sc_neg);
-    if (settings_.Write_AUC_data) {
+    if (settings_.Write_AUC_data && !out_.direct()) {
       WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_);
     }
   }
@@ -596,11 +591,36 @@ LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   return o;
 }
 
+namespace {
+
+// Whether the command (after the leading options) writes data to standard
+// output: score and scan.
+bool WritesData(const std::vector<std::string>& args) {
+  size_t i = 1;
+  while (i < args.size() && (args[i] == "--threads" || args[i] == "--progress")) {
+    i += args[i] == "--threads" ? 2 : 1;
+  }
+  return i < args.size() && (args[i] == "score" || args[i] == "scan");
+}
+
+}  // namespace
+
 int RunVarnik(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
+  if (WritesData(args)) {
+    // Standard output is the data stream: every message goes to standard
+    // error, the error line too.
+    try {
+      const LeadingOptions o = TakeLeadingOptions(args);
+      if (args[1] == "score") return RunScore(args, o.threads, o.progress);
+      return RunScan(args, o.threads, o.progress);
+    } catch (const VarnikError& e) {
+      throw e.OnStandardError();
+    } catch (const std::bad_alloc&) {
+      throw VarnikError(kCannotAllocateMemory, "out of memory").OnStandardError();
+    }
+  }
   const LeadingOptions o = TakeLeadingOptions(args);
-  if (args.size() > 1 && args[1] == "score") return RunScore(args, o.threads, o.progress);
-  if (args.size() > 1 && args[1] == "scan") return RunScan(args, o.threads, o.progress);
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
     return 0;

@@ -62,10 +62,11 @@ struct ScanOptions {
 };
 
 // Windows per batch: many (the tables' cache stays warm), within 64 MiB of
-// letters.
-int BatchOf(size_t width) {
-  return static_cast<int>(
-      std::clamp<size_t>((size_t{32} << 20) / std::max<size_t>(width, 1), 16, 32768));
+// letters over all threads.
+int BatchOf(size_t width, int threads) {
+  return static_cast<int>(std::clamp<size_t>(
+      (size_t{32} << 20) / std::max<size_t>(width, 1) / static_cast<size_t>(std::max(threads, 1)),
+      16, 32768));
 }
 
 double ParseScore(const std::string& text) {
@@ -86,7 +87,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
     const std::string& option = args[i];
     if (option != "--strands" && option != "--min-score") {
       Diagnose("unknown option " + option);
-      std::printf("%s\n", kScanUsageLine);
+      std::fprintf(stderr, "%s\n", kScanUsageLine);
       return 1;
     }
     if (i + 1 >= args.size()) OnErrorExit(kUnspecifiedError, option + " needs a value");
@@ -103,12 +104,12 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   }
   const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
   if (rest.size() < 3 || rest.size() > 4) {
-    std::printf("%s\n", kScanUsageLine);
+    std::fprintf(stderr, "%s\n", kScanUsageLine);
     return 1;
   }
   const std::string output = rest.size() > 3 ? rest[3] : "";
-  RefuseOutputOverInputs(output, {rest[0], rest[1], rest[1] + ".svm", rest[2]});
   SavedScorer scorer(rest[0], rest[1], threads, progress_lines);
+  RefuseOutputOverInputs(output, scorer, {rest[0], rest[1], rest[1] + ".svm", rest[2]});
   const bool protein = scorer.settings().Use_protein_sequence != 0;
   const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
   if (scorer.length() <= 0 || scorer.masked_length() <= 0) {
@@ -123,7 +124,6 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
 
   const float skipped = std::numeric_limits<float>::quiet_NaN();
   std::string name, letters;
-  std::vector<int> next_bad;
   std::vector<float> plus, minus;
   while (in.NextRecord(name)) {
     letters.clear();
@@ -141,10 +141,6 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
       }
       const long long windows = static_cast<long long>(letters.size()) - W + 1;
       if (windows > 0) {
-        // next_bad[p]: the first letter outside the alphabet at p or after.
-        const int size = static_cast<int>(letters.size());
-        next_bad.assign(static_cast<size_t>(size) + 1, size);
-        for (int p = size - 1; p >= 0; --p) next_bad[p] = letters[p] == 0 ? p : next_bad[p + 1];
         const int count = static_cast<int>(windows);
         plus.assign(static_cast<size_t>(count), skipped);
         minus.assign(o.both ? static_cast<size_t>(count) : 0, skipped);
@@ -153,7 +149,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
           // windows position by position).
           const auto scratch = scorer.NewScratch();
           const size_t width = static_cast<size_t>(scorer.masked_length());
-          const int kBatch = BatchOf(width);
+          const int kBatch = BatchOf(width, threads);
           std::string cut(2 * kBatch * width, '\0'), reverse(static_cast<size_t>(W), '\0');
           std::vector<const char*> batch;
           std::vector<float*> target;
@@ -166,7 +162,6 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
             target.clear();
           };
           for (int p = begin; p < end; ++p) {
-            if (next_bad[p] < p + W) continue;
             batch.push_back(scorer.Prepare(letters.data() + p, cut.data() + batch.size() * width));
             target.push_back(&plus[p]);
             if (o.both) {

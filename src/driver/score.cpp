@@ -1,7 +1,5 @@
 #include "driver/score.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include "core/output_file.h"
 #include "core/parallel.h"
 #include "core/progress.h"
+#include "driver/file_roles.h"
 #include "driver/mask.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
@@ -18,24 +17,14 @@
 
 namespace varnik {
 
-namespace {
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-}  // namespace
-
-void RefuseOutputOverInputs(const std::string& output, const std::vector<std::string>& inputs) {
-  for (const std::string& input : inputs) {
-    if (!output.empty() && SameFile(output, input)) {
-      OnErrorExit(kUnspecifiedError,
-                  "The output " + output + " is the input file " + input + ": choose another name");
-    }
+void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer,
+                            const std::vector<std::string>& inputs) {
+  std::vector<NamedFile> in;
+  for (const std::string& i : inputs) in.push_back({i, "input file"});
+  if (!MaskFileIsNil(scorer.settings().Mask_file)) {
+    in.push_back({scorer.settings().Mask_file, "mask file"});
   }
+  RefuseClashingFiles({{output, "output"}}, in);
 }
 
 SavedScorer::SavedScorer(const std::string& params_path, const std::string& model_path, int threads,
@@ -44,6 +33,7 @@ SavedScorer::SavedScorer(const std::string& params_path, const std::string& mode
   // nowhere.
   settings_.threads = threads;
   settings_.progress = progress;
+  settings_.messages_on_stderr = true;
   const ParameterFile params = ParameterFile::Read(params_path, "LoadString");
   OutputFile sink;
   LoadGlobalParameters(params, settings_, sink);
@@ -56,6 +46,7 @@ SavedScorer::SavedScorer(const std::string& params_path, const std::string& mode
     masked_length_ = 0;
     for (int f : mask_) masked_length_ += f != 0;
   }
+  CheckWindowLength(*model_, masked_length_, model_path);
   cutoff_ = model_->threshold();
   table_ = WdTable::Build(*model_->svm);
   if (table_ != nullptr && table_->length() != masked_length_) table_.reset();
@@ -111,7 +102,11 @@ void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
 }
 
 void OpenOutput(OutputFile& out, const std::string& output) {
-  if (!out.Open(output.empty() ? "/dev/stdout" : output)) {
+  if (output.empty()) {
+    out.OpenStandardOutput();
+    return;
+  }
+  if (!out.Open(output)) {
     Diagnose("cannot create " + output + ": " + SystemReason());
     OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
   }
@@ -119,15 +114,15 @@ void OpenOutput(OutputFile& out, const std::string& output) {
 
 int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   if (args.size() < 5 || args.size() > 6) {
-    std::printf("%s\n", kScoreUsageLine);
+    std::fprintf(stderr, "%s\n", kScoreUsageLine);
     return 1;
   }
   const std::string& params_path = args[2];
   const std::string& model_path = args[3];
   const std::string& fasta_path = args[4];
   const std::string output = args.size() > 5 ? args[5] : "";
-  RefuseOutputOverInputs(output, {params_path, model_path, model_path + ".svm", fasta_path});
   const SavedScorer scorer(params_path, model_path, threads, progress);
+  RefuseOutputOverInputs(output, scorer, {params_path, model_path, model_path + ".svm", fasta_path});
   SequenceSet windows;
   std::vector<std::string> names;
   const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);
@@ -144,9 +139,10 @@ int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   ParallelPieces(windows.size(), threads, 64, [&](int begin, int end) {
     const auto scratch = scorer.NewScratch();
     const size_t width = static_cast<size_t>(scorer.masked_length());
-    // Many windows per batch, within 32 MiB of letters.
-    const int kBatch = static_cast<int>(
-        std::clamp<size_t>((size_t{32} << 20) / std::max<size_t>(width, 1), 16, 16384));
+    // Many windows per batch, within 32 MiB of letters over all threads.
+    const int kBatch = static_cast<int>(std::clamp<size_t>(
+        (size_t{32} << 20) / std::max<size_t>(width, 1) / static_cast<size_t>(std::max(threads, 1)),
+        16, 16384));
     std::string cut(kBatch * width, '\0');
     std::vector<const char*> batch;
     for (int first = begin; first < end; first += kBatch) {

@@ -52,10 +52,12 @@ class SavedScorer {
   double cutoff_ = 0;
 };
 
-// Refuses an output file that is one of the inputs.
-void RefuseOutputOverInputs(const std::string& output, const std::vector<std::string>& inputs);
 // Opens the output file, or standard output when the name is empty.
 void OpenOutput(OutputFile& out, const std::string& output);
+
+// Refuses an output file that is one of the inputs or the scorer's mask file.
+void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer,
+                            const std::vector<std::string>& inputs);
 
 // args[0] is the command name, args[1] "score". Writes one line per window,
 // "name<TAB>score<TAB>call" (call 1 when the score is above the model's

@@ -210,7 +210,10 @@ void SaveStackingOutputs(const std::string& path, const StackedRecognizer& R,
                          const std::vector<const SequenceSet*>& positives,
                          const std::vector<const SequenceSet*>& negatives, int L, int offset) {
   OutputFile f;
-  if (!f.Open(path)) OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+  if (!f.Open(path)) {
+    Diagnose("cannot create outputs file " + path + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+  }
   const std::unique_ptr<ScoreScratch> scratch = R.NewScratch();
   auto& s = *static_cast<StackedRecognizer::Scratch*>(scratch.get());
   for (int cls = 0; cls < 2; ++cls) {

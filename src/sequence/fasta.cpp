@@ -240,8 +240,8 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
                 const Settings& s) {
   const long n = static_cast<long>(j.size());
   if (previous_length >= 0 && n != previous_length) {
-    std::printf("Length: %d\tOld length: %d\n", static_cast<int>(n),
-                static_cast<int>(previous_length));
+    std::fprintf(s.messages_on_stderr ? stderr : stdout, "Length: %d\tOld length: %d\n",
+                 static_cast<int>(n), static_cast<int>(previous_length));
     Diagnose(Where(path, record) + " has " + std::to_string(n) + " letters, the record before it " +
              std::to_string(previous_length));
     OnErrorExit(kUnspecifiedError, "Lengths differ");

@@ -3,9 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "core/error.h"
+#include "sequence/alphabet.h"
 
 namespace varnik {
 
@@ -122,7 +124,11 @@ bool FastaStream::NextRecord(std::string& name) {
     if (in_name && name.size() < 4096) name.push_back(static_cast<char>(c));
     ++at_;
   }
-  if (Peek() == '\n') ++at_;
+  if (Peek() == '\n') {
+    ++at_;
+    ++line_;
+  }
+  name_ = name;
   in_record_ = true;
   line_start_ = true;
   return true;
@@ -139,21 +145,43 @@ size_t FastaStream::Read(char* out, size_t max) {
       in_record_ = false;  // the next header
       break;
     }
-    // Letters up to the end of the line at once; carriage returns (Windows
-    // line ends) are left out.
+    // Letters up to the end of the line at once; white space (blanks, tabs,
+    // the carriage returns of Windows line ends) is no position and is left
+    // out; any other character outside the alphabet is an error.
     const char* begin = buffer_.data() + at_;
     const size_t room = std::min(max - n, size_ - at_);
     const void* newline = std::memchr(begin, '\n', room);
     const size_t take =
         newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - begin) : room;
     for (size_t i = 0; i < take; ++i) {
-      if (begin[i] != '\r') out[n++] = begin[i];
+      const char c = begin[i];
+      if (kNormalisedLetter[static_cast<unsigned char>(c)] != 0) {
+        out[n++] = c;
+      } else if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
+        BadLetter(c);
+      }
     }
     at_ += take;
     line_start_ = newline != nullptr;
-    if (newline != nullptr) ++at_;
+    if (newline != nullptr) {
+      ++at_;
+      ++line_;
+    }
   }
   return n;
+}
+
+void FastaStream::BadLetter(char c) const {
+  const unsigned char u = static_cast<unsigned char>(c);
+  char shown[16];
+  if (u >= 32 && u < 127) {
+    std::snprintf(shown, sizeof shown, "'%c'", u);
+  } else {
+    std::snprintf(shown, sizeof shown, "code %d", u);
+  }
+  Diagnose(path_ + ": record " + name_ + ", line " + std::to_string(line_) + ": " + shown +
+           " is not a nucleotide letter");
+  OnErrorExit(kUnspecifiedError, "Sequence contains errors");
 }
 
 }  // namespace varnik

@@ -21,13 +21,16 @@ class FastaStream {
   // Moves to the next record; false at the end of the file. name is the
   // header's first word.
   bool NextRecord(std::string& name);
-  // Up to max letters of the current record (line ends left out); 0 at its
-  // end. Letters are passed as they stand.
+  // Up to max letters of the current record (line ends and other white space
+  // left out); 0 at its end. Letters are passed as they stand; a character
+  // outside the alphabet ends the run with an error naming the record and
+  // the line.
   size_t Read(char* out, size_t max);
 
  private:
   int Peek();  // the next byte, or -1 at the end
   void Fill();
+  [[noreturn]] void BadLetter(char c) const;
 
   struct Closer {
     void operator()(void* file) const;
@@ -39,6 +42,8 @@ class FastaStream {
   bool in_record_ = false;
   bool line_start_ = true;
   bool eof_ = false;
+  long long line_ = 1;  // of the file, for messages
+  std::string name_;    // of the current record
 };
 
 // Whether the first bytes are gzip's magic number.

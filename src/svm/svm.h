@@ -168,11 +168,14 @@ void svm_destroy_param(svm_parameter& param);
 
 // Model file: 0 on success, -1 when the file cannot be written.
 int svm_save_model(const std::string& path, const svm_model& model);
-// Null (with a message on the error stream) when the file cannot be read or
-// is malformed.
-std::unique_ptr<svm_model> svm_load_model(const std::string& path);
+// Null when the file cannot be read or is malformed: the reason (with the
+// line and the value) goes to error, or to the error stream without it.
+// Every number must be finite and every header word stand once.
+std::unique_ptr<svm_model> svm_load_model(const std::string& path, std::string* error = nullptr);
 // The same from the file's text.
-std::unique_ptr<svm_model> svm_parse_model(std::string text);
+std::unique_ptr<svm_model> svm_parse_model(std::string text, std::string* error = nullptr);
+// The file's text.
+std::string svm_model_text(const svm_model& model);
 
 // The model exactly as writing it with svm_save_model and reading it back with
 // svm_load_model would give it (numbers rounded through the file's formats,

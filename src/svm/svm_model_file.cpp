@@ -2,75 +2,103 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/error.h"
+#include "core/output_file.h"
 #include "svm/svm.h"
 #include "svm/svm_kernel.h"
 
 namespace varnik {
 
-int svm_save_model(const std::string& path, const svm_model& model) {
-  std::FILE* fp = std::fopen(path.c_str(), "w");
-  if (fp == nullptr) return -1;
+namespace {
+
+void Append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void Append(std::string& out, const char* format, ...) {
+  char buf[512];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  if (n > 0) out.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+}  // namespace
+
+std::string svm_model_text(const svm_model& model) {
+  std::string out;
   const svm_parameter& param = model.param;
-  std::fprintf(fp, "svm_type %s\n", svm_type_table[param.svm_type]);
-  std::fprintf(fp, "kernel_type %s\n", kernel_type_table[param.kernel_type]);
+  Append(out, "svm_type %s\n", svm_type_table[param.svm_type]);
+  Append(out, "kernel_type %s\n", kernel_type_table[param.kernel_type]);
   if (param.kernel_type == polynomial || param.kernel_type == wd || param.kernel_type == wds) {
-    std::fprintf(fp, "degree %d\n", param.degree);
+    Append(out, "degree %d\n", param.degree);
   }
   if (param.kernel_type == polynomial || param.kernel_type == rbf || param.kernel_type == sigmoid ||
       param.kernel_type == wds) {
-    std::fprintf(fp, "gamma %g\n", param.gamma);
+    Append(out, "gamma %g\n", param.gamma);
   }
   if (param.kernel_type == polynomial || param.kernel_type == sigmoid) {
-    std::fprintf(fp, "coef0 %g\n", param.coef0);
+    Append(out, "coef0 %g\n", param.coef0);
   }
   const int nr_class = model.nr_class;
   const int l = model.l;
-  std::fprintf(fp, "nr_class %d\n", nr_class);
-  std::fprintf(fp, "total_sv %d\n", l);
+  Append(out, "nr_class %d\n", nr_class);
+  Append(out, "total_sv %d\n", l);
   const int pairs = nr_class * (nr_class - 1) / 2;
-  std::fprintf(fp, "rho");
-  for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.rho[i]);
-  std::fprintf(fp, "\n");
+  out += "rho";
+  for (int i = 0; i < pairs; ++i) Append(out, " %g", model.rho[i]);
+  out += "\n";
   if (!model.label.empty()) {
-    std::fprintf(fp, "label");
-    for (int i = 0; i < nr_class; ++i) std::fprintf(fp, " %d", model.label[i]);
-    std::fprintf(fp, "\n");
+    out += "label";
+    for (int i = 0; i < nr_class; ++i) Append(out, " %d", model.label[i]);
+    out += "\n";
   }
   if (!model.probA.empty()) {
-    std::fprintf(fp, "probA");
-    for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.probA[i]);
-    std::fprintf(fp, "\n");
+    out += "probA";
+    for (int i = 0; i < pairs; ++i) Append(out, " %g", model.probA[i]);
+    out += "\n";
   }
   if (!model.probB.empty()) {
-    std::fprintf(fp, "probB");
-    for (int i = 0; i < pairs; ++i) std::fprintf(fp, " %g", model.probB[i]);
-    std::fprintf(fp, "\n");
+    out += "probB";
+    for (int i = 0; i < pairs; ++i) Append(out, " %g", model.probB[i]);
+    out += "\n";
   }
   if (!model.nSV.empty()) {
-    std::fprintf(fp, "nr_sv");
-    for (int i = 0; i < nr_class; ++i) std::fprintf(fp, " %d", model.nSV[i]);
-    std::fprintf(fp, "\n");
+    out += "nr_sv";
+    for (int i = 0; i < nr_class; ++i) Append(out, " %d", model.nSV[i]);
+    out += "\n";
   }
-  std::fprintf(fp, "SV\n");
+  out += "SV\n";
   for (int i = 0; i < l; ++i) {
-    for (int j = 0; j < nr_class - 1; ++j) std::fprintf(fp, "%.16g ", model.sv_coef[j][i]);
+    for (int j = 0; j < nr_class - 1; ++j) Append(out, "%.16g ", model.sv_coef[j][i]);
     const svm_node* p = model.SV[i];
     if (param.kernel_type == precomputed) {
-      std::fprintf(fp, "0:%d ", static_cast<int>(p->value));
+      Append(out, "0:%d ", static_cast<int>(p->value));
     } else {
-      for (; p->index != -1; ++p) std::fprintf(fp, "%d:%.8g ", p->index, p->value);
+      for (; p->index != -1; ++p) Append(out, "%d:%.8g ", p->index, p->value);
     }
-    std::fprintf(fp, "\n");
+    out += "\n";
   }
-  const bool write_error = std::ferror(fp) != 0;
-  const bool close_error = std::fclose(fp) != 0;
-  return write_error || close_error ? -1 : 0;
+  return out;
+}
+
+int svm_save_model(const std::string& path, const svm_model& model) {
+  // Written whole or not at all; a failure is the caller's to report.
+  try {
+    OutputFile f;
+    if (!f.Open(path)) return -1;
+    f.Write(svm_model_text(model));
+    f.Close();
+    return 0;
+  } catch (const VarnikError&) {
+    return -1;
+  }
 }
 
 namespace {
@@ -99,8 +127,13 @@ class ModelReader {
     param.probability = 0;
     bool have_nr_class = false, have_total = false, have_rho = false;
     std::string word;
+    std::vector<std::string> seen;
     while (true) {
       if (!NextWord(word)) return Fail("the header has no SV line");
+      if (std::find(seen.begin(), seen.end(), word) != seen.end()) {
+        return Fail(word + " is given twice");
+      }
+      seen.push_back(word);
       if (word == "svm_type" || word == "kernel_type") {
         const bool svm_type = word == "svm_type";
         std::string value;
@@ -110,24 +143,21 @@ class ModelReader {
         for (int i = 0; table[i] != nullptr; ++i) {
           if (value == table[i]) code = i;
         }
-        if (code < 0) {
-          std::fprintf(stderr, svm_type ? "unknown svm type.\n" : "unknown kernel function.\n");
-          return nullptr;
-        }
+        if (code < 0) return Fail("unknown " + word + " \"" + value + "\"");
         (svm_type ? param.svm_type : param.kernel_type) = code;
       } else if (word == "degree") {
-        if (!NextInt(param.degree)) return Fail("bad degree");
+        if (!NextInt(param.degree)) return Fail("bad degree " + Shown());
       } else if (word == "gamma") {
-        if (!NextDouble(param.gamma)) return Fail("bad gamma");
+        if (!NextDouble(param.gamma)) return Fail("bad gamma " + Shown());
       } else if (word == "coef0") {
-        if (!NextDouble(param.coef0)) return Fail("bad coef0");
+        if (!NextDouble(param.coef0)) return Fail("bad coef0 " + Shown());
       } else if (word == "nr_class") {
         if (!NextInt(model->nr_class) || model->nr_class < 1 || model->nr_class > 65536) {
-          return Fail("bad nr_class");
+          return Fail("bad nr_class " + Shown());
         }
         have_nr_class = true;
       } else if (word == "total_sv") {
-        if (!NextInt(model->l) || model->l < 0) return Fail("bad total_sv");
+        if (!NextInt(model->l) || model->l < 0) return Fail("bad total_sv " + Shown());
         if (model->l > static_cast<long long>(text_.size() - pos_) / 2 + 1) {
           return Fail("total_sv " + std::to_string(model->l) + " is too large for the file");
         }
@@ -145,7 +175,7 @@ class ModelReader {
         }
         v.assign(static_cast<size_t>(pairs), 0.0);
         for (double& x : v) {
-          if (!NextDouble(x)) return Fail("bad " + word + " value");
+          if (!NextDouble(x)) return Fail("bad " + word + " value " + Shown());
         }
         if (word == "rho") have_rho = true;
       } else if (word == "label" || word == "nr_sv") {
@@ -156,14 +186,13 @@ class ModelReader {
         }
         v.assign(static_cast<size_t>(model->nr_class), 0);
         for (int& x : v) {
-          if (!NextInt(x)) return Fail("bad " + word + " value");
+          if (!NextInt(x)) return Fail("bad " + word + " value " + Shown());
         }
       } else if (word == "SV") {
         SkipLine();
         break;
       } else {
-        std::fprintf(stderr, "unknown text in model file: [%s]\n", word.c_str());
-        return nullptr;
+        return Fail("unknown text \"" + word + "\"");
       }
     }
     if (param.svm_type < 0 || param.kernel_type < 0) return Fail("svm_type or kernel_type missing");
@@ -189,10 +218,20 @@ class ModelReader {
     return model;
   }
 
+  const std::string& error() const { return error_; }
+
  private:
+  // The error, with the line it stands on (the line of the word read last).
   std::unique_ptr<svm_model> Fail(const std::string& what) {
-    std::fprintf(stderr, "malformed model file: %s\n", what.c_str());
+    const size_t at = std::min(word_at_, text_.size());
+    const long line = std::count(text_.begin(), text_.begin() + static_cast<long>(at), '\n') + 1;
+    error_ = "line " + std::to_string(line) + ": " + what;
     return nullptr;
+  }
+  // The word read last, quoted (cut short when long).
+  std::string Shown() const {
+    const std::string w = last_word_.size() > 40 ? last_word_.substr(0, 40) + "..." : last_word_;
+    return "\"" + w + "\"";
   }
 
   static bool IsBlank(char c) {
@@ -203,9 +242,11 @@ class ModelReader {
   bool NextWord(std::string& word) {
     while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
     const size_t start = pos_;
+    word_at_ = start;
     while (pos_ < text_.size() && !IsBlank(text_[pos_])) ++pos_;
-    word.assign(text_, start, pos_ - start);
-    return !word.empty() && word.size() <= 80;
+    word.assign(text_, start, std::min<size_t>(pos_ - start, 200));
+    last_word_ = word;
+    return !word.empty() && pos_ - start <= 80;
   }
   bool NextDouble(double& v) {
     std::string w;
@@ -227,7 +268,8 @@ class ModelReader {
     char* end = nullptr;
     errno = 0;
     v = std::strtod(buf, &end);
-    return end == buf + n && errno != ERANGE;
+    // Every number of a model must be finite: nan and inf are refused.
+    return end == buf + n && errno != ERANGE && std::isfinite(v);
   }
   static bool ParseInt(const char* s, size_t n, int& v) {
     if (n == 0 || n > 20) return false;
@@ -253,6 +295,7 @@ class ModelReader {
       size_t end = text_.find('\n', pos_);
       if (end == std::string::npos) end = text_.size();
       const std::string_view line(text_.data() + pos_, end - pos_);
+      word_at_ = pos_;
       pos_ = end + 1;
       size_t p = 0;
       auto next_piece = [&](std::string_view& piece) {
@@ -272,7 +315,8 @@ class ModelReader {
       for (int c = 0; c < k - 1; ++c) {
         double v;
         if ((c > 0 && !next_piece(piece)) || !ParseDouble(piece.data(), piece.size(), v)) {
-          Fail("bad coefficient in support vector " + std::to_string(line_no));
+          last_word_ = std::string(piece.substr(0, 200));
+          Fail("bad coefficient " + Shown() + " in support vector " + std::to_string(line_no));
           return false;
         }
         model.sv_coef[c].push_back(v);
@@ -286,7 +330,9 @@ class ModelReader {
         if (colon == std::string_view::npos || !ParseInt(piece.data(), colon, node.index) ||
             !ParseDouble(piece.data() + colon + 1, piece.size() - colon - 1, node.value) ||
             node.index < 0 || node.index <= last_index) {
-          Fail("bad or out-of-order node in support vector " + std::to_string(line_no));
+          last_word_ = std::string(piece.substr(0, 200));
+          Fail("bad or out-of-order node " + Shown() + " in support vector " +
+               std::to_string(line_no));
           return false;
         }
         last_index = node.index;
@@ -305,6 +351,9 @@ class ModelReader {
 
   std::string text_;
   size_t pos_ = 0;
+  size_t word_at_ = 0;
+  std::string last_word_;
+  std::string error_;
 };
 
 }  // namespace
@@ -377,20 +426,35 @@ std::unique_ptr<svm_model> svm_model_as_stored(const svm_model& model) {
   return stored;
 }
 
-std::unique_ptr<svm_model> svm_load_model(const std::string& path) {
+std::unique_ptr<svm_model> svm_load_model(const std::string& path, std::string* error) {
   std::FILE* fp = std::fopen(path.c_str(), "rb");
-  if (fp == nullptr) return nullptr;
+  if (fp == nullptr) {
+    if (error != nullptr) *error = std::strerror(errno);
+    return nullptr;
+  }
   std::string text;
   char buf[1 << 16];
   size_t got;
   while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
   const bool read_error = std::ferror(fp) != 0;
-  if (std::fclose(fp) != 0 || read_error) return nullptr;
-  return svm_parse_model(std::move(text));
+  if (std::fclose(fp) != 0 || read_error) {
+    if (error != nullptr) *error = "cannot read the file";
+    return nullptr;
+  }
+  return svm_parse_model(std::move(text), error);
 }
 
-std::unique_ptr<svm_model> svm_parse_model(std::string text) {
-  return ModelReader(std::move(text)).Read();
+std::unique_ptr<svm_model> svm_parse_model(std::string text, std::string* error) {
+  ModelReader reader(std::move(text));
+  std::unique_ptr<svm_model> model = reader.Read();
+  if (model == nullptr) {
+    if (error != nullptr) {
+      *error = reader.error();
+    } else {
+      std::fprintf(stderr, "malformed model file: %s\n", reader.error().c_str());
+    }
+  }
+  return model;
 }
 
 }  // namespace varnik

@@ -60,7 +60,8 @@ TEST(SavedModelTest, Failures) {
     LoadModel(dir / "absent");
     FAIL();
   } catch (const VarnikError& e) {
-    EXPECT_STREQ(e.what(), "Error loading SVM model");
+    EXPECT_EQ(std::string(e.what()), "Error loading SVM model " + (dir / "absent") +
+                                         ".svm: No such file or directory");
   }
   SvmRecognizer R(Settings(), std::make_unique<svm_model>());
   R.svm->nr_class = 2;
@@ -81,7 +82,8 @@ TEST(SavedModelTest, Failures) {
     SaveModel(R, dir / "hdr");  // a directory: the header cannot be opened
     FAIL();
   } catch (const VarnikError& e) {
-    EXPECT_STREQ(e.what(), "Unable to open model file for writing");
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to open model file " + (dir / "hdr") + " for writing (Is a directory)");
   }
   // A header whose window length the support vectors do not fit is refused.
   testing::WriteFile(dir / "m.svm",

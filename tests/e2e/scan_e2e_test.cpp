@@ -131,9 +131,10 @@ TEST(ScanCommandTest, FindsPlantedWindowsOnBothStrandsInPositionOrder) {
                           "scan --min-score x p tr_.run.model genome.fa", "scan --min-score",
                           "scan --window 3 p tr_.run.model genome.fa", "scan p tr_.run.model",
                           "scan p tr_.run.model genome.fa p"}) {
-    const auto e = RunVarnikIn(dir.path(), bad);
+    const auto e = testing::RunVarnikSplit(dir.path(), bad);
     EXPECT_NE(e.status, 0) << bad;
-    EXPECT_FALSE(e.out.empty()) << bad;
+    EXPECT_EQ(e.out, "") << bad;
+    EXPECT_FALSE(e.err.empty()) << bad;
   }
 }
 

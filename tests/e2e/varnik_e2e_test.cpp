@@ -506,7 +506,9 @@ TEST(CommandLineTest, HelpVersionAndArgumentsThatAskForNothing) {
   EXPECT_EQ(RunVarnikIn(dir.path(), "--threads 2 tr_ tr_ p out").status, 0);
   std::filesystem::remove(dir / "out");
   // The specified prefix rule stays: save-outputs followed by more letters.
-  EXPECT_EQ(RunVarnikIn(dir.path(), "tr_ tr_ p out save-outputs-too").status, 0);
+  std::filesystem::copy_file(dir / "tr_pos", dir / "te_pos");
+  std::filesystem::copy_file(dir / "tr_neg", dir / "te_neg");
+  EXPECT_EQ(RunVarnikIn(dir.path(), "tr_ te_ p out save-outputs-too").status, 0);
   EXPECT_TRUE(std::filesystem::exists(dir / "tr_out"));
 }
 
@@ -684,14 +686,20 @@ void CheckScoresEqualTheOutputs(const std::string& extra) {
   // Into a file, and never over an input.
   EXPECT_EQ(RunVarnikIn(dir.path(), "score p tr_.run.model tr_neg out.tsv").status, 0);
   EXPECT_EQ(Lines(ReadFile(dir / "out.tsv")).size(), 60u);
-  const auto over = RunVarnikIn(dir.path(), "score p tr_.run.model tr_neg tr_neg");
+  // Standard output holds data only: usage and error lines go to standard
+  // error.
+  const auto over = testing::RunVarnikSplit(dir.path(), "score p tr_.run.model tr_neg tr_neg");
   EXPECT_EQ(over.status, 1);
-  EXPECT_NE(over.out.find("is the input file tr_neg"), std::string::npos);
+  EXPECT_EQ(over.out, "");
+  EXPECT_NE(over.err.find("is the input file tr_neg"), std::string::npos);
   EXPECT_EQ(Lines(ReadFile(dir / "tr_neg")).size(), 120u);
-  EXPECT_EQ(RunVarnikIn(dir.path(), "score p").out,
-            "varnik score parameters model fasta [output]\n");
-  const auto absent = RunVarnikIn(dir.path(), "score p nomodel tr_pos");
-  EXPECT_EQ(absent.out, "Unspecified error: Error loading SVM model\n");
+  const auto usage = testing::RunVarnikSplit(dir.path(), "score p");
+  EXPECT_EQ(usage.out, "");
+  EXPECT_EQ(usage.err, "varnik score parameters model fasta [output]\n");
+  const auto absent = testing::RunVarnikSplit(dir.path(), "score p nomodel tr_pos");
+  EXPECT_EQ(absent.out, "");
+  EXPECT_EQ(absent.err,
+            "Unspecified error: Error loading SVM model nomodel.svm: No such file or directory\n");
 }
 
 }  // namespace

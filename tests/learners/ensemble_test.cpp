@@ -29,7 +29,7 @@ class EnsembleTest : public ::testing::Test {
   }
   std::string Report() {
     out_.Flush();
-    return testing::ReadFile(dir_ / "report");
+    return testing::ReadFile(out_.written_path());
   }
   EnsembleContext Context() { return {&engine_, &rng_, &svm_rng_, &out_}; }
 

@@ -21,7 +21,7 @@ class FeatureSelectionTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(out_.Open(dir_ / "report")); }
   std::string Report() {
     out_.Flush();
-    return testing::ReadFile(dir_ / "report");
+    return testing::ReadFile(out_.written_path());
   }
   testing::TempDir dir_;
   OutputFile out_;

@@ -105,7 +105,7 @@ TEST_F(StackingTest, UnequalClassesStopAfterTheComponents) {
     EXPECT_STREQ(e.what(), "Stacking must be used with undersampling");
   }
   out_.Flush();
-  EXPECT_EQ(testing::ReadFile(dir_ / "report").rfind("Tree nodes: ", 0), 0u);
+  EXPECT_EQ(testing::ReadFile(out_.written_path()).rfind("Tree nodes: ", 0), 0u);
 }
 
 }  // namespace
