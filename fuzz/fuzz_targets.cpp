@@ -17,6 +17,7 @@
 #include "sequence/fasta.h"
 #include "sequence/fasta_stream.h"
 #include "sequence/protein.h"
+#include "svm/svm_wd_table.h"
 
 namespace varnik {
 
@@ -78,13 +79,25 @@ int FuzzSavedModel(const uint8_t* data, size_t size) {
   std::string svm = nul == std::string::npos ? input : input.substr(nul + 1);
   return Refusing([&] {
     const auto model = ModelFromText(header, std::move(svm), "fuzz.model");
-    // A model that loads must score windows of its length.
+    // A model that loads and fits its windows must score them, the exact
+    // way and through the wd tables, without reading past them.
+    CheckWindowLength(*model, model->length(), "fuzz.model");
     const int L = std::min(model->length(), 4096);
-    if (L <= 0) return;
-    const std::string window(static_cast<size_t>(L), 'A');
-    const std::string other(static_cast<size_t>(L), 'G');
-    model->Score(window.c_str(), L);
-    model->Score(other.c_str(), L);
+    std::vector<std::string> windows;
+    windows.emplace_back(static_cast<size_t>(L), 'A');
+    windows.emplace_back(static_cast<size_t>(L), 'G');
+    std::string mixed(static_cast<size_t>(L), 'C');
+    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = "ACGTN-RY"[(data[i % size] + i) % 8];
+    windows.push_back(mixed);
+    for (const std::string& w : windows) model->Score(w.c_str(), L);
+    if (const auto table = WdTable::Build(*model->svm); table != nullptr && table->length() == L) {
+      std::vector<const unsigned char*> rows;
+      for (const std::string& w : windows) {
+        rows.push_back(reinterpret_cast<const unsigned char*>(w.c_str()));
+      }
+      std::vector<double> out(rows.size());
+      table->Decisions(rows.data(), static_cast<int>(rows.size()), out.data());
+    }
   });
 }
 

@@ -101,5 +101,63 @@ TEST(SavedModelTest, Failures) {
   EXPECT_THROW(SaveModel(pwm, dir / "pwm"), VarnikError);
 }
 
+
+// Damaged or hand-made model files that used to crash scoring, score nan or
+// scan for ever: each is refused, its message naming the file and what is
+// wrong.
+TEST(SavedModelTest, DamagedModelsAreRefusedWithTheFileAndTheValue) {
+  const std::string header = "Classifier: SVM\nSequence length: 3\nThreshold: 0.5\n";
+  const std::string wd =
+      "svm_type c_svc\nkernel_type wd\ndegree 3\nnr_class 2\ntotal_sv 2\nrho 0.25\n"
+      "label 1 0\nnr_sv 1 1\nSV\n0.5 0:65 1:67 2:71 \n-0.5 0:84 1:67 2:71 \n";
+  const std::string onehot =
+      "svm_type c_svc\nkernel_type rbf\ngamma 0.5\nnr_class 2\ntotal_sv 2\nrho 0.25\n"
+      "label 1 -1\nnr_sv 1 1\nSV\n0.5 1:1 5:1 9:1 \n-0.5 2:1 6:1 12:1 \n";
+  auto with = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  struct Case {
+    std::string header, svm, message;
+  } cases[] = {
+      {header, with(onehot, "kernel_type rbf\ngamma 0.5", "kernel_type precomputed"),
+       "Model file m.svm: kernel_type precomputed cannot score windows"},
+      {header, with(onehot, "SV\n", "nr_class 40\nSV\n"),
+       "Error loading SVM model m.svm: line 9: nr_class is given twice"},
+      {header, with(wd, "rho 0.25", "rho nan"),
+       "Error loading SVM model m.svm: line 6: bad rho value \"nan\""},
+      {header, with(wd, "0.5 0:65", "inf 0:65"),
+       "Error loading SVM model m.svm: line 10: bad coefficient \"inf\" in support vector 1"},
+      {with(header, "0.5", "nan"), wd,
+       "Malformed model file m: line 3: threshold \"nan\" (a finite number)"},
+      {with(header, "0.5", "-inf"), wd,
+       "Malformed model file m: line 3: threshold \"-inf\" (a finite number)"},
+      {with(header, "length: 3", "length: 4"), wd,
+       "Model file m.svm does not fit windows of 4 letters (its header)"},
+      {with(header, "length: 3", "length: 2147483647"), wd,
+       "Model file m.svm does not fit windows of 2147483647 letters (its header)"},
+      {with(header, "length: 3", "length: 4"), onehot,
+       "Model file m.svm does not fit windows of 4 letters (its header)"},
+      {with(header, "length: 3", "length: 2147483648"), wd,
+       "Malformed model file m: line 2: sequence length \"2147483648\""},
+      {with(header, "Threshold: 0.5", "Threshold:"), wd,
+       "Malformed model file m: line 3: no \"Threshold: \" line"},
+  };
+  for (const Case& c : cases) {
+    try {
+      const auto model = ModelFromText(c.header, c.svm, "m");
+      CheckWindowLength(*model, model->length(), "m");
+      ADD_FAILURE() << c.message;
+    } catch (const VarnikError& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+  }
+  // The intact models load and fit.
+  for (const std::string& svm : {wd, onehot}) {
+    const auto model = ModelFromText(header, svm, "m");
+    EXPECT_NO_THROW(CheckWindowLength(*model, 3, "m"));
+    EXPECT_THROW(CheckWindowLength(*model, 2, "m"), VarnikError);
+  }
+}
+
 }  // namespace
 }  // namespace varnik
