@@ -2,6 +2,10 @@
 
 #include <sched.h>
 
+#include <string>
+
+#include "core/error.h"
+
 namespace varnik {
 
 int AvailableCores() {
@@ -12,6 +16,14 @@ int AvailableCores() {
     if (n > 0) return n;
   }
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+void NoteFewerThreads(int started, int wanted) {
+  // A note, not a result: said once however often it happens.
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) return;
+  Warn("only " + std::to_string(started) + " of " + std::to_string(wanted) +
+       " threads could be started; the work goes on with them (same results)");
 }
 
 }  // namespace varnik

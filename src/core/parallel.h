@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,10 @@ namespace varnik {
 
 // The number of cores this process may use (at least 1).
 int AvailableCores();
+
+// Says on standard error, once per process, that only `started` of `wanted`
+// threads could be started.
+void NoteFewerThreads(int started, int wanted);
 
 // Runs task(i, worker) for every i in [0, n) on up to `threads` threads
 // (worker in [0, threads) names the thread, for per-thread scratch space).
@@ -37,7 +42,16 @@ void ParallelFor(int n, int threads, Task task) {
     }
   };
   std::vector<std::thread> pool;
-  for (int w = 1; w < threads; ++w) pool.emplace_back(work, w);
+  for (int w = 1; w < threads; ++w) {
+    // When the system will not start more threads, the ones started share
+    // the tasks (the results are the same for any number).
+    try {
+      pool.emplace_back(work, w);
+    } catch (const std::system_error&) {
+      NoteFewerThreads(static_cast<int>(pool.size()) + 1, threads);
+      break;
+    }
+  }
   work(0);
   for (std::thread& t : pool) t.join();
   for (const std::exception_ptr& e : failure) {

@@ -67,6 +67,11 @@ void BuildkNN(KnnRecognizer&, SequenceSet&&, const SequenceSet&, int, int) = del
 void BuildkNN(KnnRecognizer&, const SequenceSet&, SequenceSet&&, int, int) = delete;
 void BuildkNN(KnnRecognizer&, SequenceSet&&, SequenceSet&&, int, int) = delete;
 
+// Z of the weighted score after `filled` slots: each of the requested -
+// filled empty slots at distance 2 adds exp(-2) in single precision, until
+// Z stops changing; at least 1e-6. Its cost does not grow with requested.
+float CompleteZ(float Z, int filled, int requested);
+
 // The k nearest prototypes of the window, into nb.
 void FindNeighbours(const KnnRecognizer& R, const char* window, int L, Neighbours& nb);
 

@@ -1,11 +1,9 @@
 #include "sequence/fasta.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,86 +21,6 @@
 namespace varnik {
 
 namespace {
-
-// The whole file as one block of text: mapped into memory when it is a
-// regular file (no copy, no fresh pages to clear), read otherwise.
-class FileText {
- public:
-  FileText() = default;
-  ~FileText() {
-    if (mapped_ != nullptr) munmap(mapped_, size_);
-  }
-  FileText(const FileText&) = delete;
-  FileText& operator=(const FileText&) = delete;
-
-  const char* begin() const {
-    return mapped_ != nullptr ? static_cast<const char*>(mapped_) : buffer_.data();
-  }
-  const char* end() const { return begin() + size_; }
-  size_t size() const { return size_; }
-
-  void Load(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) {
-      Diagnose("cannot open " + path + ": " + SystemReason());
-      OnErrorExit(kUnspecifiedError, "Sequence file not found");
-    }
-    struct stat st {};
-    bool ok = true;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ,
-                     MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      if (m != MAP_FAILED) {
-        mapped_ = m;
-        size_ = static_cast<size_t>(st.st_size);
-        madvise(m, size_, MADV_SEQUENTIAL);
-      }
-    }
-    if (mapped_ == nullptr) {
-      char chunk[1 << 16];
-      ssize_t got;
-      while ((got = read(fd, chunk, sizeof chunk)) > 0)
-        buffer_.insert(buffer_.end(), chunk, chunk + got);
-      ok = got == 0;
-      size_ = buffer_.size();
-    }
-    const std::string reason = ok ? "" : SystemReason();
-    close(fd);
-    if (!ok) {
-      Diagnose("cannot read " + path + ": " + reason);
-      OnErrorExit(kReadFailed, "ReadFastaFile");
-    }
-    Decompress(path);
-  }
-
-  // Text already in memory (as a file would hold it).
-  void Adopt(std::vector<char> text, const std::string& path) {
-    buffer_ = std::move(text);
-    size_ = buffer_.size();
-    Decompress(path);
-  }
-
- private:
-  void Decompress(const std::string& path) {
-    if (LooksGzipped(reinterpret_cast<const unsigned char*>(begin()), size_)) {
-      // Compressed (whatever the file's name): its text, decompressed.
-      std::vector<char> text;
-      std::string error;
-      if (!Gunzip(reinterpret_cast<const unsigned char*>(begin()), size_, text, error)) {
-        Diagnose("cannot read " + path + ": " + error);
-        OnErrorExit(kReadFailed, "ReadFastaFile");
-      }
-      if (mapped_ != nullptr) munmap(mapped_, size_);
-      mapped_ = nullptr;
-      buffer_ = std::move(text);
-      size_ = buffer_.size();
-    }
-  }
-
-  void* mapped_ = nullptr;
-  std::vector<char> buffer_;
-  size_t size_ = 0;
-};
 
 void CheckCutSettings(const Settings& s) {
   if (s.Offset < 0) OnErrorExit(kUnspecifiedError, "Offset_to_start must not be negative");
@@ -174,52 +92,99 @@ class RecordJoiner {
   size_t size_ = 0;
 };
 
-// Walks the records of a FASTA text. The first line is the first header.
-class RecordReader {
- public:
-  RecordReader(const char* begin, const char* end) : p_(begin), end_(end) {}
+// Header names are kept up to this many characters.
+constexpr size_t kNameLimit = 65536;
 
-  bool AtEnd() const { return p_ >= end_; }
-
-  // Number of lines that start with ">".
-  static int CountRecords(const char* p, const char* end) {
-    int n = 0;
+// Walks the records of a FASTA stream block by block, calling
+// on_record(joiner, name, record) for each with its letters joined. The
+// first line must be a header; a line that starts with ">" starts the next
+// record. With names null, headers are skipped.
+template <typename OnRecord>
+void ForEachRecord(ByteStream& in, const std::string& path, std::string* name,
+                   OnRecord on_record) {
+  RecordJoiner joiner;
+  enum { kLineStart, kName, kHeaderRest, kLetters } state = kLineStart;
+  bool first = true, open = false;
+  int record = 0;
+  std::string unused;
+  std::string& header = name != nullptr ? *name : unused;
+  for (std::string_view block = in.Next(); !block.empty(); block = in.Next()) {
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    if (first) {
+      first = false;
+      if (*p != '>') {
+        Diagnose(path + ": the first line is not a header line (\">...\")");
+        OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
+      }
+    }
     while (p < end) {
-      if (*p == '>') ++n;
-      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-      if (nl == nullptr) break;
-      p = nl + 1;
+      switch (state) {
+        case kLineStart:
+          if (*p == '>') {
+            if (open) on_record(joiner, header, record++);
+            open = true;
+            joiner.Reset();
+            header.clear();
+            ++p;
+            state = name != nullptr ? kName : kHeaderRest;
+          } else {
+            state = kLetters;
+          }
+          break;
+        case kName: {
+          const char* q = p;
+          while (q < end && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r') ++q;
+          header.append(p, std::min(static_cast<size_t>(q - p), kNameLimit - std::min(kNameLimit, header.size())));
+          p = q;
+          if (p < end) state = kHeaderRest;
+          break;
+        }
+        case kHeaderRest: {
+          const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
+          if (nl == nullptr) {
+            p = end;
+          } else {
+            p = static_cast<const char*>(nl) + 1;
+            state = kLineStart;
+          }
+          break;
+        }
+        case kLetters:
+          p = joiner.AppendLine(p, end);
+          if (p < end) {
+            ++p;  // the line end
+            state = kLineStart;
+          }
+          break;
+      }
     }
-    return n;
   }
+  if (first) OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
+  if (open) on_record(joiner, header, record);
+}
 
-  // Skips the header line at the current position (keeping its first word
-  // in name when asked), then joins the sequence lines of the record, up to
-  // the next header.
-  void ReadRecord(RecordJoiner& joiner, std::string* name = nullptr) {
-    if (name != nullptr) {
-      const char* q = p_ < end_ && *p_ == '>' ? p_ + 1 : p_;
-      const char* w = q;
-      while (w < end_ && *w != ' ' && *w != '\t' && *w != '\n' && *w != '\r') ++w;
-      name->assign(q, w);
+// Counts the lines that start with ">".
+int CountRecords(ByteStream& in) {
+  long long n = 0;
+  bool line_start = true;
+  for (std::string_view block = in.Next(); !block.empty(); block = in.Next()) {
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    while (p < end) {
+      if (line_start && *p == '>') ++n;
+      const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
+      if (nl == nullptr) {
+        line_start = false;
+        break;
+      }
+      p = static_cast<const char*>(nl) + 1;
+      line_start = true;
     }
-    SkipLine();
-    while (p_ < end_ && *p_ != '>') {
-      p_ = joiner.AppendLine(p_, end_);
-      if (p_ < end_) ++p_;  // the line end
-    }
   }
-
- private:
-  void SkipLine() {
-    const char* nl =
-        static_cast<const char*>(std::memchr(p_, '\n', static_cast<size_t>(end_ - p_)));
-    p_ = nl == nullptr ? end_ : nl + 1;
-  }
-
-  const char* p_;
-  const char* end_;
-};
+  if (n > INT_MAX) OnErrorExit(kUnspecifiedError, "Too many records");
+  return static_cast<int>(n);
+}
 
 // The cut length of a window of raw length n, after the "Length too long"
 // check.
@@ -268,26 +233,6 @@ int CheckRecord(const RecordJoiner& j, long previous_length, const std::string& 
   return cut;
 }
 
-struct LoadedFile {
-  FileText text;
-  int records = 0;
-};
-
-void OpenFastaText(const std::string& path, const Settings& settings, bool count, LoadedFile& f,
-                   const std::string* text = nullptr) {
-  CheckCutSettings(settings);
-  if (text != nullptr) {
-    f.text.Adopt(std::vector<char>(text->begin(), text->end()), path);
-  } else {
-    f.text.Load(path);
-  }
-  if (f.text.size() == 0 || *f.text.begin() != '>') {
-    if (f.text.size() != 0) Diagnose(path + ": the first line is not a header line (\">...\")");
-    OnErrorExit(kUnspecifiedError, "Sequence file has no records: " + path);
-  }
-  if (count) f.records = RecordReader::CountRecords(f.text.begin(), f.text.end());
-}
-
 void CheckNotEmpty(int length, const std::string& path) {
   if (length <= 0) {
     Diagnose(path + ": no letters left in the windows after Offset_to_start / Sequence_length");
@@ -314,42 +259,67 @@ int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet
   return ReadFastaText(nullptr, path, settings, windows, names);
 }
 
-int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
-                  SequenceSet& windows, std::vector<std::string>* names) {
+
+namespace {
+
+// Every record of the stream checked and cut into windows (with their names
+// when asked).
+int ReadWindows(ByteStream& in, const std::string& path, const Settings& settings,
+                SequenceSet& windows, std::vector<std::string>* names) {
+  CheckCutSettings(settings);
   if (names != nullptr) names->clear();
-  LoadedFile f;
-  OpenFastaText(path, settings, false, f, text);
-  RecordReader reader(f.text.begin(), f.text.end());
-  RecordJoiner joiner;
   long previous = -1;
   int length = 0;
-  int record = 0;
-  while (!reader.AtEnd()) {
-    joiner.Reset();
-    std::string name;
-    reader.ReadRecord(joiner, names != nullptr ? &name : nullptr);
-    if (names != nullptr) names->push_back(std::move(name));
-    length = CheckRecord(joiner, previous, path, record, settings);
-    if (record == 0) {
-      windows = SequenceSet(0, length);
-      // Every record takes at least its letters and a header line of two
-      // characters, which bounds the number of records.
-      windows.Reserve(static_cast<int>(f.text.size() / (joiner.size() + 2) + 1));
-    }
-    windows.Append(
-        joiner.letters().substr(static_cast<size_t>(settings.Offset), static_cast<size_t>(length)));
-    previous = static_cast<long>(joiner.size());
-    ++record;
-  }
+  std::string name;
+  ForEachRecord(in, path, names != nullptr ? &name : nullptr,
+                [&](const RecordJoiner& joiner, std::string& header, int record) {
+                  length = CheckRecord(joiner, previous, path, record, settings);
+                  if (record == 0) {
+                    windows = SequenceSet(0, length);
+                    // Every record takes at least its letters and a header
+                    // line of two characters.
+                    if (in.plain_size() > 0) {
+                      windows.Reserve(
+                          static_cast<int>(std::min<size_t>(in.plain_size() / (joiner.size() + 2) + 1, INT_MAX)));
+                    }
+                  }
+                  windows.Append(joiner.letters().substr(static_cast<size_t>(settings.Offset),
+                                                         static_cast<size_t>(length)));
+                  if (names != nullptr) names->push_back(std::move(header));
+                  previous = static_cast<long>(joiner.size());
+                });
   CheckNotEmpty(length, path);
   return length;
 }
 
+}  // namespace
+
+int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
+                  SequenceSet& windows, std::vector<std::string>* names) {
+  if (text == nullptr) {
+    ByteStream in(path);
+    return ReadWindows(in, path, settings, windows, names);
+  }
+  ByteStream in(text->data(), text->size(), path);
+  return ReadWindows(in, path, settings, windows, names);
+}
+
 int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
                                    SequenceSet& windows, int n_keep, CRandom& rng) {
-  LoadedFile f;
-  OpenFastaText(path, settings, true, f);
-  const int n = f.records;
+  CheckCutSettings(settings);
+  // The records are counted first: a file on disk is read twice, anything
+  // else (a pipe) is read once and held whole.
+  std::unique_ptr<ByteStream> in = std::make_unique<ByteStream>(path);
+  SequenceSet all;
+  int n = 0;
+  int all_length = 0;
+  if (in->regular_file()) {
+    n = CountRecords(*in);
+    in = std::make_unique<ByteStream>(path);
+  } else {
+    all_length = ReadWindows(*in, path, settings, all, nullptr);
+    n = all.size();
+  }
   std::vector<char> selected(static_cast<size_t>(n), 0);
   if (n_keep >= n) {
     if (n_keep == n) {
@@ -375,24 +345,28 @@ int ReadFastaFileWithUndersampling(const std::string& path, const Settings& sett
       }
     }
   }
-  RecordReader reader(f.text.begin(), f.text.end());
-  RecordJoiner joiner;
+  int kept = 0;
+  if (!in->regular_file()) {
+    windows = SequenceSet(n_keep, all_length);
+    for (int record = 0; record < n; ++record) {
+      if (selected[record]) windows.Assign(kept++, all[record]);
+    }
+    if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");
+    return all_length;
+  }
   long previous = -1;
   int length = 0;
-  int kept = 0;
-  for (int record = 0; record < n && !reader.AtEnd(); ++record) {
-    // Every record is checked, kept or not: whether a file is accepted must
-    // not depend on the draw.
-    joiner.Reset();
-    reader.ReadRecord(joiner);
+  // Every record is checked, kept or not: whether a file is accepted must
+  // not depend on the draw.
+  ForEachRecord(*in, path, nullptr, [&](const RecordJoiner& joiner, std::string&, int record) {
     length = CheckRecord(joiner, previous, path, record, settings);
     previous = static_cast<long>(joiner.size());
-    if (!selected[record]) continue;
+    if (record >= n || !selected[record]) return;
     if (kept == 0) windows = SequenceSet(n_keep, length);
     windows.Assign(kept, joiner.letters().substr(static_cast<size_t>(settings.Offset),
                                                  static_cast<size_t>(length)));
     ++kept;
-  }
+  });
   if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");
   CheckNotEmpty(length, path);
   return length;

@@ -1,8 +1,12 @@
 #include "sequence/fasta_stream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -15,45 +19,118 @@ bool LooksGzipped(const unsigned char* bytes, size_t n) {
   return n >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b;
 }
 
-bool Gunzip(const unsigned char* data, size_t n, std::vector<char>& out, std::string& error) {
-  out.clear();
+struct ByteStream::Inflater {
   z_stream z{};
-  if (inflateInit2(&z, 15 + 32) != Z_OK) {  // 32: a gzip or zlib header
-    error = "cannot start decompressing";
-    return false;
+};
+
+namespace {
+constexpr size_t kRawBlock = size_t{1} << 20;
+}  // namespace
+
+ByteStream::ByteStream(const std::string& path) : path_(path) {
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    Diagnose("cannot open " + path + ": " + SystemReason());
+    OnErrorExit(kUnspecifiedError, "Sequence file not found");
   }
-  std::vector<char> chunk(1 << 16);
-  z.next_in = const_cast<unsigned char*>(data);
-  size_t left = n;
-  int status = Z_OK;
-  while (true) {
-    if (z.avail_in == 0 && left > 0) {
-      const unsigned take = static_cast<unsigned>(std::min<size_t>(left, 1u << 30));
-      z.avail_in = take;
-      left -= take;
+  struct stat st {};
+  if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    regular_ = true;
+    file_size_ = static_cast<size_t>(st.st_size);
+  }
+  raw_.resize(kRawBlock);
+}
+
+ByteStream::ByteStream(const char* data, size_t size, const std::string& path)
+    : path_(path), memory_(data), memory_left_(size) {}
+
+ByteStream::~ByteStream() {
+  if (fd_ >= 0) close(fd_);
+  if (z_ != nullptr) inflateEnd(&z_->z);
+}
+
+void ByteStream::Fail(const std::string& reason) const {
+  Diagnose("cannot read " + path_ + ": " + reason);
+  OnErrorExit(kReadFailed, "ReadFastaFile");
+}
+
+size_t ByteStream::ReadRaw() {
+  raw_size_ = 0;
+  if (raw_end_) return 0;
+  if (fd_ < 0) {
+    // Memory is handed out in place, a block at a time.
+    const size_t take = std::min(memory_left_, kRawBlock);
+    raw_.assign(memory_, memory_ + take);
+    memory_ += take;
+    memory_left_ -= take;
+    raw_size_ = take;
+  } else {
+    while (raw_size_ < raw_.size()) {
+      const ssize_t got = read(fd_, raw_.data() + raw_size_, raw_.size() - raw_size_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) Fail(SystemReason());
+      if (got == 0) break;
+      raw_size_ += static_cast<size_t>(got);
+      if (!regular_) break;  // a pipe: what has come so far
     }
-    z.next_out = reinterpret_cast<unsigned char*>(chunk.data());
-    z.avail_out = static_cast<unsigned>(chunk.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
+  }
+  if (raw_size_ == 0) raw_end_ = true;
+  return raw_size_;
+}
+
+std::string_view ByteStream::Next() {
+  if (!started_) {
+    started_ = true;
+    ReadRaw();
+    gzip_ = LooksGzipped(reinterpret_cast<const unsigned char*>(raw_.data()), raw_size_);
+    pending_ = raw_size_ > 0;
+    if (gzip_) {
+      z_ = std::make_unique<Inflater>();
+      if (inflateInit2(&z_->z, 15 + 32) != Z_OK) Fail("cannot start decompressing");
+      z_->z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+      z_->z.avail_in = static_cast<unsigned>(raw_size_);
+      out_.resize(kRawBlock);
+    }
+  }
+  if (!gzip_) {
+    if (pending_) {
+      pending_ = false;
+      return {raw_.data(), raw_size_};
+    }
+    ReadRaw();
+    return {raw_.data(), raw_size_};
+  }
+  z_stream& z = z_->z;
+  while (!done_) {
+    if (z.avail_in == 0 && !raw_end_) {
+      ReadRaw();
+      z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+      z.avail_in = static_cast<unsigned>(raw_size_);
+    }
+    z.next_out = reinterpret_cast<unsigned char*>(out_.data());
+    z.avail_out = static_cast<unsigned>(out_.size());
+    const int status = inflate(&z, Z_NO_FLUSH);
+    const size_t produced = out_.size() - z.avail_out;
     if (status == Z_STREAM_END) {
-      // Members may follow one another (as concatenated files make them).
-      if (z.avail_in == 0 && left == 0) break;
-      if (inflateReset(&z) != Z_OK) break;
-      continue;
+      // Another member may follow.
+      if (z.avail_in == 0 && !raw_end_) {
+        ReadRaw();
+        z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+        z.avail_in = static_cast<unsigned>(raw_size_);
+      }
+      if (z.avail_in == 0) {
+        done_ = true;
+      } else if (inflateReset(&z) != Z_OK) {
+        Fail("damaged compressed data");
+      }
+    } else if (status == Z_BUF_ERROR && z.avail_in == 0 && raw_end_) {
+      Fail("the compressed data stop short");
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+      Fail(z.msg != nullptr ? z.msg : "damaged compressed data");
     }
-    if (status == Z_BUF_ERROR && z.avail_in == 0 && left == 0) {
-      status = Z_DATA_ERROR;
-      error = "the compressed data stop short";
-      break;
-    }
-    if (status != Z_OK) {
-      error = z.msg != nullptr ? z.msg : "damaged compressed data";
-      break;
-    }
+    if (produced > 0) return {out_.data(), produced};
   }
-  inflateEnd(&z);
-  return status == Z_STREAM_END;
+  return {};
 }
 
 namespace {

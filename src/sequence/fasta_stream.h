@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnik {
@@ -48,8 +49,47 @@ class FastaStream {
 
 // Whether the first bytes are gzip's magic number.
 bool LooksGzipped(const unsigned char* bytes, size_t n);
-// The decompressed contents of gzip data (members one after another); false
-// with the reason when they are damaged or cut short.
-bool Gunzip(const unsigned char* data, size_t n, std::vector<char>& out, std::string& error);
+
+// The bytes of a file, or of text in memory, handed out block by block:
+// gzip-compressed data (members one after another, as cat joins them)
+// decompressed on the way, plain data as it stands. Memory stays at a few
+// blocks whatever the size of the file.
+class ByteStream {
+ public:
+  // Fails (the program's error, "Sequence file not found") when the file
+  // cannot be opened.
+  explicit ByteStream(const std::string& path);
+  // Text in memory (kept by the caller), named path in messages.
+  ByteStream(const char* data, size_t size, const std::string& path);
+  ~ByteStream();
+  ByteStream(const ByteStream&) = delete;
+  ByteStream& operator=(const ByteStream&) = delete;
+
+  // The next block; empty at the end. Damaged or cut-short compressed data
+  // and read failures end the run (code 4).
+  std::string_view Next();
+  // A regular file on disk: it can be opened and read again.
+  bool regular_file() const { return regular_; }
+  // The size of a plain regular file, else 0.
+  size_t plain_size() const { return regular_ && !gzip_ ? file_size_ : 0; }
+
+ private:
+  size_t ReadRaw();  // refills raw_ (from the file or the memory); 0 at the end
+  [[noreturn]] void Fail(const std::string& reason) const;
+
+  std::string path_;
+  int fd_ = -1;
+  const char* memory_ = nullptr;
+  size_t memory_left_ = 0;
+  bool regular_ = false;
+  size_t file_size_ = 0;
+  std::vector<char> raw_, out_;
+  size_t raw_size_ = 0;
+  bool raw_end_ = false;
+  bool started_ = false, pending_ = false;  // the first raw block, read to tell gzip
+  bool gzip_ = false, done_ = false;
+  struct Inflater;
+  std::unique_ptr<Inflater> z_;
+};
 
 }  // namespace varnik

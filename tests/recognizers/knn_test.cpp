@@ -230,6 +230,33 @@ TEST(KnnScoreTest, ScoresWithEveryPrototypeInASlotSettle) {
   }
 }
 
+// The empty slots of a k far beyond the prototypes are added a binade at a
+// time: the same Z as adding exp(-2) once per slot.
+TEST(KnnScoreTest, EmptySlotsAddUpAsOneByOne) {
+  auto one_by_one = [](float Z, int filled, int requested) {
+    const double empty = std::exp(-static_cast<double>(2.0f));
+    for (long long s = filled; s < requested; ++s) {
+      const float next = static_cast<float>(Z + empty);
+      if (next == Z) break;
+      Z = next;
+    }
+    return Z < 1e-6 ? 1e-6f : Z;
+  };
+  CRandom rng(8);
+  int cases = 0;
+  for (int requested : {0, 1, 3, 9, 10, 100, 4097, 100000, 3000000, 2000000000}) {
+    for (int filled : {0, 1, 3, 7}) {
+      for (int t = 0; t < (requested > 100000 ? 2 : 25); ++t) {
+        const float Z = t == 0 ? 0.0f : static_cast<float>(std::exp(rng.UniformNumber() * 14 - 4));
+        EXPECT_EQ(CompleteZ(Z, filled, requested), one_by_one(Z, filled, requested))
+            << Z << " " << filled << " " << requested;
+        ++cases;
+      }
+    }
+  }
+  EXPECT_GT(cases, 500);
+}
+
 TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
   CRandom rng(5);
   for (int n_pos : {10, 100}) {
