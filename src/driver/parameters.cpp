@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -180,6 +181,17 @@ std::string Trimmed(const std::string& text) {
   return text.substr(a, b - a + 1);
 }
 
+// The value as the word and boolean readers see it: from the second
+// character after the colon. Without a blank after the colon that is not
+// the value as written, and the message says so.
+std::string ReadAs(const std::string& line, const std::string& key, const std::string& value) {
+  const size_t after = key.size() + 1;
+  const bool glued = after < line.size() && line[after] != ' ' && line[after] != '\t';
+  if (!glued) return "\"" + value + "\"";
+  return "\"" + value + "\" is read from its second character (there is no blank after the " +
+         "colon), and \"" + Trimmed(ValueAfterSeparator(line, key)) + "\"";
+}
+
 }  // namespace
 
 ParameterFile ParameterFile::Read(const std::string& path, const char* reader_name) {
@@ -354,28 +366,39 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
         if (!matched) {
           std::string all;
           for (const std::string& w : *known.words) all += (all.empty() ? "" : ", ") + w;
-          Warn(at(i) + key_name + ": \"" + value + "\" is none of " + all + "; the default " +
-               (*known.words)[known.default_word] + " is used");
+          Warn(at(i) + key_name + ": " + ReadAs(line, key_name, value) + " is none of " + all +
+               "; the default " + (*known.words)[known.default_word] + " is used");
         }
         break;
       }
       case Kind::kBoolean: {
         const char c = *separated;
         if (!(c == 'T' || c == 't' || c == 'F' || c == 'f')) {
-          Warn(at(i) + key_name + ": \"" + value +
-               "\" is neither true nor false (only a first letter T or F counts); read as false");
+          Warn(at(i) + key_name + ": " + ReadAs(line, key_name, value) +
+               " is neither true nor false (only a first letter T or F counts); read as false");
         }
         break;
       }
-      case Kind::kInteger:
+      case Kind::kInteger: {
+        const char* text = AfterColon(line, key_name);
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(text, &end, 10);
+        if (end == text) {
+          Warn(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
+        } else if (errno == ERANGE || n > INT_MAX || n < INT_MIN) {
+          Warn(at(i) + key_name + ": \"" + value + "\" is out of range; read as " +
+               std::to_string(n < 0 ? INT_MIN : INT_MAX));
+        } else if (!Trimmed(end).empty()) {
+          Warn(at(i) + key_name + ": \"" + value + "\" is not a whole number; read as " +
+               std::to_string(n));
+        }
+        break;
+      }
       case Kind::kReal: {
         const char* text = AfterColon(line, key_name);
         char* end = nullptr;
-        if (known.kind == Kind::kInteger) {
-          std::strtol(text, &end, 10);
-        } else {
-          std::strtod(text, &end);
-        }
+        std::strtod(text, &end);
         if (end == text) {
           Warn(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
         }
@@ -447,6 +470,20 @@ void CheckParameterValues(const ParameterFile& file, const Settings& s) {
   }
   if (network && s.N_epochs < 0) {
     refuse("N_epochs must not be negative, not " + std::to_string(s.N_epochs));
+  }
+  // Values with which a recogniser would give one score to every window.
+  if (network && s.NN_hidden_nodes < 1) {
+    refuse("NN_hidden_nodes must be at least 1 for the neural network, not " +
+           std::to_string(s.NN_hidden_nodes));
+  }
+  if (network && s.Htan_A == 0) {
+    refuse("Htan_A must not be 0 for the neural network: every output would be 0");
+  }
+  const bool fixed_k =
+      !s.CV_parameters &&
+      (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
+  if (fixed_k && s.K < 1) {
+    refuse("K must be at least 1 for the k-NN without the k search, not " + std::to_string(s.K));
   }
   const bool ensembles = s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble ||
                          (s.Stacking && (s.Stacking_methods & (16 | 32)));

@@ -286,6 +286,18 @@ TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
        "GA_population_size must be even and at least 2, not 0"},
       {"FS_algorithm: GA\nRecognition_method: SVM\nGA_generations: -1\n",
        "GA_generations must not be negative, not -1"},
+      {"Trials: 0\n", "Trials must be at least 1"},
+      // A recogniser that would give every window one score.
+      {"Recognition_method: kNN\nCross-validate parameters: F\nK: 0\n",
+       "K must be at least 1 for the k-NN without the k search, not 0"},
+      {"Recognition_method: kNN\nKernel: 5\nK: -3\n",
+       "K must be at least 1 for the k-NN without the k search, not -3"},
+      {"Stacking: T\nStacker: kNN\nCross-validate parameters: F\nK: 0\n",
+       "K must be at least 1 for the k-NN without the k search, not 0"},
+      {"Recognition_method: NeuralNet\nEta: 0.1\nNN_hidden_nodes: 0\n",
+       "NN_hidden_nodes must be at least 1 for the neural network, not 0"},
+      {"Recognition_method: NeuralNet\nEta: 0.1\nHtan_A: 0\n",
+       "Htan_A must not be 0 for the neural network: every output would be 0"},
   };
   for (const Case& c : cases) {
     try {
@@ -300,6 +312,45 @@ TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
   // a sensitivity of 0 or 1, Epoch_size 0 without a network.
   EXPECT_NO_THROW(LoadChecked("K: 0\nMinimum_k: 9\nMaximum_k: 3\nDesired_sensitivity: 1\n"));
   EXPECT_NO_THROW(LoadChecked("Desired_sensitivity: 0\nEpoch_size: 0\nTrials: 32767\n"));
+  // The boundaries themselves pass, and a k search with K 0 is no fixed k.
+  EXPECT_NO_THROW(LoadChecked("Trials: 1\nRecognition_method: kNN\nK: 1\n"
+                              "Cross-validate parameters: F\n"));
+  EXPECT_NO_THROW(LoadChecked("Recognition_method: kNN\nK: 0\n"));
+  EXPECT_NO_THROW(LoadChecked("Recognition_method: NeuralNet\nEta: 0.1\nNN_hidden_nodes: 1\n"
+                              "Htan_A: -0.5\n"));
+  EXPECT_NO_THROW(LoadChecked("NN_hidden_nodes: 0\nHtan_A: 0\n"));  // no network
+}
+
+// Whole numbers are read by their leading digits, words and booleans from
+// the second character after the colon: whatever that misreads is named
+// with what was read.
+TEST(ParametersTest, MisreadNumbersAndGluedValuesAreNamedWithWhatWasRead) {
+  struct Case {
+    const char* text;
+    const char* warning;
+  } cases[] = {
+      {"CV_folds: 1e9\n", "parameters:1: CV_folds: \"1e9\" is not a whole number; read as 1"},
+      {"K: 7.9\n", "parameters:1: K: \"7.9\" is not a whole number; read as 7"},
+      {"K: 7abc\n", "parameters:1: K: \"7abc\" is not a whole number; read as 7"},
+      {"Seed: 99999999999\n",
+       "parameters:1: Seed: \"99999999999\" is out of range; read as 2147483647"},
+      {"Recognition_method:PWM\n",
+       "parameters:1: Recognition_method: \"PWM\" is read from its second character (there is "
+       "no blank after the colon), and \"WM\" is none of SVM, kNN, C45, STOP, EasyEnsemble, "
+       "BalanceCascadeEnsemble, PWM, NeuralNet; the default STOP is used"},
+      {"Write_AUC_data:true\n",
+       "parameters:1: Write_AUC_data: \"true\" is read from its second character (there is no "
+       "blank after the colon), and \"rue\" is neither true nor false (only a first letter T or "
+       "F counts); read as false"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LoadChecked(c.text), std::string("varnik: warning: ") + c.warning + "\n") << c.text;
+  }
+  // Plain whole numbers, a blank or a tab after the colon, trailing blanks:
+  // nothing to say.
+  EXPECT_EQ(LoadChecked("K: 7\nCV_folds:\t5 \nSeed: -3\r\nRecognition_method:\tPWM\n"
+                        "Minimum_k: 4\nMaximum_k: 4\n"),
+            "");
 }
 
 TEST(ParametersTest, MistakesThatWouldPassInSilenceAreNamed) {
