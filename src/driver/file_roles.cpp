@@ -1,6 +1,7 @@
 #include "driver/file_roles.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -20,7 +21,7 @@ struct Identity {
 Identity Identify(const std::string& path) {
   Identity id;
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
+  const std::filesystem::path full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   id.name = error ? path : full.lexically_normal().string();
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) {
@@ -54,6 +55,19 @@ void RefuseClashingFiles(const std::vector<NamedFile>& outputs,
     }
     for (size_t j = 0; j < k; ++j) {
       if (!outputs[j].path.empty() && Same(out_ids[k], out_ids[j])) refuse(outputs[k], outputs[j]);
+    }
+  }
+}
+
+void RefuseStandardOutputOver(const std::vector<NamedFile>& inputs) {
+  struct stat out {};
+  if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return;
+  for (const NamedFile& i : inputs) {
+    struct stat in {};
+    if (!i.path.empty() && stat(i.path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino) {
+      OnErrorExit(kUnspecifiedError, "Standard output is the " + i.role + " " + i.path +
+                                         ": choose another name");
     }
   }
 }

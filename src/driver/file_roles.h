@@ -19,4 +19,8 @@ struct NamedFile {
 void RefuseClashingFiles(const std::vector<NamedFile>& outputs,
                          const std::vector<NamedFile>& inputs);
 
+// The same for standard output when it is a regular file (a shell's ">" or
+// ">>" onto an input).
+void RefuseStandardOutputOver(const std::vector<NamedFile>& inputs);
+
 }  // namespace varnik

@@ -190,9 +190,18 @@ class Run {
     rng_.Seed(static_cast<unsigned int>(settings_.Seed));
   }
 
-  // The first file read fixes the window length of every later one.
-  int FixLength(int length) {
-    if (settings_.Length == 0) settings_.Length = length;
+  // The first file read fixes the window length of every later one; longer
+  // windows of a later file are cut to it, which is said when the length
+  // was not asked for.
+  int FixLength(int length, int record_length, const std::string& path) {
+    if (settings_.Length == 0) {
+      settings_.Length = length;
+      length_fixed_by_ = path;
+    } else if (!length_fixed_by_.empty() && record_length > settings_.Offset + settings_.Length) {
+      Warn(path + ": windows of " + std::to_string(record_length) + " letters are cut to the " +
+           std::to_string(settings_.Length) + " letters from Offset_to_start " +
+           std::to_string(settings_.Offset) + " that " + length_fixed_by_ + " gave the run");
+    }
     return length;
   }
 
@@ -200,15 +209,19 @@ class Run {
   // applies to the training negatives only.
   void ReadWindows(const std::string& prefix, SequenceSet& positives, SequenceSet& negatives,
                    bool training) {
-    L_ = FixLength(ReadFastaFile(WindowFilePath(prefix, "pos", settings_), settings_, positives));
+    int record_length = 0;
+    const std::string pos_path = WindowFilePath(prefix, "pos", settings_);
+    L_ = ReadFastaFile(pos_path, settings_, positives, nullptr, &record_length);
+    L_ = FixLength(L_, record_length, pos_path);
     out_.Printf("Positive sequences: %d\n", positives.size());
     const std::string neg_path = WindowFilePath(prefix, "neg", settings_);
     if (settings_.Imbalance_method == kUndersampling && training) {
-      L_ = FixLength(
-          ReadFastaFileWithUndersampling(neg_path, settings_, negatives, positives.size(), rng_));
+      L_ = ReadFastaFileWithUndersampling(neg_path, settings_, negatives, positives.size(), rng_,
+                                          &record_length);
     } else {
-      L_ = FixLength(ReadFastaFile(neg_path, settings_, negatives));
+      L_ = ReadFastaFile(neg_path, settings_, negatives, nullptr, &record_length);
     }
+    L_ = FixLength(L_, record_length, neg_path);
     out_.Printf("Negative sequences: %d\n", negatives.size());
     if (settings_.Use_protein_sequence) {
       ConvertToProtein(positives, L_);
@@ -508,6 +521,7 @@ class Run {
   SequenceSet dropped_negatives_;  // left aside by the imbalance step
   int L_ = 0;
   int read_length_ = 0;  // L_ after reading, before a mask
+  std::string length_fixed_by_;  // the file whose windows set Sequence_length
   std::unique_ptr<TreeEngine> tree_engine_;
   // May refer to the training windows (k-NN): declared after them, it goes first.
   std::unique_ptr<Recognizer> model_;

@@ -24,7 +24,11 @@ void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer
   if (!MaskFileIsNil(scorer.settings().Mask_file)) {
     in.push_back({scorer.settings().Mask_file, "mask file"});
   }
-  RefuseClashingFiles({{output, "output"}}, in);
+  if (output.empty()) {
+    RefuseStandardOutputOver(in);
+  } else {
+    RefuseClashingFiles({{output, "output"}}, in);
+  }
 }
 
 SavedScorer::SavedScorer(const std::string& params_path, const std::string& model_path, int threads,

@@ -254,10 +254,6 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
   return cut;
 }
 
-int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
-                  std::vector<std::string>* names) {
-  return ReadFastaText(nullptr, path, settings, windows, names);
-}
 
 
 namespace {
@@ -265,7 +261,7 @@ namespace {
 // Every record of the stream checked and cut into windows (with their names
 // when asked).
 int ReadWindows(ByteStream& in, const std::string& path, const Settings& settings,
-                SequenceSet& windows, std::vector<std::string>* names) {
+                SequenceSet& windows, std::vector<std::string>* names, int* record_length) {
   CheckCutSettings(settings);
   if (names != nullptr) names->clear();
   long previous = -1;
@@ -289,6 +285,7 @@ int ReadWindows(ByteStream& in, const std::string& path, const Settings& setting
                   previous = static_cast<long>(joiner.size());
                 });
   CheckNotEmpty(length, path);
+  if (record_length != nullptr) *record_length = static_cast<int>(previous);
   return length;
 }
 
@@ -298,14 +295,21 @@ int ReadFastaText(const std::string* text, const std::string& path, const Settin
                   SequenceSet& windows, std::vector<std::string>* names) {
   if (text == nullptr) {
     ByteStream in(path);
-    return ReadWindows(in, path, settings, windows, names);
+    return ReadWindows(in, path, settings, windows, names, nullptr);
   }
   ByteStream in(text->data(), text->size(), path);
-  return ReadWindows(in, path, settings, windows, names);
+  return ReadWindows(in, path, settings, windows, names, nullptr);
+}
+
+int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
+                  std::vector<std::string>* names, int* record_length) {
+  ByteStream in(path);
+  return ReadWindows(in, path, settings, windows, names, record_length);
 }
 
 int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
-                                   SequenceSet& windows, int n_keep, CRandom& rng) {
+                                   SequenceSet& windows, int n_keep, CRandom& rng,
+                                   int* record_length) {
   CheckCutSettings(settings);
   // The records are counted first: a file on disk is read twice, anything
   // else (a pipe) is read once and held whole.
@@ -317,7 +321,7 @@ int ReadFastaFileWithUndersampling(const std::string& path, const Settings& sett
     n = CountRecords(*in);
     in = std::make_unique<ByteStream>(path);
   } else {
-    all_length = ReadWindows(*in, path, settings, all, nullptr);
+    all_length = ReadWindows(*in, path, settings, all, nullptr, record_length);
     n = all.size();
   }
   std::vector<char> selected(static_cast<size_t>(n), 0);
@@ -369,6 +373,7 @@ int ReadFastaFileWithUndersampling(const std::string& path, const Settings& sett
   });
   if (kept != n_keep) OnErrorExit(kUnspecifiedError, "Under-sampling went wrong");
   CheckNotEmpty(length, path);
+  if (record_length != nullptr) *record_length = static_cast<int>(previous);
   return length;
 }
 

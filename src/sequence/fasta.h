@@ -15,8 +15,9 @@ namespace varnik {
 // Offset on). A run sets Length to the length of its first file, so that
 // every later file is cut the same way.
 // With names, each record's name (the first word of its header) too.
+// With record_length, the records' length before the cut.
 int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
-                  std::vector<std::string>* names = nullptr);
+                  std::vector<std::string>* names = nullptr, int* record_length = nullptr);
 
 // As ReadFastaFile, but keeps n_keep records chosen at random without
 // repetition, in file order. Asked for more records than the file holds, it
@@ -27,7 +28,8 @@ int ReadFastaText(const std::string* text, const std::string& path, const Settin
                   SequenceSet& windows, std::vector<std::string>* names = nullptr);
 
 int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
-                                   SequenceSet& windows, int n_keep, CRandom& rng);
+                                   SequenceSet& windows, int n_keep, CRandom& rng,
+                                   int* record_length = nullptr);
 
 // Validates one joined window (upper case, U already T) and cuts it to the part
 // of interest in place; returns the new length.
