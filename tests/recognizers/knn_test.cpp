@@ -281,6 +281,14 @@ TEST(KnnThresholdTest, IndexOfTheDesiredSensitivity) {
     char line[64];
     std::snprintf(line, sizeof line, "k-NN threshold: %lf\n", static_cast<double>(scores[index]));
     EXPECT_EQ(testing::ReadFile(dir / "r"), line);
+    // A sensitivity of 0 sets no threshold: it stays 0, without a line.
+    s.Sensitivity = 0;
+    OutputFile none;
+    ASSERT_TRUE(none.Open(dir / "none"));
+    const auto Z = TrainkNN(ps, ns, 6, s, none);
+    none.Close();
+    EXPECT_EQ(Z->threshold(), 0.0f);
+    EXPECT_EQ(testing::ReadFile(dir / "none"), "");
   }
 }
 

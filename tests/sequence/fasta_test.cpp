@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <zlib.h>
+
 #include <cstdlib>
+#include <thread>
 
 #include "core/error.h"
 #include "sequence/alphabet.h"
+#include "sequence/fasta_stream.h"
 #include "test_util.h"
 
 namespace varnik {
@@ -232,6 +237,94 @@ TEST_F(UndersamplingTest, EveryRecordIsCheckedWhateverTheDraw) {
       EXPECT_THROW(ReadKept(text, 2, seed), VarnikError) << bad << " " << seed;
       ::testing::internal::GetCapturedStdout();
     }
+  }
+}
+
+// The readers work block by block: records across the blocks, compressed
+// files of several members (as cat joins them), pipes, and the stream of
+// long records with Windows line ends read the same as one plain file.
+std::string Gzipped(const std::string& text) {
+  std::string out(compressBound(text.size()) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(UndersamplingTest, StreamsOfBlocksMembersAndPipesReadAlike) {
+  // About 2.7 MB: records cross the reader's 1 MiB blocks.
+  std::string text;
+  for (int i = 0; i < 40000; ++i) {
+    std::string w;
+    for (int b = 0; b < 60; ++b) w += "ACGT"[(i * 7 + b * b) % 4];
+    text += ">r" + std::to_string(i) + " some words\n" + w.substr(0, 25) + "\n" + w.substr(25) + "\n";
+  }
+  const std::string plain = dir_ / "plain", joined = dir_ / "joined";
+  testing::WriteFile(plain, text);
+  const size_t half = text.find(">r20000 ");
+  testing::WriteFile(joined, Gzipped(text.substr(0, half)) + Gzipped(text.substr(half)));
+  SequenceSet a, b;
+  std::vector<std::string> na, nb;
+  ASSERT_EQ(ReadFastaFile(plain, settings_, a, &na), 60);
+  ASSERT_EQ(ReadFastaFile(joined, settings_, b, &nb), 60);
+  ASSERT_EQ(a.size(), 40000);
+  ASSERT_EQ(b.size(), 40000);
+  for (int i = 0; i < a.size(); i += 997) EXPECT_STREQ(a[i], b[i]) << i;
+  EXPECT_EQ(na, nb);
+  EXPECT_EQ(na[39999], "r39999");
+  // The same text through a pipe, and undersampled from a file and a pipe.
+  const std::string fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto through_pipe = [&](auto read) {
+    std::thread writer([&] { testing::WriteFile(fifo, text); });
+    read();
+    writer.join();
+  };
+  SequenceSet c;
+  through_pipe([&] { ReadFastaFile(fifo, settings_, c); });
+  ASSERT_EQ(c.size(), 40000);
+  EXPECT_STREQ(c[31234], a[31234]);
+  SequenceSet from_file, from_pipe;
+  CRandom r1(5), r2(5);
+  ReadFastaFileWithUndersampling(plain, settings_, from_file, 1000, r1);
+  through_pipe([&] { ReadFastaFileWithUndersampling(fifo, settings_, from_pipe, 1000, r2); });
+  ASSERT_EQ(from_file.size(), 1000);
+  ASSERT_EQ(from_pipe.size(), 1000);
+  for (int i = 0; i < 1000; ++i) EXPECT_STREQ(from_file[i], from_pipe[i]) << i;
+  EXPECT_EQ(r1.Next(), r2.Next());
+  // Cut short: refused.
+  const std::string packed = Gzipped(text);
+  testing::WriteFile(dir_ / "cut", packed.substr(0, packed.size() - 10));
+  SequenceSet d;
+  try {
+    ReadFastaFile(dir_ / "cut", settings_, d);
+    ADD_FAILURE() << "a cut file was read";
+  } catch (const VarnikError& e) {
+    EXPECT_EQ(e.code(), kReadFailed);
+  }
+}
+
+TEST(FastaStreamTest, WindowsLineEndsAndJoinedMembers) {
+  testing::TempDir dir;
+  const std::string text = ">one x\r\nACGT\r\nTTGG\r\n>two\r\nCC\r\n";
+  testing::WriteFile(dir / "crlf.fa", text);
+  testing::WriteFile(dir / "two.fa.gz", Gzipped(text.substr(0, 12)) + Gzipped(text.substr(12)));
+  for (const char* name : {"crlf.fa", "two.fa.gz"}) {
+    FastaStream in(dir / name);
+    std::vector<std::string> records;
+    std::string record_name;
+    while (in.NextRecord(record_name)) {
+      std::string letters(100, '\0');
+      letters.resize(in.Read(letters.data(), letters.size()));
+      records.push_back(record_name + ":" + letters);
+    }
+    EXPECT_EQ(records, (std::vector<std::string>{"one:ACGTTTGG", "two:CC"})) << name;
   }
 }
 
