@@ -128,7 +128,15 @@ bool OutputFile::Open(const std::string& path) {
   SplitPath(target_, folder, name);
   std::string pattern = folder + "/." + name + ".XXXXXX";
   const int fd = mkstemp(pattern.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // A folder where nothing new may be made, but a file there that may be
+    // written: written directly, as it always could be.
+    if (exists && access(target_.c_str(), W_OK) == 0) {
+      file_ = std::fopen(target_.c_str(), "w");
+      return file_ != nullptr;
+    }
+    return false;
+  }
   // The mode a newly created file would get, or the replaced file's.
   fchmod(fd, exists ? (st.st_mode & 07777) : CreationMode());
   file_ = fdopen(fd, "w");
