@@ -47,74 +47,209 @@ namespace {
 
 enum class Kind { kString, kWords, kBoolean, kInteger, kReal };
 
-struct KeySpec {
-  const char* name;
-  Kind kind;
-  const std::vector<std::string>* words = nullptr;  // for kWords
-  int default_word = 0;
+// Which runs a value matters to.
+bool UsesNetwork(const Settings& s) {
+  return s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
+}
+bool UsesEnsembles(const Settings& s) {
+  return s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble ||
+         (s.Stacking && (s.Stacking_methods & (16 | 32)));
+}
+bool UsesFixedK(const Settings& s) {
+  return !s.CV_parameters &&
+         (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
+}
+bool UsesKSearch(const Settings& s) {
+  return s.CV_parameters &&
+         (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
+}
+
+// A whole-number bound: "<key> must be at least <min><purpose>, not <value>"
+// ("must not be negative" for a minimum of 0), for the runs it applies to.
+struct Bound {
+  int min = INT_MIN;
+  const char* purpose = "";
+  bool (*applies)(const Settings&) = nullptr;
 };
 
+// One key of the parameters file: its kind, the setting it sets (one member
+// pointer, by kind), the words of an enumeration, when it is read at all,
+// and its check.
+struct ParameterSpec {
+  ParameterSpec(const char* k, Kind t) : key(k), kind(t) {}
+  const char* key;
+  Kind kind;
+  std::string Settings::*text = nullptr;
+  int Settings::*whole = nullptr;  // kInteger and kWords
+  short Settings::*small = nullptr;
+  float Settings::*real = nullptr;
+  bool Settings::*flag = nullptr;
+  const std::vector<std::string>* words = nullptr;
+  // Read only when this holds of the settings read so far (the kernel's
+  // width has two keys); its default then, when not Settings' own.
+  bool (*read_when)(const Settings&) = nullptr;
+  float read_default = 0;
+  bool own_default = false;
+  Bound bound;
+  // A further check: the message of a value that can only give garbage, or
+  // "" (file for the value as written).
+  std::string (*check)(const Settings&, const ParameterFile&, const std::string& key) = nullptr;
+  // A value that runs but cannot do what it is there for: the warning, or "",
+  // at the key's line, else at the line of the key setting warn_fallback.
+  std::string (*warn)(const Settings&) = nullptr;
+  int Settings::*warn_fallback = nullptr;
+};
+
+ParameterSpec Text(const char* key, std::string Settings::*m) {
+  ParameterSpec p{key, Kind::kString};
+  p.text = m;
+  return p;
+}
+ParameterSpec Words(const char* key, int Settings::*m, const std::vector<std::string>& words) {
+  ParameterSpec p{key, Kind::kWords};
+  p.whole = m;
+  p.words = &words;
+  return p;
+}
+ParameterSpec Flag(const char* key, bool Settings::*m) {
+  ParameterSpec p{key, Kind::kBoolean};
+  p.flag = m;
+  return p;
+}
+ParameterSpec Whole(const char* key, int Settings::*m, Bound bound = {}) {
+  ParameterSpec p{key, Kind::kInteger};
+  p.whole = m;
+  p.bound = bound;
+  return p;
+}
+ParameterSpec Real(const char* key, float Settings::*m) {
+  ParameterSpec p{key, Kind::kReal};
+  p.real = m;
+  return p;
+}
+template <typename F>
+ParameterSpec Checked(ParameterSpec p, F check) {
+  p.check = check;
+  return p;
+}
+template <typename F>
+ParameterSpec Warned(ParameterSpec p, int Settings::*fallback, F warn) {
+  p.warn = warn;
+  p.warn_fallback = fallback;
+  return p;
+}
+
+std::string Shown(float v) { return std::to_string(v); }
+
 // Every key of the parameters file, in the order of the echo.
-const std::vector<KeySpec>& KnownKeys() {
-  static const std::vector<KeySpec> keys = [] {
-    const Settings d;
-    const auto* methods = &RecognitionMethodWords();
-    return std::vector<KeySpec>{
-        {"Data_directory", Kind::kString},
-        {"Imbalance_method", Kind::kWords, &ImbalanceMethodWords(), d.Imbalance_method},
-        {"Evaluate_training_error", Kind::kBoolean},
-        {"Offset_to_start", Kind::kInteger},
-        {"Sequence_length", Kind::kInteger},
-        {"Use_protein_sequence", Kind::kBoolean},
-        {"Mask_file", Kind::kString},
-        {"Verbose", Kind::kInteger},
-        {"Seed", Kind::kInteger},
-        {"Recognition_method", Kind::kWords, methods, d.R_method},
-        {"Desired_sensitivity", Kind::kReal},
-        {"Cross-validate parameters", Kind::kBoolean},
-        {"Write_AUC_data", Kind::kBoolean},
-        {"FS_algorithm", Kind::kWords, &FeatureSelectionWords(), d.FSAlgorithm},
-        {"RFE_subset_size", Kind::kInteger},
-        {"FS_percent_to_keep", Kind::kReal},
-        {"CV_folds", Kind::kInteger},
-        {"FS_min_percent", Kind::kReal},
-        {"Exit_after_FS", Kind::kBoolean},
-        {"Stacking", Kind::kBoolean},
-        {"Stacking_methods", Kind::kInteger},
-        {"Scale_stacking_inputs", Kind::kBoolean},
-        {"Stacker", Kind::kWords, &StackerWords(), d.Stacker},
-        {"Trials", Kind::kInteger},
-        {"Prune_tree", Kind::kBoolean},
-        {"Soften_thresholds", Kind::kBoolean},
-        {"Kernel", Kind::kInteger},
-        {"Sigma (WDS)", Kind::kReal},
-        {"Gamma", Kind::kReal},
-        {"C", Kind::kReal},
-        {"Degree (WD)", Kind::kInteger},
-        {"K", Kind::kInteger},
-        {"Minimum_k", Kind::kInteger},
-        {"Maximum_k", Kind::kInteger},
-        {"KNN_weight_by_distance", Kind::kBoolean},
-        {"Base_learner", Kind::kWords, methods, d.Base_learner},
-        {"Ensemble_T", Kind::kInteger},
-        {"Ensemble_s_i", Kind::kInteger},
-        {"SMOTE_k", Kind::kInteger},
-        {"SMOTE_N", Kind::kReal},
-        {"NN_hidden_nodes", Kind::kInteger},
-        {"N_epochs", Kind::kInteger},
-        {"Epoch_size", Kind::kInteger},
-        {"Eta", Kind::kReal},
-        {"Alpha", Kind::kReal},
-        {"Htan_A", Kind::kReal},
-        {"Htan_B", Kind::kReal},
-        {"Flat_spot", Kind::kReal},
-        {"GA_alpha", Kind::kReal},
-        {"GA_mutation", Kind::kReal},
-        {"GA_LS_mutation", Kind::kReal},
-        {"GA_bit_mutation", Kind::kReal},
-        {"GA_1_probability", Kind::kReal},
-        {"GA_population_size", Kind::kInteger},
-        {"GA_generations", Kind::kInteger},
+const std::vector<ParameterSpec>& KnownKeys() {
+  static const std::vector<ParameterSpec> keys = [] {
+    using S = Settings;
+    const auto& methods = RecognitionMethodWords();
+    ParameterSpec trials{"Trials", Kind::kInteger};
+    trials.small = &S::TRIALS;
+    // Trials is kept in 16 bits: the value as written is checked.
+    trials.check = [](const Settings&, const ParameterFile& f, const std::string& key) {
+      const std::string* line = f.Find(key);
+      if (line == nullptr) return std::string();
+      const long t = std::strtol(AfterColon(*line, key), nullptr, 10);
+      if (t < 1) return key + " must be at least 1";
+      if (t > 32767) return key + " must be at most 32767, not " + std::to_string(t);
+      return std::string();
+    };
+    ParameterSpec sigma = Real("Sigma (WDS)", &S::Gamma);
+    sigma.read_when = [](const Settings& s) { return s.Kernel == 6; };
+    sigma.read_default = 0.5f;
+    sigma.own_default = true;
+    ParameterSpec gamma = Real("Gamma", &S::Gamma);
+    gamma.read_when = [](const Settings& s) { return s.Kernel != 6; };
+    return std::vector<ParameterSpec>{
+        Text("Data_directory", &S::Datad),
+        Words("Imbalance_method", &S::Imbalance_method, ImbalanceMethodWords()),
+        Flag("Evaluate_training_error", &S::Eval_training),
+        Whole("Offset_to_start", &S::Offset),
+        Whole("Sequence_length", &S::Length),
+        Flag("Use_protein_sequence", &S::Use_protein_sequence),
+        Text("Mask_file", &S::Mask_file),
+        Whole("Verbose", &S::Verbose),
+        Whole("Seed", &S::Seed),
+        Words("Recognition_method", &S::R_method, methods),
+        Checked(Real("Desired_sensitivity", &S::Sensitivity),
+                [](const Settings& s, const ParameterFile&, const std::string& key) {
+                  return s.Sensitivity >= 0 && s.Sensitivity <= 1
+                             ? std::string()
+                             : key + " must be between 0 and 1, not " + Shown(s.Sensitivity);
+                }),
+        Flag("Cross-validate parameters", &S::CV_parameters),
+        Flag("Write_AUC_data", &S::Write_AUC_data),
+        Words("FS_algorithm", &S::FSAlgorithm, FeatureSelectionWords()),
+        Whole("RFE_subset_size", &S::RFE_subset_size,
+              {1, "", [](const Settings& s) { return s.FSAlgorithm == kFSRFE; }}),
+        Real("FS_percent_to_keep", &S::FS_percent_to_keep),
+        Whole("CV_folds", &S::CV_folds),
+        Real("FS_min_percent", &S::FS_min_percent),
+        Flag("Exit_after_FS", &S::Exit_after_FS),
+        Flag("Stacking", &S::Stacking),
+        Whole("Stacking_methods", &S::Stacking_methods),
+        Flag("Scale_stacking_inputs", &S::Scale),
+        Words("Stacker", &S::Stacker, StackerWords()),
+        trials,
+        Flag("Prune_tree", &S::Prune_tree),
+        Flag("Soften_thresholds", &S::Soften_thresholds),
+        Whole("Kernel", &S::Kernel),
+        sigma,
+        gamma,
+        Real("C", &S::C),
+        Whole("Degree (WD)", &S::Degree),
+        Whole("K", &S::K, {1, " for the k-NN without the k search", UsesFixedK}),
+        Warned(Whole("Minimum_k", &S::Min_k), &S::Max_k,
+               [](const Settings& s) {
+                 return UsesKSearch(s) && s.Min_k > s.Max_k
+                            ? "Minimum_k (" + std::to_string(s.Min_k) + ") is above Maximum_k (" +
+                                  std::to_string(s.Max_k) + "): the k search sets K to 0"
+                            : std::string();
+               }),
+        Whole("Maximum_k", &S::Max_k),
+        Flag("KNN_weight_by_distance", &S::KNN_weight_by_distance),
+        Words("Base_learner", &S::Base_learner, methods),
+        Whole("Ensemble_T", &S::Ensemble_T, {1, "", UsesEnsembles}),
+        Whole("Ensemble_s_i", &S::Easy_s_i, {1, "", UsesEnsembles}),
+        Whole("SMOTE_k", &S::Smote_k,
+              {0, "", [](const Settings& s) { return s.Imbalance_method == kSmote; }}),
+        Real("SMOTE_N", &S::Smote_N),
+        Whole("NN_hidden_nodes", &S::NN_hidden_nodes, {1, " for the neural network", UsesNetwork}),
+        Whole("N_epochs", &S::N_epochs, {0, "", UsesNetwork}),
+        Whole("Epoch_size", &S::Epoch_size, {1, " for the neural network", UsesNetwork}),
+        Warned(Real("Eta", &S::Eta), &S::R_method,
+               [](const Settings& s) {
+                 return UsesNetwork(s) && s.Eta == 0
+                            ? std::string("Eta is 0: the neural network keeps its random initial "
+                                          "weights and does not learn")
+                            : std::string();
+               }),
+        Real("Alpha", &S::Alpha),
+        Checked(Real("Htan_A", &S::Htan_A),
+                [](const Settings& s, const ParameterFile&, const std::string& key) {
+                  return UsesNetwork(s) && s.Htan_A == 0
+                             ? key + " must not be 0 for the neural network: every output would be 0"
+                             : std::string();
+                }),
+        Real("Htan_B", &S::Htan_B),
+        Real("Flat_spot", &S::Flat_spot),
+        Real("GA_alpha", &S::GAFS_alpha),
+        Real("GA_mutation", &S::GAFS_mutation),
+        Real("GA_LS_mutation", &S::GAFS_lsmutation),
+        Real("GA_bit_mutation", &S::GAFS_bit_mutation),
+        Real("GA_1_probability", &S::GAFS_set_probability),
+        Checked(Whole("GA_population_size", &S::GAFS_popsize),
+                [](const Settings& s, const ParameterFile&, const std::string& key) {
+                  return s.FSAlgorithm == kFSGA && (s.GAFS_popsize < 2 || s.GAFS_popsize % 2 != 0)
+                             ? key + " must be even and at least 2, not " +
+                                   std::to_string(s.GAFS_popsize)
+                             : std::string();
+                }),
+        Whole("GA_generations", &S::GAFS_generations,
+              {0, "", [](const Settings& s) { return s.FSAlgorithm == kFSGA; }}),
     };
   }();
   return keys;
@@ -162,13 +297,13 @@ const char* ClosestKey(const std::string& name) {
   const std::string n = Normalised(name);
   const char* best = nullptr;
   size_t best_distance = std::max<size_t>(2, n.size() / 3) + 1;
-  for (const KeySpec& k : KnownKeys()) {
+  for (const ParameterSpec& k : KnownKeys()) {
     // Only distances below the best so far matter: a line far longer than
     // any key is not compared letter by letter.
-    const size_t d = EditDistanceBelow(n, Normalised(k.name), best_distance);
+    const size_t d = EditDistanceBelow(n, Normalised(k.key), best_distance);
     if (d < best_distance) {
       best_distance = d;
-      best = k.name;
+      best = k.key;
     }
   }
   return best;
@@ -319,6 +454,7 @@ const std::vector<std::string>& StackerWords() {
 }
 
 void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
+  const Settings d;
   const std::vector<std::string>& lines = file.lines();
   auto at = [&](size_t line) { return file.source() + ":" + std::to_string(line + 1) + ": "; };
   std::vector<size_t> first_line(KnownKeys().size(), std::string::npos);
@@ -330,7 +466,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
     const std::string trimmed = Trimmed(line);
     if (trimmed.empty() || trimmed[0] == '#') continue;
     size_t key = 0;
-    while (key < KnownKeys().size() && !LineHasKey(line, KnownKeys()[key].name)) ++key;
+    while (key < KnownKeys().size() && !LineHasKey(line, KnownKeys()[key].key)) ++key;
     if (key == KnownKeys().size()) {
       const size_t colon = line.find(':');
       const std::string name = line.substr(0, colon);
@@ -341,14 +477,14 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
            "; the line is ignored");
       continue;
     }
-    const KeySpec& known = KnownKeys()[key];
+    const ParameterSpec& known = KnownKeys()[key];
     if (first_line[key] != std::string::npos) {
-      Warn(at(i) + known.name + " is given again; the value on line " +
+      Warn(at(i) + known.key + " is given again; the value on line " +
            std::to_string(first_line[key] + 1) + " is used");
       continue;
     }
     first_line[key] = i;
-    const std::string key_name = known.name;
+    const std::string key_name = known.key;
     const std::string value = Trimmed(line.substr(key_name.size() + 1));
     const char* separated = ValueAfterSeparator(line, key_name);
     switch (known.kind) {
@@ -367,7 +503,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
           std::string all;
           for (const std::string& w : *known.words) all += (all.empty() ? "" : ", ") + w;
           Warn(at(i) + key_name + ": " + ReadAs(line, key_name, value) + " is none of " + all +
-               "; the default " + (*known.words)[known.default_word] + " is used");
+               "; the default " + (*known.words)[d.*known.whole] + " is used");
         }
         break;
       }
@@ -406,104 +542,48 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
       }
     }
   }
-  // Settings that run but cannot do what they are there for.
-  auto line_of = [&](const char* key, const char* otherwise) {
-    for (const char* k : {key, otherwise}) {
-      for (size_t i = 0; i < lines.size(); ++i) {
-        if (LineHasKey(lines[i], k)) return at(i);
+  // Settings that run but cannot do what they are there for, at the line of
+  // their key (or of the key they depend on).
+  for (size_t k = 0; k < KnownKeys().size(); ++k) {
+    const ParameterSpec& p = KnownKeys()[k];
+    if (p.warn == nullptr) continue;
+    const std::string message = p.warn(s);
+    if (message.empty()) continue;
+    std::string where = file.source() + ": ";
+    size_t fallback = KnownKeys().size();
+    for (size_t j = 0; j < KnownKeys().size(); ++j) {
+      if (p.warn_fallback != nullptr && KnownKeys()[j].whole == p.warn_fallback) fallback = j;
+    }
+    for (size_t candidate : {k, fallback}) {
+      if (candidate < KnownKeys().size() && first_line[candidate] != std::string::npos) {
+        where = at(first_line[candidate]);
+        break;
       }
     }
-    return file.source() + ": ";
-  };
-  const bool network = s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
-  if (network && s.Eta == 0) {
-    Warn(line_of("Eta", "Recognition_method") +
-         "Eta is 0: the neural network keeps its random initial weights and does not learn");
-  }
-  const bool k_search =
-      s.CV_parameters &&
-      (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
-  if (k_search && s.Min_k > s.Max_k) {
-    Warn(line_of("Minimum_k", "Maximum_k") + "Minimum_k (" + std::to_string(s.Min_k) +
-         ") is above Maximum_k (" + std::to_string(s.Max_k) + "): the k search sets K to 0");
+    Warn(where + message);
   }
 }
 
 void CheckParameterValues(const ParameterFile& file, const Settings& s) {
   auto refuse = [](const std::string& message) { OnErrorExit(kUnspecifiedError, message); };
-  const std::pair<const char*, float> reals[] = {
-      {"Desired_sensitivity", s.Sensitivity},
-      {"FS_percent_to_keep", s.FS_percent_to_keep},
-      {"FS_min_percent", s.FS_min_percent},
-      {s.Kernel == 6 ? "Sigma (WDS)" : "Gamma", s.Gamma},
-      {"C", s.C},
-      {"SMOTE_N", s.Smote_N},
-      {"Eta", s.Eta},
-      {"Alpha", s.Alpha},
-      {"Htan_A", s.Htan_A},
-      {"Htan_B", s.Htan_B},
-      {"Flat_spot", s.Flat_spot},
-      {"GA_alpha", s.GAFS_alpha},
-      {"GA_mutation", s.GAFS_mutation},
-      {"GA_LS_mutation", s.GAFS_lsmutation},
-      {"GA_bit_mutation", s.GAFS_bit_mutation},
-      {"GA_1_probability", s.GAFS_set_probability},
-  };
-  for (const auto& [name, value] : reals) {
-    if (!std::isfinite(value)) {
-      refuse(std::string(name) + " must be a finite number, not " + std::to_string(value));
+  for (const ParameterSpec& p : KnownKeys()) {
+    if (p.kind != Kind::kReal || (p.read_when != nullptr && !p.read_when(s))) continue;
+    if (!std::isfinite(s.*p.real)) {
+      refuse(std::string(p.key) + " must be a finite number, not " + std::to_string(s.*p.real));
     }
   }
-  if (!(s.Sensitivity >= 0 && s.Sensitivity <= 1)) {
-    refuse("Desired_sensitivity must be between 0 and 1, not " + std::to_string(s.Sensitivity));
-  }
-  // Trials is kept in 16 bits: the value as written is checked.
-  if (const std::string* line = file.Find("Trials")) {
-    const long trials = std::strtol(AfterColon(*line, "Trials"), nullptr, 10);
-    if (trials < 1) refuse("Trials must be at least 1");
-    if (trials > 32767) refuse("Trials must be at most 32767, not " + std::to_string(trials));
-  }
-  const bool network = s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
-  if (network && s.Epoch_size < 1) {
-    refuse("Epoch_size must be at least 1 for the neural network, not " +
-           std::to_string(s.Epoch_size));
-  }
-  if (network && s.N_epochs < 0) {
-    refuse("N_epochs must not be negative, not " + std::to_string(s.N_epochs));
-  }
-  // Values with which a recogniser would give one score to every window.
-  if (network && s.NN_hidden_nodes < 1) {
-    refuse("NN_hidden_nodes must be at least 1 for the neural network, not " +
-           std::to_string(s.NN_hidden_nodes));
-  }
-  if (network && s.Htan_A == 0) {
-    refuse("Htan_A must not be 0 for the neural network: every output would be 0");
-  }
-  const bool fixed_k =
-      !s.CV_parameters &&
-      (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
-  if (fixed_k && s.K < 1) {
-    refuse("K must be at least 1 for the k-NN without the k search, not " + std::to_string(s.K));
-  }
-  const bool ensembles = s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble ||
-                         (s.Stacking && (s.Stacking_methods & (16 | 32)));
-  if (ensembles && s.Ensemble_T < 1) {
-    refuse("Ensemble_T must be at least 1, not " + std::to_string(s.Ensemble_T));
-  }
-  if (ensembles && s.Easy_s_i < 1) {
-    refuse("Ensemble_s_i must be at least 1, not " + std::to_string(s.Easy_s_i));
-  }
-  if (s.FSAlgorithm == kFSRFE && s.RFE_subset_size < 1) {
-    refuse("RFE_subset_size must be at least 1, not " + std::to_string(s.RFE_subset_size));
-  }
-  if (s.FSAlgorithm == kFSGA && (s.GAFS_popsize < 2 || s.GAFS_popsize % 2 != 0)) {
-    refuse("GA_population_size must be even and at least 2, not " + std::to_string(s.GAFS_popsize));
-  }
-  if (s.FSAlgorithm == kFSGA && s.GAFS_generations < 0) {
-    refuse("GA_generations must not be negative, not " + std::to_string(s.GAFS_generations));
-  }
-  if (s.Imbalance_method == kSmote && s.Smote_k < 0) {
-    refuse("SMOTE_k must not be negative, not " + std::to_string(s.Smote_k));
+  for (const ParameterSpec& p : KnownKeys()) {
+    const Bound& b = p.bound;
+    if (p.whole != nullptr && b.applies != nullptr && b.applies(s) && s.*p.whole < b.min) {
+      refuse(std::string(p.key) +
+             (b.min == 0 ? std::string(" must not be negative")
+                         : " must be at least " + std::to_string(b.min)) +
+             b.purpose + ", not " + std::to_string(s.*p.whole));
+    }
+    if (p.check != nullptr) {
+      const std::string message = p.check(s, file, p.key);
+      if (!message.empty()) refuse(message);
+    }
   }
 }
 
@@ -512,70 +592,56 @@ void LoadGlobalParameters(const std::string& path, Settings& settings, OutputFil
   LoadGlobalParameters(ParameterFile::Read(path, "LoadString"), settings, report);
 }
 
-void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) {
+namespace {
+
+// Every key read (or its default) into s, echoed to out.
+void LoadKeys(const ParameterFile& f, Settings& s, OutputFile& out) {
   const Settings d;  // defaults
   out.Printf("Parameters (* = default) \n----------\n");
-  s.Datad = LoadString(f, "Data_directory", d.Datad, out);
-  s.Imbalance_method =
-      LoadEnumerate(f, "Imbalance_method", ImbalanceMethodWords(), d.Imbalance_method, out);
-  s.Eval_training = LoadBoolean(f, "Evaluate_training_error", d.Eval_training, out);
-  s.Offset = LoadInteger(f, "Offset_to_start", d.Offset, out);
-  s.Length = LoadInteger(f, "Sequence_length", d.Length, out);
-  s.Use_protein_sequence = LoadBoolean(f, "Use_protein_sequence", d.Use_protein_sequence, out);
-  s.Mask_file = LoadString(f, "Mask_file", d.Mask_file, out);
-  s.Verbose = LoadInteger(f, "Verbose", d.Verbose, out);
-  s.Seed = LoadInteger(f, "Seed", d.Seed, out);
-  s.R_method = LoadEnumerate(f, "Recognition_method", RecognitionMethodWords(), d.R_method, out);
-  s.Sensitivity = LoadReal(f, "Desired_sensitivity", d.Sensitivity, out);
-  s.CV_parameters = LoadBoolean(f, "Cross-validate parameters", d.CV_parameters, out);
-  s.Write_AUC_data = LoadBoolean(f, "Write_AUC_data", d.Write_AUC_data, out);
-  s.FSAlgorithm = LoadEnumerate(f, "FS_algorithm", FeatureSelectionWords(), d.FSAlgorithm, out);
-  s.RFE_subset_size = LoadInteger(f, "RFE_subset_size", d.RFE_subset_size, out);
-  s.FS_percent_to_keep = LoadReal(f, "FS_percent_to_keep", d.FS_percent_to_keep, out);
-  s.CV_folds = LoadInteger(f, "CV_folds", d.CV_folds, out);
-  s.FS_min_percent = LoadReal(f, "FS_min_percent", d.FS_min_percent, out);
-  s.Exit_after_FS = LoadBoolean(f, "Exit_after_FS", d.Exit_after_FS, out);
-  s.Stacking = LoadBoolean(f, "Stacking", d.Stacking, out);
-  s.Stacking_methods = LoadInteger(f, "Stacking_methods", d.Stacking_methods, out);
-  s.Scale = LoadBoolean(f, "Scale_stacking_inputs", d.Scale, out);
-  s.Stacker = LoadEnumerate(f, "Stacker", StackerWords(), d.Stacker, out);
-  if (s.Stacking) s.R_method = kStackingMethod;
-  s.TRIALS = static_cast<short>(LoadInteger(f, "Trials", d.TRIALS, out));
-  s.Prune_tree = LoadBoolean(f, "Prune_tree", d.Prune_tree, out);
-  s.Soften_thresholds = LoadBoolean(f, "Soften_thresholds", d.Soften_thresholds, out);
-  s.Kernel = LoadInteger(f, "Kernel", d.Kernel, out);
-  if (s.Kernel == 6) {
-    s.Gamma = LoadReal(f, "Sigma (WDS)", 0.5f, out);
-  } else {
-    s.Gamma = LoadReal(f, "Gamma", d.Gamma, out);
+  for (const ParameterSpec& p : KnownKeys()) {
+    if (p.read_when != nullptr && !p.read_when(s)) continue;
+    switch (p.kind) {
+      case Kind::kString:
+        s.*p.text = LoadString(f, p.key, d.*p.text, out);
+        break;
+      case Kind::kWords:
+        s.*p.whole = LoadEnumerate(f, p.key, *p.words, d.*p.whole, out);
+        break;
+      case Kind::kBoolean:
+        s.*p.flag = LoadBoolean(f, p.key, d.*p.flag, out);
+        break;
+      case Kind::kInteger:
+        if (p.small != nullptr) {
+          s.*p.small = static_cast<short>(LoadInteger(f, p.key, d.*p.small, out));
+        } else {
+          s.*p.whole = LoadInteger(f, p.key, d.*p.whole, out);
+        }
+        break;
+      case Kind::kReal:
+        s.*p.real = LoadReal(f, p.key, p.own_default ? p.read_default : d.*p.real, out);
+        break;
+    }
   }
-  s.C = LoadReal(f, "C", d.C, out);
-  s.Degree = LoadInteger(f, "Degree (WD)", d.Degree, out);
-  s.K = LoadInteger(f, "K", d.K, out);
-  s.Min_k = LoadInteger(f, "Minimum_k", d.Min_k, out);
-  s.Max_k = LoadInteger(f, "Maximum_k", d.Max_k, out);
-  s.KNN_weight_by_distance =
-      LoadBoolean(f, "KNN_weight_by_distance", d.KNN_weight_by_distance, out);
-  s.Base_learner = LoadEnumerate(f, "Base_learner", RecognitionMethodWords(), d.Base_learner, out);
-  s.Ensemble_T = LoadInteger(f, "Ensemble_T", d.Ensemble_T, out);
-  s.Easy_s_i = LoadInteger(f, "Ensemble_s_i", d.Easy_s_i, out);
-  s.Smote_k = LoadInteger(f, "SMOTE_k", d.Smote_k, out);
-  s.Smote_N = LoadReal(f, "SMOTE_N", d.Smote_N, out);
-  s.NN_hidden_nodes = LoadInteger(f, "NN_hidden_nodes", d.NN_hidden_nodes, out);
-  s.N_epochs = LoadInteger(f, "N_epochs", d.N_epochs, out);
-  s.Epoch_size = LoadInteger(f, "Epoch_size", d.Epoch_size, out);
-  s.Eta = LoadReal(f, "Eta", d.Eta, out);
-  s.Alpha = LoadReal(f, "Alpha", d.Alpha, out);
-  s.Htan_A = LoadReal(f, "Htan_A", d.Htan_A, out);
-  s.Htan_B = LoadReal(f, "Htan_B", d.Htan_B, out);
-  s.Flat_spot = LoadReal(f, "Flat_spot", d.Flat_spot, out);
-  s.GAFS_alpha = LoadReal(f, "GA_alpha", d.GAFS_alpha, out);
-  s.GAFS_mutation = LoadReal(f, "GA_mutation", d.GAFS_mutation, out);
-  s.GAFS_lsmutation = LoadReal(f, "GA_LS_mutation", d.GAFS_lsmutation, out);
-  s.GAFS_bit_mutation = LoadReal(f, "GA_bit_mutation", d.GAFS_bit_mutation, out);
-  s.GAFS_set_probability = LoadReal(f, "GA_1_probability", d.GAFS_set_probability, out);
-  s.GAFS_popsize = LoadInteger(f, "GA_population_size", d.GAFS_popsize, out);
-  s.GAFS_generations = LoadInteger(f, "GA_generations", d.GAFS_generations, out);
+}
+
+}  // namespace
+
+Settings SettingsAsWritten(const ParameterFile& file) {
+  Settings s;
+  OutputFile sink;  // never opened: the echo goes nowhere
+  LoadKeys(file, s, sink);
+  return s;
+}
+
+std::vector<std::string> ParameterKeys() {
+  std::vector<std::string> keys;
+  for (const ParameterSpec& p : KnownKeys()) keys.emplace_back(p.key);
+  return keys;
+}
+
+void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) {
+  LoadKeys(f, s, out);
+  if (s.Stacking) s.R_method = kStackingMethod;
 
   // Consistency rules.
   if (s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble) {

@@ -65,6 +65,12 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& settings);
 // a negative SMOTE_k for SMOTE.
 void CheckParameterValues(const ParameterFile& file, const Settings& settings);
 
+// The settings as the file writes them, without the echo, the consistency
+// rules or any check (for what must be known before the report is open).
+Settings SettingsAsWritten(const ParameterFile& file);
+// Every key of the parameters file, in the order of the echo.
+std::vector<std::string> ParameterKeys();
+
 // Reads every setting from the file at path, echoes them to the report and
 // applies the consistency rules.
 void LoadGlobalParameters(const std::string& path, Settings& settings, OutputFile& report);

@@ -128,10 +128,9 @@ class Run {
     std::vector<NamedFile> inputs = {{args_[3], "parameters file"}};
     // The data directory and the mask file, read quietly: any problem with
     // them is reported once the report is open.
-    OutputFile sink;  // never opened: the echo goes nowhere
-    const std::string data_directory =
-        LoadString(params, "Data_directory", Settings().Datad, sink);
-    const std::string mask = LoadString(params, "Mask_file", "nil", sink);
+    const Settings written = SettingsAsWritten(params);
+    const std::string& data_directory = written.Datad;
+    const std::string& mask = written.Mask_file;
     if (!MaskFileIsNil(mask)) inputs.push_back({mask, "mask file"});
     const bool test = strncasecmp(args_[2].c_str(), "NIL", 3) != 0;
     const char* home = std::getenv("HOME");

@@ -405,5 +405,19 @@ TEST(ParametersTest, MissingOrUnreadableFile) {
   }
 }
 
+TEST(ParametersTest, EveryKeyIsInTheManPage) {
+  const std::string page = testing::ReadFile(std::string(VARNIK_SOURCE_DIR) + "/doc/varnik.1");
+  ASSERT_FALSE(page.empty());
+  const std::vector<std::string> keys = ParameterKeys();
+  EXPECT_EQ(keys.size(), 55u);
+  for (const std::string& key : keys) {
+    // Hyphens stand escaped in the page's source.
+    std::string escaped;
+    for (char c : key) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_TRUE(page.find(key) != std::string::npos || page.find(escaped) != std::string::npos)
+        << key;
+  }
+}
+
 }  // namespace
 }  // namespace varnik
