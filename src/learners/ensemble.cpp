@@ -282,15 +282,20 @@ void SetMultiEnsembleThreshold(EnsembleRecognizer& R, const std::vector<const ch
                                int L, OutputFile& out) {
   const int P = static_cast<int>(positives.size());
   std::vector<float> scores(static_cast<size_t>(P));
-  Scorer score(R);
-  for (int i = 0; i < P; ++i) scores[i] = score(positives[i], L);
-  std::sort(scores.begin(), scores.end());
+  R.set_threshold(TrainingThreshold(P, R.settings().Sensitivity, WithoutSensitivity::kIndex, 1, 1,
+                                    [&](int begin, int end, float* to) {
+                                      Scorer score(R);
+                                      for (int i = begin; i < end; ++i) {
+                                        to[i] = score(positives[i], L);
+                                        scores[i] = to[i];
+                                      }
+                                    }));
   if (R.settings().Verbose > 2) {
+    std::sort(scores.begin(), scores.end());
     out.Printf("Training positive instances ensemble outputs\n");
     for (float v : scores) out.Printf("%6.3lf ", static_cast<double>(v));
     out.Printf("\n");
   }
-  R.set_threshold(P > 0 ? scores[SensitivityIndex(P, R.settings().Sensitivity)] : 0.0f);
   out.Printf("Ensemble threshold: %lf\n", static_cast<double>(R.threshold()));
 }
 

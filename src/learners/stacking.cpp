@@ -194,14 +194,14 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   R->scale_a = k.a;
   R->scale_b = k.b;
   R->stacker = std::move(stacker);
-  if (s.Sensitivity > 0 && P > 0) {
-    std::vector<float> scores(static_cast<size_t>(P));
-    ParallelPieces(P, s.threads, 8, [&](int begin, int end) {
-      Scorer score(*R);
-      for (int j = begin; j < end; ++j) scores[j] = score(positives[j], L, 0);
-    });
-    std::sort(scores.begin(), scores.end());
-    R->set_threshold(scores[SensitivityIndex(P, s.Sensitivity)]);
+  if (s.Sensitivity > 0) {
+    R->set_threshold(TrainingThreshold(P, s.Sensitivity, WithoutSensitivity::kZero, s.threads, 8,
+                                       [&](int begin, int end, float* out) {
+                                         Scorer score(*R);
+                                         for (int j = begin; j < end; ++j) {
+                                           out[j] = score(positives[j], L, 0);
+                                         }
+                                       }));
   }
   return R;
 }

@@ -43,15 +43,15 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
   engine.Raw.clear();
   engine.Pruned.clear();
   if (threshold != nullptr) {
-    *threshold = 0.0f;
-    if (settings.Sensitivity > 0 && !positives.empty()) {
-      const TreeScorer scorer(engine, L);
-      TreeScorer::Scratch scratch;
-      std::vector<float> scores;
-      for (const char* w : positives) scores.push_back(scorer.Output(tree.get(), w, L, scratch));
-      std::sort(scores.begin(), scores.end());
-      *threshold = scores[SensitivityIndex(static_cast<int>(scores.size()), settings.Sensitivity)];
-    }
+    const TreeScorer scorer(engine, L);
+    *threshold = TrainingThreshold(static_cast<int>(positives.size()), settings.Sensitivity,
+                                   WithoutSensitivity::kZero, 1, 1,
+                                   [&](int begin, int end, float* out) {
+                                     TreeScorer::Scratch scratch;
+                                     for (int i = begin; i < end; ++i) {
+                                       out[i] = scorer.Output(tree.get(), positives[i], L, scratch);
+                                     }
+                                   });
     if (out != nullptr) out->Printf("C4.5 threshold: %lf\n", static_cast<double>(*threshold));
   }
   return tree;

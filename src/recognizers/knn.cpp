@@ -318,14 +318,14 @@ float KnnRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch
 }
 
 void SetkNNThreshold(KnnRecognizer& R, OutputFile& out) {
-  std::vector<float> scores(static_cast<size_t>(R.n_pos));
-  ParallelPieces(R.n_pos, R.settings().threads, 16, [&](int begin, int end) {
-    Scorer score(R);
-    for (int i = begin; i < end; ++i) scores[i] = score(R.poss[i], R.pos_length);
-  });
-  std::sort(scores.begin(), scores.end());
-  R.set_threshold(scores.empty() ? 0.0f
-                                 : scores[SensitivityIndex(R.n_pos, R.settings().Sensitivity)]);
+  R.set_threshold(TrainingThreshold(R.n_pos, R.settings().Sensitivity,
+                                    WithoutSensitivity::kIndex, R.settings().threads, 16,
+                                    [&](int begin, int end, float* out) {
+                                      Scorer score(R);
+                                      for (int i = begin; i < end; ++i) {
+                                        out[i] = score(R.poss[i], R.pos_length);
+                                      }
+                                    }));
   out.Printf("k-NN threshold: %lf\n", static_cast<double>(R.threshold()));
 }
 

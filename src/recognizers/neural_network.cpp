@@ -123,13 +123,13 @@ std::unique_ptr<NeuralNetRecognizer> TrainNeuralNetwork(const SequenceSet& posit
     MomentumUpdate(ho, momentum_ho.data(), change_ho.data(), alpha, H + 1);
   }
 
-  std::vector<float> scores(static_cast<size_t>(n_pos));
-  Scorer score(R);
-  for (int i = 0; i < n_pos; ++i) scores[i] = score(positives[i], L);
-  std::sort(scores.begin(), scores.end());
-  const int index = settings.Sensitivity > 0 ? SensitivityIndex(n_pos, settings.Sensitivity)
-                                             : ClampedIndex(n_pos * 0.2, n_pos);
-  R.set_threshold(scores[index]);
+  R.set_threshold(TrainingThreshold(n_pos, settings.Sensitivity, WithoutSensitivity::kFifth, 1, 1,
+                                    [&](int begin, int end, float* out) {
+                                      Scorer score(R);
+                                      for (int i = begin; i < end; ++i) {
+                                        out[i] = score(positives[i], L);
+                                      }
+                                    }));
   return model;
 }
 

@@ -55,12 +55,12 @@ std::unique_ptr<PwmRecognizer> GetPositionWeightMatrix(const SequenceSet& positi
   for (int b = 0; b < 5; ++b) {
     for (int j = 0; j < L; ++j) R.M[b][j] = log2f(R.M[b][j] / bg[b]);
   }
-  std::vector<float> scores(static_cast<size_t>(n_pos));
-  for (int i = 0; i < n_pos; ++i) scores[i] = ScorePositionWeightMatrix(R, positives[i], L);
-  std::sort(scores.begin(), scores.end());
-  const int index = settings.Sensitivity > 0 ? SensitivityIndex(n_pos, settings.Sensitivity)
-                                             : ClampedIndex(n_pos * 0.2, n_pos);
-  R.set_threshold(scores[index]);
+  R.set_threshold(TrainingThreshold(n_pos, settings.Sensitivity, WithoutSensitivity::kFifth, 1, 1,
+                                    [&](int begin, int end, float* out) {
+                                      for (int i = begin; i < end; ++i) {
+                                        out[i] = ScorePositionWeightMatrix(R, positives[i], L);
+                                      }
+                                    }));
   return model;
 }
 

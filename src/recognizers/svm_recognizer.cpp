@@ -91,17 +91,14 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
     out->Printf("WD(S) degree = %d\n", model->param.degree);
   }
   if (threshold != nullptr) {
-    *threshold = 0.0f;
-    if (settings.Sensitivity > 0 && !poss.empty()) {
-      std::vector<float> outputs(poss.size());
-      ParallelPieces(static_cast<int>(poss.size()), settings.threads, 16, [&](int begin, int end) {
-        svm_scratch scratch;
-        for (int i = begin; i < end; ++i) outputs[i] = SVMOutput(*model, poss[i], length, scratch);
-      });
-      std::sort(outputs.begin(), outputs.end());
-      *threshold =
-          outputs[SensitivityIndex(static_cast<int>(outputs.size()), settings.Sensitivity)];
-    }
+    *threshold = TrainingThreshold(static_cast<int>(poss.size()), settings.Sensitivity,
+                                   WithoutSensitivity::kZero, settings.threads, 16,
+                                   [&](int begin, int end, float* out) {
+                                     svm_scratch scratch;
+                                     for (int i = begin; i < end; ++i) {
+                                       out[i] = SVMOutput(*model, poss[i], length, scratch);
+                                     }
+                                   });
     if (out != nullptr) out->Printf("SVM threshold: %lf\n", static_cast<double>(*threshold));
   }
   return model;
