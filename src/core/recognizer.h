@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/settings.h"
 
@@ -48,6 +49,11 @@ class Recognizer {
   virtual float Score(const char* window, int L, int offset, ScoreScratch* scratch) const = 0;
   // Scratch space for Score; null when the method needs none.
   virtual std::unique_ptr<ScoreScratch> NewScratch() const { return nullptr; }
+
+  // Writes the recogniser to its model file(s) at path (written whole, each
+  // replacing an earlier file only when complete). Methods that cannot be
+  // saved end the run with "Not yet implemented".
+  virtual void Save(const std::string& path) const;
 
   // Score with scratch space of its own (convenient, not the fastest).
   float Score(const char* window, int L, int offset = 0) const {

@@ -482,7 +482,9 @@ class Run {
     if (mask_) L_ = ApplyMaskToBoth(positives, negatives, mask_flags_);
     if (settings_.FSAlgorithm == kFSRFE) L_ = CutToRankedPositions(L_, positives, negatives);
     if (settings_.FSAlgorithm == kFSGA) L_ = ApplyMaskToBoth(positives, negatives, ga_flags_);
-    const auto* stacked = dynamic_cast<const StackedRecognizer*>(model_.get());
+    const auto* stacked = model_->method() == kStackingMethod
+                              ? static_cast<const StackedRecognizer*>(model_.get())
+                              : nullptr;
     if (stacked != nullptr) {
       WriteStackingComponentsResults(out_, *stacked, positives, negatives, L_, positives_);
     }

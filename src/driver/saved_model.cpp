@@ -17,29 +17,7 @@ std::string SavedModelPath(const std::string& train_prefix, const std::string& r
   return train_prefix + "." + report + ".model";
 }
 
-void SaveModel(const Recognizer& R, const std::string& path) {
-  const auto* svm = dynamic_cast<const SvmRecognizer*>(&R);
-  if (svm == nullptr) OnErrorExit(kUnspecifiedError, "Not yet implemented");
-  const std::string svm_path = path + ".svm";
-  if (svm->svm == nullptr) OnErrorExit(kUnspecifiedError, "Unable to write SVM model file " + svm_path);
-  // Both files are complete before either replaces an earlier one.
-  OutputFile svm_file, header;
-  if (!svm_file.Open(svm_path)) {
-    OnErrorExit(kUnspecifiedError,
-                "Unable to write SVM model file " + svm_path + " (" + SystemReason() + ")");
-  }
-  svm_file.Write(svm_model_text(*svm->svm));
-  if (!header.Open(path)) {
-    OnErrorExit(kUnspecifiedError,
-                "Unable to open model file " + path + " for writing (" + SystemReason() + ")");
-  }
-  header.Printf("Classifier: %s\n", "SVM");
-  header.Printf("Sequence length: %d\n", R.length());
-  header.Printf("Threshold: %lf\n", static_cast<double>(R.threshold()));
-  header.Printf("SVM model file name: %s\n", svm_path.c_str());
-  svm_file.Close();
-  header.Close();
-}
+void SaveModel(const Recognizer& R, const std::string& path) { R.Save(path); }
 
 namespace {
 std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model,

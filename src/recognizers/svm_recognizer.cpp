@@ -3,12 +3,35 @@
 #include <algorithm>
 
 #include "core/error.h"
+#include "core/output_file.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
+
+void SvmRecognizer::Save(const std::string& path) const {
+  const std::string svm_path = path + ".svm";
+  if (svm == nullptr) OnErrorExit(kUnspecifiedError, "Unable to write SVM model file " + svm_path);
+  // Both files are complete before either replaces an earlier one.
+  OutputFile svm_file, header;
+  if (!svm_file.Open(svm_path)) {
+    OnErrorExit(kUnspecifiedError,
+                "Unable to write SVM model file " + svm_path + " (" + SystemReason() + ")");
+  }
+  svm_file.Write(svm_model_text(*svm));
+  if (!header.Open(path)) {
+    OnErrorExit(kUnspecifiedError,
+                "Unable to open model file " + path + " for writing (" + SystemReason() + ")");
+  }
+  header.Printf("Classifier: %s\n", "SVM");
+  header.Printf("Sequence length: %d\n", length());
+  header.Printf("Threshold: %lf\n", static_cast<double>(threshold()));
+  header.Printf("SVM model file name: %s\n", svm_path.c_str());
+  svm_file.Close();
+  header.Close();
+}
 
 void WindowToNodes(const char* window, int length, int kernel, std::vector<svm_node>& out) {
   out.clear();

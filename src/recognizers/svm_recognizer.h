@@ -44,6 +44,9 @@ class SvmRecognizer : public Recognizer {
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  // The SVM model file at path + ".svm", then the header at path
+  // (classifier, window length, threshold, the SVM file's name).
+  void Save(const std::string& path) const override;
   using Recognizer::Score;
 };
 

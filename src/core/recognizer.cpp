@@ -1,0 +1,11 @@
+#include "core/recognizer.h"
+
+#include "core/error.h"
+
+namespace varnik {
+
+void Recognizer::Save(const std::string&) const {
+  OnErrorExit(kUnspecifiedError, "Not yet implemented");
+}
+
+}  // namespace varnik
