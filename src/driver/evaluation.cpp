@@ -1,5 +1,7 @@
 #include "driver/evaluation.h"
 
+#include "learners/methods.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -268,26 +270,8 @@ void WriteROCTable(OutputFile& out, const std::string& report_path, const std::v
 namespace {
 
 const char* ComponentTitle(int bit) {
-  switch (bit) {
-    case 1:
-      return "STOP codon stacking component results\n";
-    case 2:
-      return "C4.5 stacking component results\n";
-    case 4:
-      return "SVM stacking component results\n";
-    case 8:
-      return "SVM with string kernel stacking component results\n";
-    case 64:
-      return "k-NN stacking component results\n";
-    case 16:
-      return "EasyEnsemble stacking component results\n";
-    case 32:
-      return "BalanceCascadeEnsemble stacking component results\n";
-    case 128:
-      return "PWM stacking component results\n";
-    default:
-      return "NeuralNet stacking component results\n";
-  }
+  const Method* m = MethodOfBit(bit);
+  return m != nullptr ? m->component_title : "";
 }
 
 }  // namespace

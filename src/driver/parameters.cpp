@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/error.h"
+#include "learners/methods.h"
 
 namespace varnik {
 
@@ -48,21 +49,15 @@ namespace {
 enum class Kind { kString, kWords, kBoolean, kInteger, kReal };
 
 // Which runs a value matters to.
-bool UsesNetwork(const Settings& s) {
-  return s.R_method == kNeuralNet || (s.Stacking && (s.Stacking_methods & 256));
-}
+bool UsesNetwork(const Settings& s) { return Trains(s, kNeuralNet); }
 bool UsesEnsembles(const Settings& s) {
-  return s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble ||
-         (s.Stacking && (s.Stacking_methods & (16 | 32)));
+  return Trains(s, kEasyEnsemble) || Trains(s, kBalanceCascadeEnsemble);
 }
-bool UsesFixedK(const Settings& s) {
-  return !s.CV_parameters &&
-         (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
+bool UsesKnn(const Settings& s) {
+  return Trains(s, kKNN) || (s.Stacking && s.Stacker == kKNN);
 }
-bool UsesKSearch(const Settings& s) {
-  return s.CV_parameters &&
-         (s.R_method == kKNN || (s.Stacking && ((s.Stacking_methods & 64) || s.Stacker == kKNN)));
-}
+bool UsesFixedK(const Settings& s) { return !s.CV_parameters && UsesKnn(s); }
+bool UsesKSearch(const Settings& s) { return s.CV_parameters && UsesKnn(s); }
 
 // A whole-number bound: "<key> must be at least <min><purpose>, not <value>"
 // ("must not be negative" for a minimum of 0), for the runs it applies to.
@@ -432,11 +427,7 @@ int LoadInteger(const ParameterFile& file, const std::string& key, int default_v
   return default_value;
 }
 
-const std::vector<std::string>& RecognitionMethodWords() {
-  static const std::vector<std::string> words = {
-      "SVM", "kNN", "C45", "STOP", "EasyEnsemble", "BalanceCascadeEnsemble", "PWM", "NeuralNet"};
-  return words;
-}
+const std::vector<std::string>& RecognitionMethodWords() { return MethodWords(); }
 
 const std::vector<std::string>& ImbalanceMethodWords() {
   static const std::vector<std::string> words = {"NONE", "UNDERSAMPLING", "SMOTE"};
@@ -644,7 +635,7 @@ void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) 
   if (s.Stacking) s.R_method = kStackingMethod;
 
   // Consistency rules.
-  if (s.R_method == kEasyEnsemble || s.R_method == kBalanceCascadeEnsemble) {
+  if (IsEnsemble(s.R_method)) {
     s.Imbalance_method = kImbalanceNone;
   }
   if (s.Base_learner != kSVM && s.Base_learner != kC45) {
@@ -671,7 +662,7 @@ void LoadGlobalParameters(const ParameterFile& f, Settings& s, OutputFile& out) 
     const float n = std::isfinite(s.Smote_N) ? std::clamp(s.Smote_N, -2.0e9f, 2.0e9f) : 0.0f;
     s.Smote_k = static_cast<int>(n) / 100;
   }
-  if (s.Stacking && (s.Stacking_methods & 127) == 0) {
+  if (s.Stacking && !StacksCountedComponents(s)) {
     OnErrorExit(kUnspecifiedError, "No stacked classifiers");
   }
 }

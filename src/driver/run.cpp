@@ -26,6 +26,7 @@
 #include "driver/score.h"
 #include "learners/ensemble.h"
 #include "learners/feature_selection.h"
+#include "learners/methods.h"
 #include "learners/parameter_search.h"
 #include "learners/stacking.h"
 #include "recognizers/c45.h"
@@ -357,10 +358,7 @@ class Run {
   // learner of the run grows trees; its windowing sizes, set by the first
   // windowed training, stay for every later one.
   void PrepareTreeEngine() {
-    const bool ensemble =
-        settings_.R_method == kEasyEnsemble || settings_.R_method == kBalanceCascadeEnsemble;
-    if (settings_.Stacking || settings_.R_method == kC45 ||
-        (ensemble && settings_.Base_learner == kC45)) {
+    if (NeedsTreeEngine(settings_)) {
       tree_engine_ = std::make_unique<TreeEngine>();
       ReadWindowNames(*tree_engine_, L_);
     }
@@ -377,71 +375,11 @@ class Run {
   // The method is chosen here, once: everything after training scores
   // through the recogniser.
   void Train() {
-    if (settings_.Stacking) {
-      TrainStacking();
-      return;
-    }
-    switch (settings_.R_method) {
-      case kPWM:
-        model_ = GetPositionWeightMatrix(positives_, negatives_, L_, settings_, out_);
-        return;
-      case kSVM:
-        SearchParameters();
-        model_ = TrainSVMRecognizer(positives_.Pointers(), negatives_.Pointers(), L_, settings_,
-                                    out_, svm_rng_);
-        return;
-      case kKNN:
-        SearchParameters();
-        model_ = TrainkNN(positives_, negatives_, L_, settings_, out_);
-        keep_training_ = true;
-        return;
-      case kSTOP:
-        StopCodonMethod();
-      case kNeuralNet:
-        model_ = TrainNeuralNetwork(positives_, negatives_, L_, settings_.NN_hidden_nodes,
-                                    settings_, rng_);
-        return;
-      case kC45:
-        model_ = TrainC45Recognizer(*tree_engine_, positives_.Pointers(), negatives_.Pointers(), L_,
-                                    settings_, rng_, out_);
-        return;
-      case kEasyEnsemble:
-      case kBalanceCascadeEnsemble:
-        TrainEnsembles();
-        return;
-      default:
-        OnErrorExit(kUnspecifiedError, "Bad recognition method");
-    }
-  }
-
-  void TrainStacking() {
+    const Method& method = MethodOfCode(settings_.R_method);
     const EnsembleContext context{tree_engine_.get(), &rng_, &svm_rng_, &out_};
-    std::unique_ptr<StackedRecognizer> R =
-        TrainStackerAndItsClassifiers(positives_, negatives_, L_, settings_, context);
-    // What the components and searches set stays for the rest of the run.
-    settings_.Kernel = R->settings().Kernel;
-    settings_.Gamma = R->settings().Gamma;
-    settings_.C = R->settings().C;
-    settings_.K = R->settings().K;
-    keep_training_ = (settings_.Stacking_methods & 64) != 0;
-    model_ = std::move(R);
-  }
-
-  void TrainEnsembles() {
-    const EnsembleContext context{tree_engine_.get(), &rng_, &svm_rng_, &out_};
-    const std::vector<const char*> pos = positives_.Pointers(), neg = negatives_.Pointers();
-    std::unique_ptr<EnsembleRecognizer> R =
-        settings_.R_method == kEasyEnsemble
-            ? TrainEasyEnsemble(pos, neg, L_, settings_, context)
-            : TrainBalanceCascadeEnsemble(pos, neg, L_, settings_, context);
-    if (settings_.Verbose > 1) WriteEnsembleListing(*R, out_);
-    if (settings_.Sensitivity > 0) SetMultiEnsembleThreshold(*R, pos, L_, out_);
-    // The SVM parameters searched before the last boosting step stay for
-    // the rest of the run.
-    settings_.Kernel = R->settings().Kernel;
-    settings_.Gamma = R->settings().Gamma;
-    settings_.C = R->settings().C;
-    model_ = std::move(R);
+    if (method.train == nullptr) OnErrorExit(kUnspecifiedError, "Bad recognition method");
+    model_ = method.train(positives_, negatives_, L_, settings_, context);
+    keep_training_ = KeepsTrainingWindows(settings_);
   }
 
   std::vector<float> Scores(const SequenceSet& windows) const {

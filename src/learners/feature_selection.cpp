@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/error.h"
+#include "learners/methods.h"
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "recognizers/svm_recognizer.h"
@@ -88,8 +89,7 @@ FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& posi
                                              const Settings& settings, OutputFile& out,
                                              SvmRandom& rng) {
   FractionChoice choice;
-  int method = settings.R_method;
-  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
+  const int method = LearnerMethod(settings);
   if (method != kSVM) return choice;
   Settings s = settings;  // the parameter searches change the SVM settings as they go
   const int F = s.CV_folds;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/error.h"
+#include "learners/methods.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
 #include "core/progress.h"
@@ -291,8 +292,7 @@ void SearchChoice::ApplyTo(Settings& settings) const {
 SearchChoice CrossValidatedParameters(const std::vector<const char*>& positives,
                                       const std::vector<const char*>& negatives, int L,
                                       const Settings& settings, OutputFile& out, SvmRandom& rng) {
-  int method = settings.R_method;
-  if (method == kEasyEnsemble || method == kBalanceCascadeEnsemble) method = settings.Base_learner;
+  const int method = LearnerMethod(settings);
   if (method != kSVM && method != kKNN) return SearchChoice();
   CheckFolds(settings, positives.size() + negatives.size());
   if (method == kSVM) return GridSearchOnWindows(positives, negatives, L, settings, out, rng);

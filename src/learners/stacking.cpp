@@ -5,6 +5,7 @@
 #include "core/error.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
+#include "learners/methods.h"
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
@@ -15,11 +16,6 @@
 #include "sequence/encoding.h"
 
 namespace varnik {
-
-const std::vector<int>& StackingVectorOrder() {
-  static const std::vector<int> order = {1, 2, 4, 8, 64, 16, 32, 128, 256};
-  return order;
-}
 
 namespace {
 
@@ -77,74 +73,20 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
                                                                  int L, const Settings& settings,
                                                                  const EnsembleContext& context) {
   Settings s = settings;  // components change the SVM settings and K as they go
-  OutputFile& out = *context.out;
-  const int methods = s.Stacking_methods;
-  const std::vector<const char*> pos = positives.Pointers(), neg = negatives.Pointers();
-  std::vector<StackingComponent> trained;
-  auto add = [&](int bit, std::unique_ptr<Recognizer> r) {
-    trained.push_back({bit, std::move(r)});
-  };
-  auto with_method = [&](int method) {
-    Settings m = s;
-    m.R_method = method;
-    return m;
-  };
-  if (methods & 1) StopCodonMethod();
-  if (methods & 2) {
-    if (context.engine == nullptr) {
-      OnErrorExit(kUnspecifiedError, "The decision-tree engine has no attribute tables");
-    }
-    Tree tree = TrainC45Classifier(*context.engine, pos, neg, L, s, *context.rng, nullptr, nullptr);
-    out.Printf("Tree nodes: %d\n", TreeSize(tree.get()));
-    add(2, std::make_unique<C45Recognizer>(with_method(kC45), std::move(tree), *context.engine, L));
-  }
-  if (methods & 8) {
-    s.Kernel = 5;  // lasting: later components and searches start from it
-    auto svm = TrainSVMClassifier(pos, neg, L, s, &out, nullptr, *context.svm_rng);
-    out.Printf("Support vectors: %d\n", SVMSize(*svm));
-    add(8, std::make_unique<SvmRecognizer>(with_method(kSVM), std::move(svm)));
-  }
-  if (methods & 4) {
-    CrossValidatedParameters(pos, neg, L, with_method(kSVM), out, *context.svm_rng).ApplyTo(s);
-    auto svm = TrainSVMClassifier(pos, neg, L, s, &out, nullptr, *context.svm_rng);
-    out.Printf("Support vectors: %d\n", SVMSize(*svm));
-    add(4, std::make_unique<SvmRecognizer>(with_method(kSVM), std::move(svm)));
-  }
-  if (methods & 64) {
-    if (s.CV_parameters) {
-      CrossValidatedParameters(pos, neg, L, with_method(kKNN), out, *context.svm_rng).ApplyTo(s);
-    }
-    auto knn = std::make_unique<KnnRecognizer>(with_method(kKNN));
-    BuildkNN(*knn, positives, negatives, L, s.K);
-    add(64, std::move(knn));
-  }
-  for (int bit : {16, 32}) {
-    if (!(methods & bit)) continue;
-    const Settings m = with_method(bit == 16 ? kEasyEnsemble : kBalanceCascadeEnsemble);
-    std::unique_ptr<EnsembleRecognizer> e =
-        bit == 16 ? TrainEasyEnsemble(pos, neg, L, m, context)
-                  : TrainBalanceCascadeEnsemble(pos, neg, L, m, context);
-    if (s.Verbose > 1) WriteEnsembleListing(*e, out);
-    s.Kernel = e->settings().Kernel;
-    s.Gamma = e->settings().Gamma;
-    s.C = e->settings().C;
-    add(bit, std::move(e));
-  }
-  if (methods & 128)
-    add(128, GetPositionWeightMatrix(positives, negatives, L, with_method(kPWM), out));
-  if (methods & 256) {
-    add(256, TrainNeuralNetwork(positives, negatives, L, s.NN_hidden_nodes, with_method(kNeuralNet),
-                                *context.rng));
+  std::vector<StackingComponent> components;
+  for (const Method& m : Methods()) {
+    if (m.stacking_bit == 0 || !(s.Stacking_methods & m.stacking_bit)) continue;
+    components.push_back({m.stacking_bit, m.train_component(positives, negatives, L, s, context)});
   }
   const int P = positives.size(), N = negatives.size();
   if (P != N) OnErrorExit(kUnspecifiedError, "Stacking must be used with undersampling");
 
-  std::vector<StackingComponent> components;  // in input vector order
-  for (int bit : StackingVectorOrder()) {
-    for (StackingComponent& c : trained) {
-      if (c.bit == bit) components.push_back(std::move(c));
-    }
-  }
+  // In input vector order.
+  std::stable_sort(components.begin(), components.end(),
+                   [](const StackingComponent& a, const StackingComponent& b) {
+                     return MethodOfBit(a.bit)->stacked_position <
+                            MethodOfBit(b.bit)->stacked_position;
+                   });
   const int d = static_cast<int>(components.size());
   // Rows interleaved: positive j, then negative j.
   ScalarData rows;
@@ -174,7 +116,7 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   std::unique_ptr<RowRecognizer> stacker;
   if (s.Stacker == kSVM) {
     if (s.CV_parameters) {
-      CrossValidatedSVMRealParameters(row_pointers, d, labels, s, out, *context.svm_rng).ApplyTo(s);
+      CrossValidatedSVMRealParameters(row_pointers, d, labels, s, *context.out, *context.svm_rng).ApplyTo(s);
     }
     const std::vector<int> mask(static_cast<size_t>(d), 1);
     stacker = std::make_unique<SvmRowRecognizer>(
@@ -184,7 +126,8 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   } else if (s.Stacker == kKNN) {
     // Without the search the stacker takes K.
     const int stacker_k =
-        s.CV_parameters ? CrossValidatedkNNRealParameters(row_pointers, d, labels, s, out) : s.K;
+        s.CV_parameters ? CrossValidatedkNNRealParameters(row_pointers, d, labels, s, *context.out)
+                        : s.K;
     stacker = std::make_unique<KnnRowRecognizer>(s, d, stacker_k, rows, labels);
   } else {
     OnErrorExit(kUnspecifiedError, "Bad stacker");

@@ -14,10 +14,6 @@
 
 namespace varnik {
 
-// The component bits of Stacking_methods in the order of the input vector
-// (the k-NN stands before the ensembles).
-const std::vector<int>& StackingVectorOrder();
-
 // A component: its bit in Stacking_methods and the trained recogniser.
 struct StackingComponent {
   int bit = 0;
