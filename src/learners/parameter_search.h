@@ -81,9 +81,4 @@ int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int d
                                     const std::vector<int>& labels, const Settings& settings,
                                     OutputFile& out);
 
-// k-NN score of the real vector x against labelled prototype rows (Euclidean
-// distance): positive means more positive neighbours.
-float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, int dim, int k,
-                        const std::vector<int>& labels, bool weight_by_distance);
-
 }  // namespace varnik

@@ -9,6 +9,7 @@
 #include "learners/parameter_search.h"
 #include "recognizers/c45.h"
 #include "recognizers/knn.h"
+#include "recognizers/knn_rows.h"
 #include "recognizers/neural_network.h"
 #include "recognizers/pwm.h"
 #include "recognizers/stop_codon.h"
@@ -17,32 +18,6 @@
 
 namespace varnik {
 
-namespace {
-
-// The k-NN stacker: the scaled training rows are its prototypes.
-class KnnRowRecognizer : public RowRecognizer {
- public:
-  KnnRowRecognizer(const Settings& settings, int dim, int k, const ScalarData& rows,
-                   std::vector<int> labels)
-      : RowRecognizer(settings, kKNN, dim),
-        k_(k),
-        protos_(rows.values),
-        labels_(std::move(labels)) {
-    for (int i = 0; i < rows.ndata; ++i)
-      rows_.push_back(protos_.data() + static_cast<size_t>(i) * dim);
-  }
-  float Score(const float* row, ScoreScratch*) const override {
-    return kNearestNeighbour(row, rows_, dim(), k_, labels_, settings().KNN_weight_by_distance);
-  }
-
- private:
-  int k_;
-  std::vector<float> protos_;
-  std::vector<const float*> rows_;
-  std::vector<int> labels_;
-};
-
-}  // namespace
 
 void StackedRecognizer::Inputs(const char* window, int L, int offset, Scratch& scratch) const {
   scratch.inputs.resize(components.size());

@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "core/nearest.h"
+
 namespace varnik {
 namespace {
 
@@ -38,15 +40,7 @@ inline void SearchNeighbours(const Proto* poss, int n_pos, const Proto* negs, in
       const int c = count(window, prototypes[i], L, limit);
       if (c > limit) continue;  // not closer than the current k-th neighbour
       const float d = static_cast<float>(c) / fl;
-      // d < worst: it enters in front of the first slot at d or beyond.
-      int p = 0;
-      while (dist[p] < d) ++p;
-      for (int s = k - 1; s > p; --s) {
-        dist[s] = dist[s - 1];
-        label[s] = label[s - 1];
-      }
-      dist[p] = d;
-      label[p] = cls;
+      EnterNearest(dist, label, k, d, cls);  // d < worst
       worst = dist[k - 1];
       limit = CountLimit(worst, L);
     }

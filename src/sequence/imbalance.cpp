@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/error.h"
+#include "core/nearest.h"
 #include "core/numeric.h"
 
 namespace varnik {
@@ -73,14 +74,7 @@ void NearestByIndices(const uint8_t* query, const uint8_t* codes, int n, int L, 
     int p = 0;
     for (; p < L && !(d >= worst); ++p) d += rows[p][c[p]];
     if (!(d < worst)) continue;
-    int s = 0;
-    while (dist[s] < d) ++s;
-    for (int t = k - 1; t > s; --t) {
-      dist[t] = dist[t - 1];
-      index[t] = index[t - 1];
-    }
-    dist[s] = d;
-    index[s] = j;
+    EnterNearest(dist.data(), index.data(), k, d, j);
     worst = dist[k - 1];
   }
 }

@@ -1,4 +1,5 @@
 #include "learners/parameter_search.h"
+#include "recognizers/knn_rows.h"
 
 #include <gtest/gtest.h>
 
