@@ -87,8 +87,8 @@ inline CommandResult RunVarnikIn(const std::string& dir, const std::string& argu
 // Runs the built varnik in dir, standard output and standard error apart.
 inline CommandResult RunVarnikSplit(const std::string& dir, const std::string& arguments) {
   const std::string err_path = dir + "/.varnik-stderr";
-  CommandResult r = RunCommand("cd '" + dir + "' && '" + VARNIK_BINARY + "' " + arguments +
-                               " 2>'" + err_path + "'");
+  CommandResult r = RunCommand("cd '" + dir + "' && '" + VARNIK_BINARY + "' " + arguments + " 2>'" +
+                               err_path + "'");
   r.err = ReadFile(err_path);
   std::remove(err_path.c_str());
   return r;

@@ -1,7 +1,5 @@
 #include "driver/evaluation.h"
 
-#include "learners/methods.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -9,6 +7,7 @@
 #include "core/numeric.h"
 #include "core/parallel.h"
 #include "core/progress.h"
+#include "learners/methods.h"
 #include "learners/stacking.h"
 
 namespace varnik {

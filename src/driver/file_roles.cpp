@@ -21,7 +21,8 @@ struct Identity {
 Identity Identify(const std::string& path) {
   Identity id;
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+  const std::filesystem::path full =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   id.name = error ? path : full.lexically_normal().string();
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) {
@@ -66,8 +67,8 @@ void RefuseStandardOutputOver(const std::vector<NamedFile>& inputs) {
     struct stat in {};
     if (!i.path.empty() && stat(i.path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
         in.st_ino == out.st_ino) {
-      OnErrorExit(kUnspecifiedError, "Standard output is the " + i.role + " " + i.path +
-                                         ": choose another name");
+      OnErrorExit(kUnspecifiedError,
+                  "Standard output is the " + i.role + " " + i.path + ": choose another name");
     }
   }
 }

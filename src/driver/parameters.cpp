@@ -53,9 +53,7 @@ bool UsesNetwork(const Settings& s) { return Trains(s, kNeuralNet); }
 bool UsesEnsembles(const Settings& s) {
   return Trains(s, kEasyEnsemble) || Trains(s, kBalanceCascadeEnsemble);
 }
-bool UsesKnn(const Settings& s) {
-  return Trains(s, kKNN) || (s.Stacking && s.Stacker == kKNN);
-}
+bool UsesKnn(const Settings& s) { return Trains(s, kKNN) || (s.Stacking && s.Stacker == kKNN); }
 bool UsesFixedK(const Settings& s) { return !s.CV_parameters && UsesKnn(s); }
 bool UsesKSearch(const Settings& s) { return s.CV_parameters && UsesKnn(s); }
 
@@ -218,15 +216,17 @@ const std::vector<ParameterSpec>& KnownKeys() {
         Warned(Real("Eta", &S::Eta), &S::R_method,
                [](const Settings& s) {
                  return UsesNetwork(s) && s.Eta == 0
-                            ? std::string("Eta is 0: the neural network keeps its random initial "
-                                          "weights and does not learn")
+                            ? std::string(
+                                  "Eta is 0: the neural network keeps its random initial "
+                                  "weights and does not learn")
                             : std::string();
                }),
         Real("Alpha", &S::Alpha),
         Checked(Real("Htan_A", &S::Htan_A),
                 [](const Settings& s, const ParameterFile&, const std::string& key) {
                   return UsesNetwork(s) && s.Htan_A == 0
-                             ? key + " must not be 0 for the neural network: every output would be 0"
+                             ? key +
+                                   " must not be 0 for the neural network: every output would be 0"
                              : std::string();
                 }),
         Real("Htan_B", &S::Htan_B),

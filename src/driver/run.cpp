@@ -306,6 +306,8 @@ class Run {
     const ScalarData data = ConvertToScalarData(positives_, negatives_, L_, settings_.Kernel);
     std::vector<const float*> rows(static_cast<size_t>(data.ndata));
     for (int i = 0; i < data.ndata; ++i) rows[i] = data.row(i);
+    // Labels as the scalar rows hold them (kRowPositive): RFE reads only the
+    // size of the weights, which the side a class stands on does not change.
     const std::vector<int> labels(data.labels.begin(), data.labels.end());
     std::vector<FeatureInfo> f = RFE(rows, labels, data.dim, settings_, out_, svm_rng_);
     std::sort(f.begin(), f.end(),
@@ -459,7 +461,7 @@ class Run {
   SequenceSet negatives_;
   SequenceSet dropped_negatives_;  // left aside by the imbalance step
   int L_ = 0;
-  int read_length_ = 0;  // L_ after reading, before a mask
+  int read_length_ = 0;          // L_ after reading, before a mask
   std::string length_fixed_by_;  // the file whose windows set Sequence_length
   std::unique_ptr<TreeEngine> tree_engine_;
   // May refer to the training windows (k-NN): declared after them, it goes first.

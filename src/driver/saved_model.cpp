@@ -26,7 +26,8 @@ std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model,
 std::string ReadWhole(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    OnErrorExit(kUnspecifiedError, "Unable to open model file " + path + " (" + SystemReason() + ")");
+    OnErrorExit(kUnspecifiedError,
+                "Unable to open model file " + path + " (" + SystemReason() + ")");
   }
   std::string text;
   char buffer[4096];
@@ -72,7 +73,8 @@ void CheckWindowLength(const SvmRecognizer& R, int scored_length, const std::str
     int n = 0;
     for (const svm_node* x = model.SV[i]; x->index != -1 && fits; ++x, ++n) {
       if (letters) {
-        fits = x->index == n && x->value >= 0 && x->value <= 255 && x->value == std::trunc(x->value);
+        fits =
+            x->index == n && x->value >= 0 && x->value <= 255 && x->value == std::trunc(x->value);
       } else {
         fits = x->index >= 1 && x->index <= 4LL * scored_length;
         implied = std::max<long long>(implied, (x->index - 1) / 4 + 1);
@@ -125,14 +127,15 @@ std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model,
   if (length_text.empty() || *end != '\0' || errno == ERANGE || length < 1 || length > INT_MAX) {
     malformed(2, "sequence length \"" + length_text + "\"");
   }
-  if (!HeaderValue(lines, 2, "Threshold: ", threshold_text)) malformed(3, "no \"Threshold: \" line");
+  if (!HeaderValue(lines, 2, "Threshold: ", threshold_text))
+    malformed(3, "no \"Threshold: \" line");
   const float threshold = std::strtof(threshold_text.c_str(), &end);
   if (threshold_text.empty() || *end != '\0' || !std::isfinite(threshold)) {
     malformed(3, "threshold \"" + threshold_text + "\" (a finite number)");
   }
   if (model->param.kernel_type == precomputed) {
-    OnErrorExit(kUnspecifiedError, "Model file " + path +
-                                       ".svm: kernel_type precomputed cannot score windows");
+    OnErrorExit(kUnspecifiedError,
+                "Model file " + path + ".svm: kernel_type precomputed cannot score windows");
   }
   // The support vectors must fit windows of the header's length: one node
   // per letter for the string kernels, indexes up to 4 L for one-hot windows

@@ -126,7 +126,8 @@ int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   const std::string& fasta_path = args[4];
   const std::string output = args.size() > 5 ? args[5] : "";
   const SavedScorer scorer(params_path, model_path, threads, progress);
-  RefuseOutputOverInputs(output, scorer, {params_path, model_path, model_path + ".svm", fasta_path});
+  RefuseOutputOverInputs(output, scorer,
+                         {params_path, model_path, model_path + ".svm", fasta_path});
   SequenceSet windows;
   std::vector<std::string> names;
   const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "core/error.h"
-#include "learners/methods.h"
 #include "core/parallel.h"
 #include "core/progress.h"
+#include "learners/methods.h"
 #include "recognizers/svm_recognizer.h"
 
 namespace varnik {

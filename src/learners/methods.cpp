@@ -125,16 +125,16 @@ std::unique_ptr<Recognizer> TrainPwm(const SequenceSet& positives, const Sequenc
   return GetPositionWeightMatrix(positives, negatives, L, WithMethod(s, kPWM), *c.out);
 }
 
-std::unique_ptr<Recognizer> TrainNetwork(const SequenceSet& positives,
-                                         const SequenceSet& negatives, int L, Settings& s,
-                                         const EnsembleContext& c) {
+std::unique_ptr<Recognizer> TrainNetwork(const SequenceSet& positives, const SequenceSet& negatives,
+                                         int L, Settings& s, const EnsembleContext& c) {
   return TrainNeuralNetwork(positives, negatives, L, s.NN_hidden_nodes, WithMethod(s, kNeuralNet),
                             *c.rng);
 }
 
 std::unique_ptr<Recognizer> TrainStack(const SequenceSet& positives, const SequenceSet& negatives,
                                        int L, Settings& s, const EnsembleContext& c) {
-  std::unique_ptr<StackedRecognizer> R = TrainStackerAndItsClassifiers(positives, negatives, L, s, c);
+  std::unique_ptr<StackedRecognizer> R =
+      TrainStackerAndItsClassifiers(positives, negatives, L, s, c);
   // What the components and searches set stays for the rest of the run.
   KeepSvmParameters(s, R->settings());
   s.K = R->settings().K;
@@ -149,14 +149,14 @@ const std::vector<Method>& Methods() {
   static const std::vector<Method> methods = {
       {kSTOP, "STOP", 1, 0, true, false, false, false, "STOP codon stacking component results\n",
        TrainStop, TrainStop},
-      {kC45, "C45", 2, 1, true, true, false, false, "C4.5 stacking component results\n",
-       TrainTree, StackTree},
+      {kC45, "C45", 2, 1, true, true, false, false, "C4.5 stacking component results\n", TrainTree,
+       StackTree},
       {-1, "", 8, 3, true, false, false, false,
        "SVM with string kernel stacking component results\n", nullptr, StackStringSvm},
-      {kSVM, "SVM", 4, 2, true, false, false, false, "SVM stacking component results\n",
-       TrainSvm, StackSvm},
-      {kKNN, "kNN", 64, 4, true, false, false, true, "k-NN stacking component results\n",
-       TrainKnn, StackKnn},
+      {kSVM, "SVM", 4, 2, true, false, false, false, "SVM stacking component results\n", TrainSvm,
+       StackSvm},
+      {kKNN, "kNN", 64, 4, true, false, false, true, "k-NN stacking component results\n", TrainKnn,
+       StackKnn},
       {kEasyEnsemble, "EasyEnsemble", 16, 5, true, false, true, false,
        "EasyEnsemble stacking component results\n", TrainEnsemble<kEasyEnsemble>,
        StackEnsemble<kEasyEnsemble>},
@@ -227,7 +227,9 @@ bool StacksCountedComponents(const Settings& s) {
   return false;
 }
 
-int LearnerMethod(const Settings& s) { return IsEnsemble(s.R_method) ? s.Base_learner : s.R_method; }
+int LearnerMethod(const Settings& s) {
+  return IsEnsemble(s.R_method) ? s.Base_learner : s.R_method;
+}
 
 bool NeedsTreeEngine(const Settings& s) {
   if (s.Stacking) return true;

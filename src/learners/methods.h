@@ -17,22 +17,22 @@ namespace varnik {
 // stacking component, the stack's): what training chooses (searched
 // parameters) stays in them for the steps after it.
 using TrainFunction = std::unique_ptr<Recognizer> (*)(const SequenceSet& positives,
-                                                     const SequenceSet& negatives, int L,
-                                                     Settings& settings,
-                                                     const EnsembleContext& context);
+                                                      const SequenceSet& negatives, int L,
+                                                      Settings& settings,
+                                                      const EnsembleContext& context);
 
 struct Method {
-  int code;          // Recognition_method code; -1 for a stacking component only
-  const char* word;  // its word in the parameters file ("" when it has none)
-  int stacking_bit;  // its bit in Stacking_methods; 0 when it cannot be stacked
+  int code;              // Recognition_method code; -1 for a stacking component only
+  const char* word;      // its word in the parameters file ("" when it has none)
+  int stacking_bit;      // its bit in Stacking_methods; 0 when it cannot be stacked
   int stacked_position;  // its place in the stacked input vector
   // Counted by the "No stacked classifiers" rule (the components before the
   // PWM and the network).
   bool counted_when_stacked;
-  bool grows_trees;     // needs the tree engine by itself (C4.5)
-  bool ensemble;        // trains Base_learner recognisers
-  bool keeps_windows;   // refers to the training windows (k-NN)
-  const char* component_title;  // heading of its stacking component results
+  bool grows_trees;               // needs the tree engine by itself (C4.5)
+  bool ensemble;                  // trains Base_learner recognisers
+  bool keeps_windows;             // refers to the training windows (k-NN)
+  const char* component_title;    // heading of its stacking component results
   TrainFunction train;            // as the run's recogniser (null: cannot be)
   TrainFunction train_component;  // as a stacking component (null: cannot be)
 };

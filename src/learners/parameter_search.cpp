@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/error.h"
+#include "core/labels.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
 #include "core/progress.h"
@@ -320,7 +321,7 @@ SearchChoice CrossValidatedSVMRealParameters(const std::vector<const float*>& ro
                                               train_labels.data(), dim, s, own);
     for (int i : fold.test) {
       const float output = model != nullptr ? SVMRealOutput(*model, rows[i], dim, scratch) : 0.0f;
-      if (labels[i] == 1) {
+      if (labels[i] == kRealPositive) {
         (output > 0 ? c.TP : c.FN) += 1;
       } else {
         (output <= 0 ? c.TN : c.FP) += 1;
@@ -351,7 +352,7 @@ int CrossValidatedkNNRealParameters(const std::vector<const float*>& rows, int d
       for (int i : fold.test) {
         const float score =
             kNearestNeighbour(rows[i], train, dim, k, train_labels, s.KNN_weight_by_distance);
-        if (labels[i] == 1) {
+        if (labels[i] == kRealPositive) {
           (score > 0 ? c.TP : c.FN) += 1;
         } else {
           (score < 0 ? c.TN : c.FP) += 1;

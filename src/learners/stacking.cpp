@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/error.h"
+#include "core/labels.h"
 #include "core/numeric.h"
 #include "core/parallel.h"
 #include "learners/methods.h"
@@ -17,7 +18,6 @@
 #include "sequence/encoding.h"
 
 namespace varnik {
-
 
 void StackedRecognizer::Inputs(const char* window, int L, int offset, Scratch& scratch) const {
   scratch.inputs.resize(components.size());
@@ -80,7 +80,7 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
         for (int c = 0; c < d; ++c) {
           rows.row(i)[c] = components[c].recognizer->Score(w, L, 0, scratch[c].get());
         }
-        labels[i] = cls == 0 ? 1 : 0;
+        labels[i] = cls == 0 ? kRealPositive : kRealNegative;
         rows.labels[i] = labels[i];
       }
     }
@@ -91,7 +91,8 @@ std::unique_ptr<StackedRecognizer> TrainStackerAndItsClassifiers(const SequenceS
   std::unique_ptr<RowRecognizer> stacker;
   if (s.Stacker == kSVM) {
     if (s.CV_parameters) {
-      CrossValidatedSVMRealParameters(row_pointers, d, labels, s, *context.out, *context.svm_rng).ApplyTo(s);
+      CrossValidatedSVMRealParameters(row_pointers, d, labels, s, *context.out, *context.svm_rng)
+          .ApplyTo(s);
     }
     const std::vector<int> mask(static_cast<size_t>(d), 1);
     stacker = std::make_unique<SvmRowRecognizer>(

@@ -44,14 +44,14 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
   engine.Pruned.clear();
   if (threshold != nullptr) {
     const TreeScorer scorer(engine, L);
-    *threshold = TrainingThreshold(static_cast<int>(positives.size()), settings.Sensitivity,
-                                   WithoutSensitivity::kZero, 1, 1,
-                                   [&](int begin, int end, float* out) {
-                                     TreeScorer::Scratch scratch;
-                                     for (int i = begin; i < end; ++i) {
-                                       out[i] = scorer.Output(tree.get(), positives[i], L, scratch);
-                                     }
-                                   });
+    *threshold =
+        TrainingThreshold(static_cast<int>(positives.size()), settings.Sensitivity,
+                          WithoutSensitivity::kZero, 1, 1, [&](int begin, int end, float* out) {
+                            TreeScorer::Scratch scratch;
+                            for (int i = begin; i < end; ++i) {
+                              out[i] = scorer.Output(tree.get(), positives[i], L, scratch);
+                            }
+                          });
     if (out != nullptr) out->Printf("C4.5 threshold: %lf\n", static_cast<double>(*threshold));
   }
   return tree;

@@ -101,7 +101,8 @@ float CompleteZ(float Z, int filled, int requested) {
     // more inside the binade: the whole steps that end at least two steps
     // below its top are taken at once.
     if (Z > 0 && requested - s > 8 &&
-        static_cast<double>(static_cast<float>(next + empty)) - static_cast<double>(next) == delta) {
+        static_cast<double>(static_cast<float>(next + empty)) - static_cast<double>(next) ==
+            delta) {
       int e = 0;
       std::frexp(Z, &e);  // Z in [2^(e-1), 2^e)
       const double top = std::ldexp(1.0, e);
@@ -318,9 +319,8 @@ float KnnRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch
 }
 
 void SetkNNThreshold(KnnRecognizer& R, OutputFile& out) {
-  R.set_threshold(TrainingThreshold(R.n_pos, R.settings().Sensitivity,
-                                    WithoutSensitivity::kIndex, R.settings().threads, 16,
-                                    [&](int begin, int end, float* out) {
+  R.set_threshold(TrainingThreshold(R.n_pos, R.settings().Sensitivity, WithoutSensitivity::kIndex,
+                                    R.settings().threads, 16, [&](int begin, int end, float* out) {
                                       Scorer score(R);
                                       for (int i = begin; i < end; ++i) {
                                         out[i] = score(R.poss[i], R.pos_length);

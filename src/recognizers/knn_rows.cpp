@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/labels.h"
 #include "core/nearest.h"
 #include "core/numeric.h"
 
@@ -22,7 +23,7 @@ float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, i
   if (!weight_by_distance) {
     int score = 0;
     for (int s = 0; s < k; ++s) {
-      if (index[s] >= 0) score += labels[index[s]] == 1 ? 1 : -1;
+      if (index[s] >= 0) score += labels[index[s]] == kRealPositive ? 1 : -1;
     }
     return static_cast<float>(score);
   }
@@ -35,7 +36,7 @@ float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, i
   for (int s = 0; s < k; ++s) {
     if (index[s] < 0) continue;
     const double term = std::exp(-static_cast<double>(dist[s])) / Z;
-    if (labels[index[s]] == 1) {
+    if (labels[index[s]] == kRealPositive) {
       P = static_cast<float>(P + term);
     } else {
       N = static_cast<float>(N + term);

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/error.h"
-#include "core/output_file.h"
 #include "core/numeric.h"
+#include "core/output_file.h"
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "sequence/alphabet.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/labels.h"
 #include "sequence/alphabet.h"
 
 namespace varnik {
@@ -56,7 +57,7 @@ ScalarData ConvertToScalarData(const SequenceSet& positives, const SequenceSet& 
   for (int i = 0; i < data.ndata; ++i) {
     const bool positive = i < positives.size();
     const char* w = positive ? positives[i] : negatives[i - positives.size()];
-    data.labels[i] = positive ? 0 : 1;
+    data.labels[i] = positive ? kRowPositive : kRowNegative;
     float* row = data.row(i);
     if (letter_index) {
       for (int p = 0; p < length; ++p) row[p] = static_cast<float>(DNAIndexOf(w[p]));

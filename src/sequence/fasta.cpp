@@ -100,8 +100,7 @@ constexpr size_t kNameLimit = 65536;
 // first line must be a header; a line that starts with ">" starts the next
 // record. With names null, headers are skipped.
 template <typename OnRecord>
-void ForEachRecord(ByteStream& in, const std::string& path, std::string* name,
-                   OnRecord on_record) {
+void ForEachRecord(ByteStream& in, const std::string& path, std::string* name, OnRecord on_record) {
   RecordJoiner joiner;
   enum { kLineStart, kName, kHeaderRest, kLetters } state = kLineStart;
   bool first = true, open = false;
@@ -135,7 +134,8 @@ void ForEachRecord(ByteStream& in, const std::string& path, std::string* name,
         case kName: {
           const char* q = p;
           while (q < end && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r') ++q;
-          header.append(p, std::min(static_cast<size_t>(q - p), kNameLimit - std::min(kNameLimit, header.size())));
+          header.append(p, std::min(static_cast<size_t>(q - p),
+                                    kNameLimit - std::min(kNameLimit, header.size())));
           p = q;
           if (p < end) state = kHeaderRest;
           break;
@@ -254,8 +254,6 @@ int CheckAndCutSequence(std::string& window, const Settings& settings) {
   return cut;
 }
 
-
-
 namespace {
 
 // Every record of the stream checked and cut into windows (with their names
@@ -275,8 +273,8 @@ int ReadWindows(ByteStream& in, const std::string& path, const Settings& setting
                     // Every record takes at least its letters and a header
                     // line of two characters.
                     if (in.plain_size() > 0) {
-                      windows.Reserve(
-                          static_cast<int>(std::min<size_t>(in.plain_size() / (joiner.size() + 2) + 1, INT_MAX)));
+                      windows.Reserve(static_cast<int>(
+                          std::min<size_t>(in.plain_size() / (joiner.size() + 2) + 1, INT_MAX)));
                     }
                   }
                   windows.Append(joiner.letters().substr(static_cast<size_t>(settings.Offset),

@@ -313,11 +313,13 @@ TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
   EXPECT_NO_THROW(LoadChecked("K: 0\nMinimum_k: 9\nMaximum_k: 3\nDesired_sensitivity: 1\n"));
   EXPECT_NO_THROW(LoadChecked("Desired_sensitivity: 0\nEpoch_size: 0\nTrials: 32767\n"));
   // The boundaries themselves pass, and a k search with K 0 is no fixed k.
-  EXPECT_NO_THROW(LoadChecked("Trials: 1\nRecognition_method: kNN\nK: 1\n"
-                              "Cross-validate parameters: F\n"));
+  EXPECT_NO_THROW(
+      LoadChecked("Trials: 1\nRecognition_method: kNN\nK: 1\n"
+                  "Cross-validate parameters: F\n"));
   EXPECT_NO_THROW(LoadChecked("Recognition_method: kNN\nK: 0\n"));
-  EXPECT_NO_THROW(LoadChecked("Recognition_method: NeuralNet\nEta: 0.1\nNN_hidden_nodes: 1\n"
-                              "Htan_A: -0.5\n"));
+  EXPECT_NO_THROW(
+      LoadChecked("Recognition_method: NeuralNet\nEta: 0.1\nNN_hidden_nodes: 1\n"
+                  "Htan_A: -0.5\n"));
   EXPECT_NO_THROW(LoadChecked("NN_hidden_nodes: 0\nHtan_A: 0\n"));  // no network
 }
 

@@ -60,8 +60,8 @@ TEST(SavedModelTest, Failures) {
     LoadModel(dir / "absent");
     FAIL();
   } catch (const VarnikError& e) {
-    EXPECT_EQ(std::string(e.what()), "Error loading SVM model " + (dir / "absent") +
-                                         ".svm: No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Error loading SVM model " + (dir / "absent") + ".svm: No such file or directory");
   }
   SvmRecognizer R(Settings(), std::make_unique<svm_model>());
   R.svm->nr_class = 2;
@@ -100,7 +100,6 @@ TEST(SavedModelTest, Failures) {
   PwmRecognizer pwm{Settings()};
   EXPECT_THROW(SaveModel(pwm, dir / "pwm"), VarnikError);
 }
-
 
 // Damaged or hand-made model files that used to crash scoring, score nan or
 // scan for ever: each is refused, its message naming the file and what is

@@ -1,11 +1,11 @@
 // What surrounds the reports: files written whole, signals, clashing names,
 // standard output as a data stream, input read as a stream. Run through the
 // built program.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -104,9 +104,10 @@ TEST(StandardOutputTest, AppendsPipesAndCarriesOnlyData) {
   CRandom rng(3);
   chr = RandomDna(rng, 200000);
   WriteFile(dir / "chr.fa", ">chr\n" + chr + "\n");
-  WriteFile(dir / "pipe.sh", "'" + std::string(VARNIK_BINARY) +
-                                 "' scan --min-score -1e9 p tr_.run.model chr.fa 2>err | head -n 2\n"
-                                 "echo \"status ${PIPESTATUS[0]}\"\ncat err\n");
+  WriteFile(dir / "pipe.sh",
+            "'" + std::string(VARNIK_BINARY) +
+                "' scan --min-score -1e9 p tr_.run.model chr.fa 2>err | head -n 2\n"
+                "echo \"status ${PIPESTATUS[0]}\"\ncat err\n");
   const auto piped = testing::RunCommand("cd '" + dir.path() + "' && bash pipe.sh");
   EXPECT_EQ(Lines(piped.out).size(), 3u) << piped.out;
   EXPECT_NE(piped.out.find("status 141"), std::string::npos) << piped.out;
@@ -136,7 +137,8 @@ int Wait(pid_t pid) {
 
 TEST(WholeFilesTest, ASignalLeavesTheEarlierFilesWhole) {
   TempDir dir;
-  for (const char* part : {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
+  for (const char* part :
+       {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
     std::filesystem::copy_file(testing::ExamplesDir() + "/" + part, dir / part);
   }
   WriteFile(dir / "quick", "Recognition_method: PWM\nSeed: 1\nWrite_AUC_data: true\n");
@@ -148,8 +150,8 @@ TEST(WholeFilesTest, ASignalLeavesTheEarlierFilesWhole) {
   // The default grid search takes some seconds: it is stopped on the way.
   WriteFile(dir / "slow", "Recognition_method: SVM\nSeed: 1\nWrite_AUC_data: true\n");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    const pid_t pid = Start(dir, {"--threads", "1", "donor_train_", "donor_test_", "slow", "r",
-                                  "save-outputs"});
+    const pid_t pid =
+        Start(dir, {"--threads", "1", "donor_train_", "donor_test_", "slow", "r", "save-outputs"});
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(pid, sig);
     EXPECT_EQ(Wait(pid), 128 + sig);
@@ -225,8 +227,9 @@ TEST(ClashingNamesTest, NoOutputIsAnotherOutputOrTheMask) {
       {"tr_ te_ pm m.mask", "The report m.mask is the mask file m.mask"},
       {"score pm run.model tr_pos m.mask", "The output m.mask is the mask file m.mask"},
   };
-  WriteFile(dir / "p5", "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
-                        "Kernel: 5\nDegree (WD): 3\nMask_file: \"m.mask\"\n");
+  WriteFile(dir / "p5",
+            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
+            "Kernel: 5\nDegree (WD): 3\nMask_file: \"m.mask\"\n");
   ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p5 run save-model").status, 1);
   std::filesystem::rename(dir / "tr_.run.model", dir / "run.model");
   std::filesystem::rename(dir / "tr_.run.model.svm", dir / "run.model.svm");
@@ -286,7 +289,8 @@ TEST(ScanReadingTest, WhiteSpaceIsNoPositionAndRecordsStartAfresh) {
   // Blanks, tabs and carriage returns inside and at the end of lines.
   WriteFile(dir / "spaced.fa", ">a x\r\n" + a.substr(0, 20) + " \r\n" + a.substr(20, 7) + "\t" +
                                    a.substr(27) + "\r\n>b\n " + b + "  \n");
-  const auto clean = RunVarnikIn(dir.path(), "scan --strands both --min-score -1e9 p tr_.run.model clean.fa");
+  const auto clean =
+      RunVarnikIn(dir.path(), "scan --strands both --min-score -1e9 p tr_.run.model clean.fa");
   ASSERT_EQ(clean.status, 0);
   const std::vector<std::string> lines = Lines(clean.out);
   // Every window of each record, none across them: 29 + 19, both strands.
@@ -295,8 +299,9 @@ TEST(ScanReadingTest, WhiteSpaceIsNoPositionAndRecordsStartAfresh) {
   EXPECT_EQ(lines[2 * 29 - 1].substr(0, 8), "a\t28\t40\t");
   EXPECT_EQ(lines[2 * 29].substr(0, 7), "b\t0\t12\t");
   EXPECT_EQ(lines.back().substr(0, 8), "b\t18\t30\t");
-  EXPECT_EQ(RunVarnikIn(dir.path(), "scan --strands both --min-score -1e9 p tr_.run.model spaced.fa").out,
-            clean.out);
+  EXPECT_EQ(
+      RunVarnikIn(dir.path(), "scan --strands both --min-score -1e9 p tr_.run.model spaced.fa").out,
+      clean.out);
   // Any other character outside the alphabet is an error naming the record
   // and the line.
   WriteFile(dir / "digit.fa", ">a\n" + a + "\n>b\n" + b.substr(0, 10) + "\n" + b.substr(10, 5) +
@@ -321,9 +326,9 @@ TEST(ThreadsTest, ThreadsThatCannotStartLeaveTheWorkToTheOthers) {
   ASSERT_EQ(one.status, 0);
   // Each thread's stack takes address space: under a limit most of the
   // thousand threads asked for cannot start.
-  const auto many = testing::RunCommand("cd '" + dir.path() + "' && ulimit -v 1000000 && '" +
-                                        VARNIK_BINARY +
-                                        "' --threads 4096 scan p tr_.run.model chr.fa 2>err");
+  const auto many =
+      testing::RunCommand("cd '" + dir.path() + "' && ulimit -v 1000000 && '" + VARNIK_BINARY +
+                          "' --threads 4096 scan p tr_.run.model chr.fa 2>err");
   EXPECT_EQ(many.status, 0);
   EXPECT_EQ(many.out, one.out);
   const std::string err = ReadFile(dir / "err");

@@ -1,5 +1,4 @@
 #include "learners/parameter_search.h"
-#include "recognizers/knn_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,7 @@
 #include "core/error.h"
 #include "core/numeric.h"
 #include "recognizers/knn.h"
+#include "recognizers/knn_rows.h"
 #include "test_util.h"
 
 namespace varnik {

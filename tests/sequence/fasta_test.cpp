@@ -1,7 +1,6 @@
 #include "sequence/fasta.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -263,7 +262,8 @@ TEST_F(UndersamplingTest, StreamsOfBlocksMembersAndPipesReadAlike) {
   for (int i = 0; i < 40000; ++i) {
     std::string w;
     for (int b = 0; b < 60; ++b) w += "ACGT"[(i * 7 + b * b) % 4];
-    text += ">r" + std::to_string(i) + " some words\n" + w.substr(0, 25) + "\n" + w.substr(25) + "\n";
+    text +=
+        ">r" + std::to_string(i) + " some words\n" + w.substr(0, 25) + "\n" + w.substr(25) + "\n";
   }
   const std::string plain = dir_ / "plain", joined = dir_ / "joined";
   testing::WriteFile(plain, text);
