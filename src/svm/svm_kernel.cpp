@@ -1,8 +1,8 @@
-#include "svm/svm_kernel.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "svm/internal/kernel.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>

@@ -11,8 +11,8 @@
 
 #include "core/error.h"
 #include "core/output_file.h"
+#include "svm/internal/kernel.h"
 #include "svm/svm.h"
-#include "svm/svm_kernel.h"
 
 namespace varnik {
 

@@ -1,11 +1,11 @@
-#include "svm/svm_solver.h"
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "svm/internal/solver.h"
 
 namespace varnik {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "svm/svm_kernel.h"
+#include "svm/internal/kernel.h"
 
 namespace varnik {
 

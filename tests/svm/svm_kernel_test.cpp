@@ -1,4 +1,4 @@
-#include "svm/svm_kernel.h"
+#include "svm/internal/kernel.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "svm/svm.h"
-#include "svm/svm_solver.h"
+#include "svm/internal/solver.h"
 #include "svm/svm_test_util.h"
 
 namespace varnik {

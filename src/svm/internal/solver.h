@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/progress.h"
-#include "svm/svm_kernel.h"
+#include "svm/internal/kernel.h"
 
 namespace varnik {
 
