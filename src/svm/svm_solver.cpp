@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "svm/internal/solver.h"
 
@@ -231,36 +232,8 @@ void Solver::reconstruct_gradient() {
 void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed char* y_in,
                    double* alpha_in, double Cp_in, double Cn_in, double eps_in, SolutionInfo* si,
                    int shrinking) {
-  l = l_in;
-  Q = &Q_in;
-  QD = Q->get_QD();
-  p.assign(p_in, p_in + l);
-  y.assign(y_in, y_in + l);
-  alpha.assign(alpha_in, alpha_in + l);
-  Cp = Cp_in;
-  Cn = Cn_in;
-  eps = eps_in;
-  unshrink = false;
-
-  alpha_status.assign(static_cast<size_t>(l), LOWER_BOUND);
-  for (int i = 0; i < l; ++i) update_alpha_status(i);
-  active_set.resize(static_cast<size_t>(l));
-  for (int i = 0; i < l; ++i) active_set[i] = i;
-  active_size = l;
-
-  // Gradient.
-  G.assign(p.begin(), p.end());
-  G_bar.assign(static_cast<size_t>(l), 0.0);
-  for (int i = 0; i < l; ++i) {
-    if (!is_lower_bound(i)) {
-      const float* Q_i = Q->get_Q(i, l);
-      const double alpha_i = alpha[i];
-      for (int j = 0; j < l; ++j) G[j] += alpha_i * Q_i[j];
-      if (is_upper_bound(i)) {
-        for (int j = 0; j < l; ++j) G_bar[j] += get_C(i) * Q_i[j];
-      }
-    }
-  }
+  initialise_state(l_in, Q_in, p_in, y_in, alpha_in, Cp_in, Cn_in, eps_in);
+  initialise_gradient();
 
   // Optimisation. The step limit is far beyond what a solvable problem needs;
   // it only guards against a run that would never end.
@@ -281,99 +254,7 @@ void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed cha
     }
     ++iter;
     if (si->progress != nullptr && iter % 1000 == 0) si->progress->Advance(1000);
-
-    const float* Q_i = Q->get_Q(i, active_size);
-    const float* Q_j = Q->get_Q(j, active_size);
-    const double C_i = get_C(i);
-    const double C_j = get_C(j);
-    const double old_alpha_i = alpha[i];
-    const double old_alpha_j = alpha[j];
-
-    if (y[i] != y[j]) {
-      double quad = QD[i] + QD[j] + 2 * Q_i[j];
-      if (quad <= 0) quad = TAU;
-      const double delta = (-G[i] - G[j]) / quad;
-      const double diff = alpha[i] - alpha[j];
-      alpha[i] += delta;
-      alpha[j] += delta;
-      if (diff > 0) {
-        if (alpha[j] < 0) {
-          alpha[j] = 0;
-          alpha[i] = diff;
-        }
-      } else {
-        if (alpha[i] < 0) {
-          alpha[i] = 0;
-          alpha[j] = -diff;
-        }
-      }
-      if (diff > C_i - C_j) {
-        if (alpha[i] > C_i) {
-          alpha[i] = C_i;
-          alpha[j] = C_i - diff;
-        }
-      } else {
-        if (alpha[j] > C_j) {
-          alpha[j] = C_j;
-          alpha[i] = C_j + diff;
-        }
-      }
-    } else {
-      double quad = QD[i] + QD[j] - 2 * Q_i[j];
-      if (quad <= 0) quad = TAU;
-      const double delta = (G[i] - G[j]) / quad;
-      const double sum = alpha[i] + alpha[j];
-      alpha[i] -= delta;
-      alpha[j] += delta;
-      if (sum > C_i) {
-        if (alpha[i] > C_i) {
-          alpha[i] = C_i;
-          alpha[j] = sum - C_i;
-        }
-      } else {
-        if (alpha[j] < 0) {
-          alpha[j] = 0;
-          alpha[i] = sum;
-        }
-      }
-      if (sum > C_j) {
-        if (alpha[j] > C_j) {
-          alpha[j] = C_j;
-          alpha[i] = sum - C_j;
-        }
-      } else {
-        if (alpha[i] < 0) {
-          alpha[i] = 0;
-          alpha[j] = sum;
-        }
-      }
-    }
-
-    // Gradient and G_bar.
-    const double delta_alpha_i = alpha[i] - old_alpha_i;
-    const double delta_alpha_j = alpha[j] - old_alpha_j;
-    for (int k = 0; k < active_size; ++k) G[k] += Q_i[k] * delta_alpha_i + Q_j[k] * delta_alpha_j;
-
-    const bool ui = is_upper_bound(i);
-    const bool uj = is_upper_bound(j);
-    update_alpha_status(i);
-    update_alpha_status(j);
-    if (ui != is_upper_bound(i)) {
-      const float* Q_full = Q->get_Q(i, l);
-      if (ui) {
-        for (int k = 0; k < l; ++k) G_bar[k] -= C_i * Q_full[k];
-      } else {
-        for (int k = 0; k < l; ++k) G_bar[k] += C_i * Q_full[k];
-      }
-    }
-    if (uj != is_upper_bound(j)) {
-      const float* Q_full = Q->get_Q(j, l);
-      if (uj) {
-        for (int k = 0; k < l; ++k) G_bar[k] -= C_j * Q_full[k];
-      } else {
-        for (int k = 0; k < l; ++k) G_bar[k] += C_j * Q_full[k];
-      }
-    }
+    take_step(i, j);
   }
   if (iter >= max_iter) {
     if (active_size < l) {
@@ -383,15 +264,145 @@ void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed cha
     std::fprintf(stderr, "varnik: the SVM solver stopped after %lld steps without converging\n",
                  iter);
   }
+  store_solution(alpha_in, si, iter);
+}
 
+void Solver::initialise_state(int l_in, QMatrix& Q_in, const double* p_in, const signed char* y_in,
+                              const double* alpha_in, double Cp_in, double Cn_in, double eps_in) {
+  l = l_in;
+  Q = &Q_in;
+  QD = Q->get_QD();
+  p.assign(p_in, p_in + l);
+  y.assign(y_in, y_in + l);
+  alpha.assign(alpha_in, alpha_in + l);
+  Cp = Cp_in;
+  Cn = Cn_in;
+  eps = eps_in;
+  unshrink = false;
+  alpha_status.assign(static_cast<size_t>(l), LOWER_BOUND);
+  for (int i = 0; i < l; ++i) update_alpha_status(i);
+  active_set.resize(static_cast<size_t>(l));
+  for (int i = 0; i < l; ++i) active_set[i] = i;
+  active_size = l;
+}
+
+void Solver::initialise_gradient() {
+  G.assign(p.begin(), p.end());
+  G_bar.assign(static_cast<size_t>(l), 0.0);
+  for (int i = 0; i < l; ++i) {
+    if (!is_lower_bound(i)) {
+      const float* Q_i = Q->get_Q(i, l);
+      const double alpha_i = alpha[i];
+      for (int j = 0; j < l; ++j) G[j] += alpha_i * Q_i[j];
+      if (is_upper_bound(i)) {
+        for (int j = 0; j < l; ++j) G_bar[j] += get_C(i) * Q_i[j];
+      }
+    }
+  }
+}
+
+void Solver::take_step(int i, int j) {
+  const float* Q_i = Q->get_Q(i, active_size);
+  const float* Q_j = Q->get_Q(j, active_size);
+  const double old_alpha_i = alpha[i];
+  const double old_alpha_j = alpha[j];
+  update_pair(i, j, Q_i[j]);
+  update_gradients(i, j, Q_i, Q_j, alpha[i] - old_alpha_i, alpha[j] - old_alpha_j);
+}
+
+void Solver::update_pair(int i, int j, double Q_ij) {
+  const double C_i = get_C(i);
+  const double C_j = get_C(j);
+  if (y[i] != y[j]) {
+    double quad = QD[i] + QD[j] + 2 * Q_ij;
+    if (quad <= 0) quad = TAU;
+    const double delta = (-G[i] - G[j]) / quad;
+    const double diff = alpha[i] - alpha[j];
+    alpha[i] += delta;
+    alpha[j] += delta;
+    if (diff > 0) {
+      if (alpha[j] < 0) {
+        alpha[j] = 0;
+        alpha[i] = diff;
+      }
+    } else {
+      if (alpha[i] < 0) {
+        alpha[i] = 0;
+        alpha[j] = -diff;
+      }
+    }
+    if (diff > C_i - C_j) {
+      if (alpha[i] > C_i) {
+        alpha[i] = C_i;
+        alpha[j] = C_i - diff;
+      }
+    } else {
+      if (alpha[j] > C_j) {
+        alpha[j] = C_j;
+        alpha[i] = C_j + diff;
+      }
+    }
+  } else {
+    double quad = QD[i] + QD[j] - 2 * Q_ij;
+    if (quad <= 0) quad = TAU;
+    const double delta = (G[i] - G[j]) / quad;
+    const double sum = alpha[i] + alpha[j];
+    alpha[i] -= delta;
+    alpha[j] += delta;
+    if (sum > C_i) {
+      if (alpha[i] > C_i) {
+        alpha[i] = C_i;
+        alpha[j] = sum - C_i;
+      }
+    } else {
+      if (alpha[j] < 0) {
+        alpha[j] = 0;
+        alpha[i] = sum;
+      }
+    }
+    if (sum > C_j) {
+      if (alpha[j] > C_j) {
+        alpha[j] = C_j;
+        alpha[i] = sum - C_j;
+      }
+    } else {
+      if (alpha[i] < 0) {
+        alpha[i] = 0;
+        alpha[j] = sum;
+      }
+    }
+  }
+}
+
+void Solver::update_gradients(int i, int j, const float* Q_i, const float* Q_j,
+                              double delta_alpha_i, double delta_alpha_j) {
+  for (int k = 0; k < active_size; ++k) G[k] += Q_i[k] * delta_alpha_i + Q_j[k] * delta_alpha_j;
+  // G_bar follows the variables that reach or leave their upper bound.
+  const bool ui = is_upper_bound(i);
+  const bool uj = is_upper_bound(j);
+  update_alpha_status(i);
+  update_alpha_status(j);
+  for (const auto& [index, was_upper] : {std::pair<int, bool>{i, ui}, {j, uj}}) {
+    if (was_upper == is_upper_bound(index)) continue;
+    const double C = get_C(index);
+    const float* Q_full = Q->get_Q(index, l);
+    if (was_upper) {
+      for (int k = 0; k < l; ++k) G_bar[k] -= C * Q_full[k];
+    } else {
+      for (int k = 0; k < l; ++k) G_bar[k] += C * Q_full[k];
+    }
+  }
+}
+
+void Solver::store_solution(double* alpha_out, SolutionInfo* si, long long iterations) {
   si->rho = calculate_rho();
   double v = 0;
   for (int i = 0; i < l; ++i) v += alpha[i] * (G[i] + p[i]);
   si->obj = v / 2;
-  for (int i = 0; i < l; ++i) alpha_in[active_set[i]] = alpha[i];
+  for (int i = 0; i < l; ++i) alpha_out[active_set[i]] = alpha[i];
   si->upper_bound_p = Cp;
   si->upper_bound_n = Cn;
-  si->iterations = iter;
+  si->iterations = iterations;
 }
 
 int Solver::select_working_set(int& out_i, int& out_j) {

@@ -144,6 +144,16 @@ class Solver {
 
  private:
   bool be_shrunk(int i, double Gmax1, double Gmax2) const;
+  // The steps of Solve.
+  void initialise_state(int l, QMatrix& Q, const double* p, const signed char* y,
+                        const double* alpha, double Cp, double Cn, double eps);
+  void initialise_gradient();
+  // One step on the working pair: the pair's new alphas, then the gradients.
+  void take_step(int i, int j);
+  void update_pair(int i, int j, double Q_ij);
+  void update_gradients(int i, int j, const float* Q_i, const float* Q_j, double delta_alpha_i,
+                        double delta_alpha_j);
+  void store_solution(double* alpha, SolutionInfo* si, long long iterations);
 };
 
 // The variant for the nu formulations: one equality constraint per sign.
