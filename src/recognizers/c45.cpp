@@ -19,7 +19,7 @@ void ReadWindowNames(TreeEngine& engine, int L) {
     std::snprintf(line, sizeof line, "x%d: A,T,U,G,C,R,Y,K,M,S,W,B,D,H,V,N,X,-\n", d);
     text += line;
   }
-  engine.FileName = "dummy";
+  engine.SetFileName("dummy");
   engine.GetNamesFromText(text, "dummy.names");
 }
 
@@ -27,10 +27,9 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
                         const std::vector<const char*>& negatives, int L, const Settings& settings,
                         CRandom& rng, OutputFile* out, float* threshold) {
   if (settings.TRIALS < 1) OnErrorExit(kUnspecifiedError, "Trials must be at least 1");
-  engine.MaxClass = 1;
-  engine.MaxAtt = L - 1;
-  engine.g_prune_tree = settings.Prune_tree;
-  engine.TRIALS = settings.TRIALS;
+  engine.SetTwoClassWindows(L);
+  engine.SetPruneTree(settings.Prune_tree);
+  engine.SetTrials(settings.TRIALS);
   engine.BuildCases(positives, negatives, L);
   int best = 0;
   if (settings.TRIALS == 1) {
@@ -38,10 +37,9 @@ Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& posi
   } else {
     best = engine.BestTree(rng);
   }
-  Tree tree = std::move(settings.Prune_tree ? engine.Pruned[best] : engine.Raw[best]);
+  Tree tree = engine.TakeTree(best, settings.Prune_tree);
   engine.ReleaseTreeData();
-  engine.Raw.clear();
-  engine.Pruned.clear();
+  engine.ClearTrees();
   if (threshold != nullptr) {
     const TreeScorer scorer(engine, L);
     *threshold =

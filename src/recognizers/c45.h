@@ -25,7 +25,7 @@ void ReadWindowNames(TreeEngine& engine, int L);
 class TreeScorer {
  public:
   TreeScorer(const TreeEngine& engine, int L)
-      : codes_(engine.WindowLetterCodes(L)), max_class_(engine.MaxClass) {}
+      : codes_(engine.WindowLetterCodes(L)), max_class_(engine.MaxClass()) {}
   // Working space of one scoring thread.
   struct Scratch {
     std::vector<int32_t> description;

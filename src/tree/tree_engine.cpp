@@ -65,7 +65,7 @@ bool TreeEngine::ReadName(const std::string& text, size_t& pos, std::string& buf
   // Spaces, tabs, newlines and comments before the name.
   while (true) {
     if (pos >= text.size()) {
-      Delimiter = kEndOfFile;
+      Delimiter_ = kEndOfFile;
       return false;
     }
     const char c = text[pos];
@@ -78,15 +78,15 @@ bool TreeEngine::ReadName(const std::string& text, size_t& pos, std::string& buf
     }
   }
   buffer.clear();
-  Delimiter = kEndOfFile;
+  Delimiter_ = kEndOfFile;
   while (pos < text.size()) {
     const char c = text[pos++];
     if (c == ':' || c == ',' || c == '\n' || c == '|') {
       if (c == '|') {
         skip_line();
-        Delimiter = '\n';
+        Delimiter_ = '\n';
       } else {
-        Delimiter = c;
+        Delimiter_ = c;
       }
       break;
     }
@@ -96,9 +96,9 @@ bool TreeEngine::ReadName(const std::string& text, size_t& pos, std::string& buf
         ++pos;  // the '.' ends the name; the character after it is the delimiter
         if (next == '|') {
           skip_line();
-          Delimiter = '\n';
+          Delimiter_ = '\n';
         } else {
-          Delimiter = next;
+          Delimiter_ = next;
         }
         break;
       }
@@ -123,7 +123,7 @@ bool TreeEngine::ReadName(const std::string& text, size_t& pos, std::string& buf
 }
 
 void TreeEngine::GetNames() {
-  const std::string path = FileName + ".names";
+  const std::string path = FileName_ + ".names";
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) {
     throw VarnikError(kUnspecifiedError, "\nERROR:  cannot open file " + path + "\n", true);
@@ -137,34 +137,34 @@ void TreeEngine::GetNames() {
 }
 
 void TreeEngine::GetNamesFromText(const std::string& text, const std::string& path) {
-  ClassName.clear();
-  AttName.clear();
-  MaxAttVal.clear();
-  AttValName.clear();
-  MaxDiscrVal = 0;
+  ClassName_.clear();
+  AttName_.clear();
+  MaxAttVal_.clear();
+  AttValName_.clear();
+  MaxDiscrVal_ = 0;
   size_t pos = 0;
   std::string name;
   do {
     if (!ReadName(text, pos, name)) break;
-    ClassName.push_back(name);
-  } while (Delimiter == ',');
-  MaxClass = static_cast<int>(ClassName.size()) - 1;
+    ClassName_.push_back(name);
+  } while (Delimiter_ == ',');
+  MaxClass_ = static_cast<int>(ClassName_.size()) - 1;
   while (ReadName(text, pos, name)) {
-    if (Delimiter != ':') {
+    if (Delimiter_ != ':') {
       OnErrorExit(kUnspecifiedError,
                   "Names file " + path + ": colon expected after attribute name " + name);
     }
-    AttName.push_back(name);
+    AttName_.push_back(name);
     std::vector<std::string> values = {""};  // entry 0 unused
     do {
       if (!ReadName(text, pos, name)) break;
       values.push_back(name);
-    } while (Delimiter == ',');
-    MaxAttVal.push_back(static_cast<int>(values.size()) - 1);
-    MaxDiscrVal = std::max(MaxDiscrVal, MaxAttVal.back());
-    AttValName.push_back(std::move(values));
+    } while (Delimiter_ == ',');
+    MaxAttVal_.push_back(static_cast<int>(values.size()) - 1);
+    MaxDiscrVal_ = std::max(MaxDiscrVal_, MaxAttVal_.back());
+    AttValName_.push_back(std::move(values));
   }
-  MaxAtt = static_cast<int>(AttName.size()) - 1;
+  MaxAtt_ = static_cast<int>(AttName_.size()) - 1;
 }
 
 int TreeEngine::Which(const std::string& value, const std::vector<std::string>& list, int first,
@@ -179,8 +179,8 @@ int TreeEngine::Which(const std::string& value, const std::vector<std::string>& 
 
 void TreeEngine::DescribeWindow(const char* window, int L, int32_t* description) const {
   for (int j = 0; j < L; ++j) {
-    description[j] = j < static_cast<int>(AttValName.size())
-                         ? Which(std::string(1, window[j]), AttValName[j], 1, MaxAttVal[j])
+    description[j] = j < static_cast<int>(AttValName_.size())
+                         ? Which(std::string(1, window[j]), AttValName_[j], 1, MaxAttVal_[j])
                          : 0;
   }
 }
@@ -190,9 +190,9 @@ std::vector<TreeEngine::LetterCodes> TreeEngine::WindowLetterCodes(int L) const 
   std::vector<LetterCodes> code(static_cast<size_t>(std::max(L, 0)));
   for (int j = 0; j < L; ++j) {
     for (int c = 0; c < 256; ++c) {
-      code[j][c] = j < static_cast<int>(AttValName.size())
+      code[j][c] = j < static_cast<int>(AttValName_.size())
                        ? static_cast<int16_t>(Which(std::string(1, static_cast<char>(c)),
-                                                    AttValName[j], 1, MaxAttVal[j]))
+                                                    AttValName_[j], 1, MaxAttVal_[j]))
                        : 0;
     }
   }
@@ -203,40 +203,40 @@ void TreeEngine::BuildCases(const std::vector<const char*>& positives,
                             const std::vector<const char*>& negatives, int L) {
   const int n = static_cast<int>(positives.size() + negatives.size());
   const int cells = L + 1;
-  case_storage_.assign(static_cast<size_t>(n) * cells, 0);
-  Item.resize(static_cast<size_t>(n));
+  CaseStorage_.assign(static_cast<size_t>(n) * cells, 0);
+  Item_.resize(static_cast<size_t>(n));
   const std::vector<LetterCodes> code = WindowLetterCodes(L);
   for (int i = 0; i < n; ++i) {
     const bool positive = i < static_cast<int>(positives.size());
     const char* w = positive ? positives[i] : negatives[i - positives.size()];
-    int32_t* d = case_storage_.data() + static_cast<size_t>(i) * cells;
+    int32_t* d = CaseStorage_.data() + static_cast<size_t>(i) * cells;
     for (int j = 0; j < L; ++j) d[j] = code[j][static_cast<unsigned char>(w[j])];
     d[L] = positive ? 1 : 0;
-    Item[i] = d;
+    Item_[i] = d;
   }
-  MaxItem = n - 1;
+  MaxItem_ = n - 1;
 }
 
 // ---------------------------------------------------------------- induction
 
 void TreeEngine::InitialiseTreeData() {
-  const size_t atts = static_cast<size_t>(MaxAtt + 1);
+  const size_t atts = static_cast<size_t>(MaxAtt_ + 1);
   Tested_.assign(atts, 0);
   Gain_.assign(atts, 0.0f);
   Info_.assign(atts, 0.0f);
-  UnknownRate.assign(atts, 0.0f);
-  Freq_.assign(static_cast<size_t>(MaxDiscrVal + 1),
-               std::vector<float>(static_cast<size_t>(MaxClass + 1), 0.0f));
-  ValFreq_.assign(static_cast<size_t>(MaxDiscrVal + 1), 0.0f);
-  ClassFreq_.assign(static_cast<size_t>(MaxClass + 1), 0.0f);
-  Weight.assign(static_cast<size_t>(MaxItem + 1), 1.0f);
-  all_freq_.assign(atts * static_cast<size_t>(MaxDiscrVal + 1) * static_cast<size_t>(MaxClass + 1),
-                   0.0f);
-  all_freq_valid_ = false;
-  log_table_.resize(static_cast<size_t>(MaxItem + 2));
-  for (size_t x = 0; x < log_table_.size(); ++x) log_table_[x] = Log2(static_cast<double>(x));
-  MultiVal = true;
-  for (int a = 0; MultiVal && a <= MaxAtt; ++a) MultiVal = MaxAttVal[a] >= 0.3 * (MaxItem + 1);
+  UnknownRate_.assign(atts, 0.0f);
+  Freq_.assign(static_cast<size_t>(MaxDiscrVal_ + 1),
+               std::vector<float>(static_cast<size_t>(MaxClass_ + 1), 0.0f));
+  ValFreq_.assign(static_cast<size_t>(MaxDiscrVal_ + 1), 0.0f);
+  ClassFreq_.assign(static_cast<size_t>(MaxClass_ + 1), 0.0f);
+  Weight_.assign(static_cast<size_t>(MaxItem_ + 1), 1.0f);
+  AllFreq_.assign(atts * static_cast<size_t>(MaxDiscrVal_ + 1) * static_cast<size_t>(MaxClass_ + 1),
+                  0.0f);
+  AllFreqValid_ = false;
+  LogTable_.resize(static_cast<size_t>(MaxItem_ + 2));
+  for (size_t x = 0; x < LogTable_.size(); ++x) LogTable_[x] = Log2(static_cast<double>(x));
+  MultiVal_ = true;
+  for (int a = 0; MultiVal_ && a <= MaxAtt_; ++a) MultiVal_ = MaxAttVal_[a] >= 0.3 * (MaxItem_ + 1);
 }
 
 void TreeEngine::ReleaseTreeData() {
@@ -246,27 +246,27 @@ void TreeEngine::ReleaseTreeData() {
   Freq_.clear();
   ValFreq_.clear();
   ClassFreq_.clear();
-  Weight.clear();
+  Weight_.clear();
 }
 
-void TreeEngine::InitialiseWeights() { Weight.assign(static_cast<size_t>(MaxItem + 1), 1.0f); }
+void TreeEngine::InitialiseWeights() { Weight_.assign(static_cast<size_t>(MaxItem_ + 1), 1.0f); }
 
 float TreeEngine::CountItems(int Fp, int Lp) const {
-  if (AllKnown) return static_cast<float>(Lp - Fp + 1);
+  if (AllKnown_) return static_cast<float>(Lp - Fp + 1);
   float sum = 0.0f;
-  for (int i = Fp; i <= Lp; ++i) sum += Weight[i];
+  for (int i = Fp; i <= Lp; ++i) sum += Weight_[i];
   return sum;
 }
 
 void TreeEngine::Swap(int i, int j) {
-  std::swap(Item[i], Item[j]);
-  std::swap(Weight[i], Weight[j]);
+  std::swap(Item_[i], Item_[j]);
+  std::swap(Weight_[i], Weight_[j]);
 }
 
 int TreeEngine::Group(int v, int Fp, int Lp, const TreeNode* T) {
   const int att = T->Tested;
   for (int i = Fp; i <= Lp; ++i) {
-    if (Item[i][att] == v) Swap(Fp++, i);
+    if (Item_[i][att] == v) Swap(Fp++, i);
   }
   return Fp - 1;
 }
@@ -283,9 +283,9 @@ Tree TreeEngine::MakeLeaf(const std::vector<float>& ClassFreq, short NodeClass, 
 }
 
 double TreeEngine::LogOf(float x) const {
-  if (x >= 0 && x < static_cast<float>(log_table_.size())) {
+  if (x >= 0 && x < static_cast<float>(LogTable_.size())) {
     const size_t whole = static_cast<size_t>(x);
-    if (static_cast<float>(whole) == x) return log_table_[whole];
+    if (static_cast<float>(whole) == x) return LogTable_[whole];
   }
   return Log2(x);
 }
@@ -300,24 +300,24 @@ float TreeEngine::TotalInfo(const float* V, int first, int last) const {
 }
 
 void TreeEngine::ComputeAllFrequencies(int Fp, int Lp) {
-  const size_t per_value = static_cast<size_t>(MaxClass + 1);
-  const size_t per_att = static_cast<size_t>(MaxDiscrVal + 1) * per_value;
-  for (int a = 0; a <= MaxAtt; ++a) {
-    if (Tested_[a] == 0) std::fill_n(all_freq_.begin() + a * per_att, per_att, 0.0f);
+  const size_t per_value = static_cast<size_t>(MaxClass_ + 1);
+  const size_t per_att = static_cast<size_t>(MaxDiscrVal_ + 1) * per_value;
+  for (int a = 0; a <= MaxAtt_; ++a) {
+    if (Tested_[a] == 0) std::fill_n(AllFreq_.begin() + a * per_att, per_att, 0.0f);
   }
   std::vector<int> open;
-  for (int a = 0; a <= MaxAtt; ++a) {
+  for (int a = 0; a <= MaxAtt_; ++a) {
     if (Tested_[a] == 0) open.push_back(a);
   }
   const int cls = ClassCell();
   for (int i = Fp; i <= Lp; ++i) {
-    const int32_t* row = Item[i];
-    const float w = Weight[i];
-    float* base = all_freq_.data() + row[cls];
+    const int32_t* row = Item_[i];
+    const float w = Weight_[i];
+    float* base = AllFreq_.data() + row[cls];
     for (int a : open) base[a * per_att + row[a] * per_value] += w;
   }
-  node_count_ = CountItems(Fp, Lp);
-  all_freq_valid_ = true;
+  NodeCount_ = CountItems(Fp, Lp);
+  AllFreqValid_ = true;
 }
 
 float TreeEngine::ComputeGain(int MaxVal, float BaseInfo, float UnknFrac, float TotalItems) const {
@@ -328,7 +328,7 @@ float TreeEngine::ComputeGain(int MaxVal, float BaseInfo, float UnknFrac, float 
   }
   if (reasonable < 2) return static_cast<float>(-Epsilon);
   float this_info = 0.0f;
-  for (int v = 1; v <= MaxVal; ++v) this_info += TotalInfo(Freq_[v].data(), 0, MaxClass);
+  for (int v = 1; v <= MaxVal; ++v) this_info += TotalInfo(Freq_[v].data(), 0, MaxClass_);
   return (1 - UnknFrac) * (BaseInfo - this_info / TotalItems);
 }
 
@@ -338,25 +338,25 @@ float TreeEngine::Worth(float ThisInfo, float ThisGain, float MinGain) {
 }
 
 void TreeEngine::EvalDiscreteAtt(int Att, int Fp, int Lp, float Items) {
-  const int max_val = MaxAttVal[Att];
+  const int max_val = MaxAttVal_[Att];
   for (int v = 0; v <= max_val; ++v) {
     std::fill(Freq_[v].begin(), Freq_[v].end(), 0.0f);
     ValFreq_[v] = 0.0f;
   }
-  if (all_freq_valid_) {  // from the node's one pass
-    const size_t per_value = static_cast<size_t>(MaxClass + 1);
-    const float* slice = all_freq_.data() + Att * static_cast<size_t>(MaxDiscrVal + 1) * per_value;
+  if (AllFreqValid_) {  // from the node's one pass
+    const size_t per_value = static_cast<size_t>(MaxClass_ + 1);
+    const float* slice = AllFreq_.data() + Att * static_cast<size_t>(MaxDiscrVal_ + 1) * per_value;
     for (int v = 0; v <= max_val; ++v) {
       std::copy_n(slice + v * per_value, per_value, Freq_[v].begin());
     }
   } else {
     const int cls = ClassCell();
-    for (int i = Fp; i <= Lp; ++i) Freq_[Item[i][Att]][Item[i][cls]] += Weight[i];
+    for (int i = Fp; i <= Lp; ++i) Freq_[Item_[i][Att]][Item_[i][cls]] += Weight_[i];
   }
   for (int v = 0; v <= max_val; ++v) {
-    for (int c = 0; c <= MaxClass; ++c) ValFreq_[v] += Freq_[v][c];
+    for (int c = 0; c <= MaxClass_; ++c) ValFreq_[v] += Freq_[v][c];
   }
-  UnknownRate[Att] = ValFreq_[0] / (all_freq_valid_ ? node_count_ : CountItems(Fp, Lp));
+  UnknownRate_[Att] = ValFreq_[0] / (AllFreqValid_ ? NodeCount_ : CountItems(Fp, Lp));
   if (Items <= ValFreq_[0]) {
     Gain_[Att] = static_cast<float>(-Epsilon);
     Info_[Att] = 0.0f;
@@ -364,13 +364,13 @@ void TreeEngine::EvalDiscreteAtt(int Att, int Fp, int Lp, float Items) {
   }
   const float known = Items - ValFreq_[0];
   float sum = 0.0f;
-  for (int c = 0; c <= MaxClass; ++c) {
+  for (int c = 0; c <= MaxClass_; ++c) {
     float class_count = 0.0f;
     for (int v = 1; v <= max_val; ++v) class_count += Freq_[v][c];
     sum = static_cast<float>(sum + class_count * LogOf(class_count));
   }
   const float base_info = static_cast<float>((known * LogOf(known) - sum) / known);
-  Gain_[Att] = ComputeGain(max_val, base_info, UnknownRate[Att], known);
+  Gain_[Att] = ComputeGain(max_val, base_info, UnknownRate_[Att], known);
   Info_[Att] = TotalInfo(ValFreq_.data(), 0, max_val) / Items;
 }
 
@@ -378,9 +378,9 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
   const float Cases = CountItems(Fp, Lp);
   std::fill(ClassFreq_.begin(), ClassFreq_.end(), 0.0f);
   const int cls = ClassCell();
-  for (int i = Fp; i <= Lp; ++i) ClassFreq_[Item[i][cls]] += Weight[i];
+  for (int i = Fp; i <= Lp; ++i) ClassFreq_[Item_[i][cls]] += Weight_[i];
   short BestClass = 0;
-  for (int c = 0; c <= MaxClass; ++c) {
+  for (int c = 0; c <= MaxClass_; ++c) {
     if (ClassFreq_[c] > ClassFreq_[BestClass]) BestClass = static_cast<short>(c);
   }
   const float NoBestClass = ClassFreq_[BestClass];
@@ -391,20 +391,20 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
   float total_gain = 0.0f;
   int possible = 0;
   ComputeAllFrequencies(Fp, Lp);
-  for (int a = 0; a <= MaxAtt; ++a) {
+  for (int a = 0; a <= MaxAtt_; ++a) {
     Gain_[a] = static_cast<float>(-Epsilon);
     if (Tested_[a] != 0) continue;
     EvalDiscreteAtt(a, Fp, Lp, Cases);
-    if (Gain_[a] > -Epsilon && (MultiVal || MaxAttVal[a] < 0.3 * (MaxItem + 1))) {
+    if (Gain_[a] > -Epsilon && (MultiVal_ || MaxAttVal_[a] < 0.3 * (MaxItem_ + 1))) {
       total_gain += Gain_[a];
       ++possible;
     }
   }
-  all_freq_valid_ = false;
+  AllFreqValid_ = false;
   const float AvGain = possible > 0 ? total_gain / possible : 1e6f;
   float BestVal = static_cast<float>(-Epsilon);
   int BestAtt = -1;
-  for (int a = 0; a <= MaxAtt; ++a) {
+  for (int a = 0; a <= MaxAtt_; ++a) {
     if (Gain_[a] > -Epsilon) {
       const float val = Worth(Info_[a], Gain_[a], AvGain);
       if (val > BestVal) {
@@ -418,32 +418,32 @@ Tree TreeEngine::FormTree(int Fp, int Lp) {
   // Discrete test on the best attribute.
   Node->NodeType = 1;
   Node->Tested = BestAtt;
-  Node->Forks = static_cast<short>(MaxAttVal[BestAtt]);
+  Node->Forks = static_cast<short>(MaxAttVal_[BestAtt]);
   Node->Branch.clear();
   Node->Branch.resize(static_cast<size_t>(Node->Forks) + 1);
   Node->Errors = 0;
-  const bool PrevAllKnown = AllKnown;
+  const bool PrevAllKnown = AllKnown_;
   const int Kp = Group(0, Fp, Lp, Node.get()) + 1;
-  if (Kp != Fp) AllKnown = false;
+  if (Kp != Fp) AllKnown_ = false;
   const float KnownCases = Cases - CountItems(Fp, Kp - 1);
-  UnknownRate[BestAtt] = static_cast<float>((Cases - KnownCases) / (Cases + 0.001));
+  UnknownRate_[BestAtt] = static_cast<float>((Cases - KnownCases) / (Cases + 0.001));
   ++Tested_[BestAtt];
   Node->Errors = 0;
   for (int v = 1; v <= Node->Forks; ++v) {
     const int Ep = Group(v, Kp, Lp, Node.get());
     if (Kp <= Ep) {
       const float Factor = CountItems(Kp, Ep) / KnownCases;
-      for (int i = Fp; i < Kp; ++i) Weight[i] *= Factor;
+      for (int i = Fp; i < Kp; ++i) Weight_[i] *= Factor;
       Node->Branch[v] = FormTree(Fp, Ep);
       Node->Errors += Node->Branch[v]->Errors;
       Group(0, Fp, Ep, Node.get());
-      for (int i = Fp; i < Kp; ++i) Weight[i] /= Factor;
+      for (int i = Fp; i < Kp; ++i) Weight_[i] /= Factor;
     } else {
       Node->Branch[v] = MakeLeaf(Node->ClassDist, BestClass, 0, 0);
     }
   }
   --Tested_[BestAtt];
-  AllKnown = PrevAllKnown;
+  AllKnown_ = PrevAllKnown;
   // A test that does no better than a leaf collapses into it.
   if (Node->Errors >= Cases - NoBestClass - Epsilon) {
     Node->NodeType = 0;
@@ -473,11 +473,11 @@ float TreeEngine::AddErrs(float N, float e) const {
 
 float TreeEngine::EstimateErrors(TreeNode* T, int Fp, int Lp, bool update) {
   const float Cases = CountItems(Fp, Lp);
-  std::vector<float> local(static_cast<size_t>(MaxClass + 1), 0.0f);
+  std::vector<float> local(static_cast<size_t>(MaxClass_ + 1), 0.0f);
   const int cls = ClassCell();
-  for (int i = Fp; i <= Lp; ++i) local[Item[i][cls]] += Weight[i];
+  for (int i = Fp; i <= Lp; ++i) local[Item_[i][cls]] += Weight_[i];
   short BestClass = T->Leaf;
-  for (int c = 0; c <= MaxClass; ++c) {
+  for (int c = 0; c <= MaxClass_; ++c) {
     if (local[c] > local[BestClass]) BestClass = static_cast<short>(c);
   }
   const float LeafErrors = Cases - local[BestClass];
@@ -493,8 +493,8 @@ float TreeEngine::EstimateErrors(TreeNode* T, int Fp, int Lp, bool update) {
   }
   const int Kp = Group(0, Fp, Lp, T) + 1;
   const float KnownCases = CountItems(Kp, Lp);
-  const bool PrevAllKnown = AllKnown;
-  if (Kp != Fp) AllKnown = false;
+  const bool PrevAllKnown = AllKnown_;
+  if (Kp != Fp) AllKnown_ = false;
   float TreeErrors = 0.0f, MaxFactor = 0.0f;
   int MaxBr = 0;
   for (int v = 1; v <= T->Forks; ++v) {
@@ -505,13 +505,13 @@ float TreeEngine::EstimateErrors(TreeNode* T, int Fp, int Lp, bool update) {
         MaxBr = v;
         MaxFactor = Factor;
       }
-      for (int i = Fp; i < Kp; ++i) Weight[i] *= Factor;
+      for (int i = Fp; i < Kp; ++i) Weight_[i] *= Factor;
       TreeErrors += EstimateErrors(T->Branch[v].get(), Fp, Ep, update);
       Group(0, Fp, Ep, T);
-      for (int i = Fp; i < Kp; ++i) Weight[i] /= Factor;
+      for (int i = Fp; i < Kp; ++i) Weight_[i] /= Factor;
     }
   }
-  AllKnown = PrevAllKnown;
+  AllKnown_ = PrevAllKnown;
   if (!update) return TreeErrors;
   if (MaxBr == 0) {  // no known case reached any branch
     T->Errors = TreeErrors;
@@ -524,14 +524,14 @@ float TreeEngine::EstimateErrors(TreeNode* T, int Fp, int Lp, bool update) {
     T->Errors = LeafTotal;
     T->Branch.clear();
     T->Forks = 0;
-    Changed = true;
+    Changed_ = true;
   } else if (BranchErrors <= TreeErrors + 0.1) {
     // Subtree raising: the largest branch, pruned with all of T's cases,
     // takes T's place.
     EstimateErrors(T->Branch[MaxBr].get(), Fp, Lp, true);
     Tree raised = std::move(T->Branch[MaxBr]);
     *T = std::move(*raised);
-    Changed = true;
+    Changed_ = true;
   } else {
     T->Errors = TreeErrors;
   }
@@ -540,10 +540,10 @@ float TreeEngine::EstimateErrors(TreeNode* T, int Fp, int Lp, bool update) {
 
 bool TreeEngine::Prune(TreeNode* T) {
   InitialiseWeights();
-  AllKnown = true;
-  Changed = false;
-  EstimateErrors(T, 0, MaxItem, true);
-  return Changed;
+  AllKnown_ = true;
+  Changed_ = false;
+  EstimateErrors(T, 0, MaxItem_, true);
+  return Changed_;
 }
 
 // ---------------------------------------------------------------- trials
@@ -551,24 +551,24 @@ bool TreeEngine::Prune(TreeNode* T) {
 void TreeEngine::OneTree() {
   InitialiseTreeData();
   InitialiseWeights();
-  Raw.clear();
-  Pruned.clear();
-  AllKnown = true;
-  Raw.push_back(FormTree(0, MaxItem));
-  if (g_prune_tree) {
-    Pruned.push_back(CopyTree(Raw[0].get()));
-    Prune(Pruned[0].get());
+  Raw_.clear();
+  Pruned_.clear();
+  AllKnown_ = true;
+  Raw_.push_back(FormTree(0, MaxItem_));
+  if (PruneTree_) {
+    Pruned_.push_back(CopyTree(Raw_[0].get()));
+    Prune(Pruned_[0].get());
   }
 }
 
 void TreeEngine::FormTarget(int Size) {
-  std::vector<int> count(static_cast<size_t>(MaxClass + 1), 0);
+  std::vector<int> count(static_cast<size_t>(MaxClass_ + 1), 0);
   const int cls = ClassCell();
-  for (int i = 0; i <= MaxItem; ++i) ++count[Item[i][cls]];
-  TargetClassFreq.assign(static_cast<size_t>(MaxClass + 1), 0);
-  std::vector<bool> done(static_cast<size_t>(MaxClass + 1), false);
+  for (int i = 0; i <= MaxItem_; ++i) ++count[Item_[i][cls]];
+  TargetClassFreq_.assign(static_cast<size_t>(MaxClass_ + 1), 0);
+  std::vector<bool> done(static_cast<size_t>(MaxClass_ + 1), false);
   int k = 0;
-  for (int c = 0; c <= MaxClass; ++c) {
+  for (int c = 0; c <= MaxClass_; ++c) {
     if (count[c] > 0) {
       ++k;
     } else {
@@ -577,33 +577,33 @@ void TreeEngine::FormTarget(int Size) {
   }
   while (k > 0) {
     int smallest = -1;
-    for (int c = 0; c <= MaxClass; ++c) {
+    for (int c = 0; c <= MaxClass_; ++c) {
       if (!done[c] && (smallest < 0 || count[c] < count[smallest])) smallest = c;
     }
-    TargetClassFreq[smallest] = std::min(count[smallest], Size / k);
-    Size -= TargetClassFreq[smallest];
+    TargetClassFreq_[smallest] = std::min(count[smallest], Size / k);
+    Size -= TargetClassFreq_[smallest];
     done[smallest] = true;
     --k;
   }
 }
 
 Tree TreeEngine::Iterate(int Window, int IncExceptions) {
-  const int N = MaxItem + 1;
+  const int N = MaxItem_ + 1;
   Tree Best;
   int BestTotalErrors = N;
   const int cls = ClassCell();
   while (true) {
     InitialiseWeights();
-    AllKnown = true;
-    Tree tree = FormTree(0, std::min(Window - 1, MaxItem));
+    AllKnown_ = true;
+    Tree tree = FormTree(0, std::min(Window - 1, MaxItem_));
     const int Errors = static_cast<int>(tree->Errors + 0.5);
     int next = Window;
-    if (Window <= MaxItem) {
-      for (int i = Window; i <= MaxItem; ++i) {
-        if (Category(Item[i], tree.get()) != Item[i][cls]) Swap(next++, i);
+    if (Window <= MaxItem_) {
+      for (int i = Window; i <= MaxItem_; ++i) {
+        if (Category(Item_[i], tree.get()) != Item_[i][cls]) Swap(next++, i);
       }
     }
-    const int Exceptions = Window <= MaxItem ? next - Window : 0;
+    const int Exceptions = Window <= MaxItem_ ? next - Window : 0;
     const int TotalErrors = Errors + Exceptions;
     if (!Best || TotalErrors < BestTotalErrors) {
       Best = std::move(tree);
@@ -616,47 +616,47 @@ Tree TreeEngine::Iterate(int Window, int IncExceptions) {
 
 int TreeEngine::BestTree(CRandom& rng) {
   InitialiseTreeData();
-  const int N = MaxItem + 1;
-  Raw.clear();
-  Pruned.clear();
-  Raw.resize(static_cast<size_t>(TRIALS));
-  Pruned.resize(static_cast<size_t>(TRIALS));
-  if (WINDOW == 0) {
+  const int N = MaxItem_ + 1;
+  Raw_.clear();
+  Pruned_.clear();
+  Raw_.resize(static_cast<size_t>(Trials_));
+  Pruned_.resize(static_cast<size_t>(Trials_));
+  if (Window_ == 0) {
     const double two_root = 2 * std::sqrt(static_cast<double>(N));
-    WINDOW = two_root > N / 5 ? static_cast<int>(two_root) : N / 5;
+    Window_ = two_root > N / 5 ? static_cast<int>(two_root) : N / 5;
   }
-  if (INCREMENT == 0) INCREMENT = WINDOW > 9 ? WINDOW / 5 : 1;
-  FormTarget(WINDOW);
+  if (Increment_ == 0) Increment_ = Window_ > 9 ? Window_ / 5 : 1;
+  FormTarget(Window_);
   const int cls = ClassCell();
   int best = 0;
-  for (int t = 0; t < TRIALS; ++t) {
+  for (int t = 0; t < Trials_; ++t) {
     for (int i = 0; i < N; ++i) {
       const int n = N - i;
       const double r = (rng.Next() & 0x7fffffff) / 2147483648.0;
       Swap(i, static_cast<int>(i + n * r));
     }
     int placed = 0;
-    for (int c = 0; c <= MaxClass; ++c) {
-      int need = TargetClassFreq[c];
-      for (int i = placed; i <= MaxItem && need > 0; ++i) {
-        if (Item[i][cls] == c) {
+    for (int c = 0; c <= MaxClass_; ++c) {
+      int need = TargetClassFreq_[c];
+      for (int i = placed; i <= MaxItem_ && need > 0; ++i) {
+        if (Item_[i][cls] == c) {
           Swap(placed++, i);
           --need;
         }
       }
     }
-    Raw[t] = Iterate(WINDOW, INCREMENT);
-    Pruned[t] = CopyTree(Raw[t].get());
-    Prune(Pruned[t].get());
-    if (Pruned[t]->Errors < Pruned[best]->Errors) best = t;
+    Raw_[t] = Iterate(Window_, Increment_);
+    Pruned_[t] = CopyTree(Raw_[t].get());
+    Prune(Pruned_[t].get());
+    if (Pruned_[t]->Errors < Pruned_[best]->Errors) best = t;
   }
-  TargetClassFreq.clear();
+  TargetClassFreq_.clear();
   return best;
 }
 
 short TreeEngine::Category(const int32_t* CaseDesc, const TreeNode* T) {
-  ClassSum.assign(static_cast<size_t>(MaxClass + 1), 0.0f);
-  return TreeCategory(CaseDesc, T, MaxClass, ClassSum.data());
+  ClassSum_.assign(static_cast<size_t>(MaxClass_ + 1), 0.0f);
+  return TreeCategory(CaseDesc, T, MaxClass_, ClassSum_.data());
 }
 
 short TreeCategory(const int32_t* CaseDesc, const TreeNode* T, int MaxClass, float* ClassSum) {

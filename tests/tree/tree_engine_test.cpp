@@ -24,23 +24,23 @@ std::shared_ptr<TreeEngine> EngineFor(int L) {
 
 TEST(TreeNamesTest, WindowNamesFile) {
   auto e = EngineFor(3);
-  EXPECT_EQ(e->ClassName, (std::vector<std::string>{"0", "1"}));
-  EXPECT_EQ(e->MaxClass, 1);
-  EXPECT_EQ(e->MaxAtt, 2);
-  EXPECT_EQ(e->AttName, (std::vector<std::string>{"x0", "x1", "x2"}));
-  EXPECT_EQ(e->MaxDiscrVal, 18);
-  EXPECT_EQ(e->MaxAttVal[1], 18);
-  EXPECT_EQ(e->AttValName[0][1], "A");
-  EXPECT_EQ(e->AttValName[0][3], "U");
-  EXPECT_EQ(e->AttValName[0][18], "-");
+  EXPECT_EQ(e->ClassName(), (std::vector<std::string>{"0", "1"}));
+  EXPECT_EQ(e->MaxClass(), 1);
+  EXPECT_EQ(e->MaxAtt(), 2);
+  EXPECT_EQ(e->AttName(), (std::vector<std::string>{"x0", "x1", "x2"}));
+  EXPECT_EQ(e->MaxDiscrVal(), 18);
+  EXPECT_EQ(e->MaxAttVal()[1], 18);
+  EXPECT_EQ(e->AttValName()[0][1], "A");
+  EXPECT_EQ(e->AttValName()[0][3], "U");
+  EXPECT_EQ(e->AttValName()[0][18], "-");
   int32_t d[5];
   e->DescribeWindow("Ca*", 3, d);
   EXPECT_EQ(d[0], 5);  // C
   EXPECT_EQ(d[1], 0);  // lower case: unknown
   EXPECT_EQ(d[2], 0);
-  EXPECT_EQ(TreeEngine::Which("G", e->AttValName[0], 1, 18), 4);
-  EXPECT_EQ(TreeEngine::Which("Z", e->AttValName[0], 1, 18), 0);
-  EXPECT_EQ(EngineFor(1)->AttName, (std::vector<std::string>{"x0"}));
+  EXPECT_EQ(TreeEngine::Which("G", e->AttValName()[0], 1, 18), 4);
+  EXPECT_EQ(TreeEngine::Which("Z", e->AttValName()[0], 1, 18), 0);
+  EXPECT_EQ(EngineFor(1)->AttName(), (std::vector<std::string>{"x0"}));
 }
 
 TEST(TreeNamesTest, ReadNameRules) {
@@ -50,24 +50,24 @@ TEST(TreeNamesTest, ReadNameRules) {
   std::string name;
   ASSERT_TRUE(e.ReadName(text, pos, name));
   EXPECT_EQ(name, "a b c");  // a run of spaces is one space
-  EXPECT_EQ(e.Delimiter, ',');
+  EXPECT_EQ(e.Delimiter(), ',');
   ASSERT_TRUE(e.ReadName(text, pos, name));
   EXPECT_EQ(name, "d.e");  // a '.' followed by a letter is kept
-  EXPECT_EQ(e.Delimiter, ':');
+  EXPECT_EQ(e.Delimiter(), ':');
   ASSERT_TRUE(e.ReadName(text, pos, name));
-  EXPECT_EQ(name, "f,g");        // backslash escapes
-  EXPECT_EQ(e.Delimiter, '\n');  // ".|" ends it and the comment runs to the line end
+  EXPECT_EQ(name, "f,g");          // backslash escapes
+  EXPECT_EQ(e.Delimiter(), '\n');  // ".|" ends it and the comment runs to the line end
   ASSERT_TRUE(e.ReadName(text, pos, name));
   EXPECT_EQ(name, "last");
-  EXPECT_EQ(e.Delimiter, '\t');
+  EXPECT_EQ(e.Delimiter(), '\t');
   ASSERT_TRUE(e.ReadName(text, pos, name));
   EXPECT_EQ(name, "h");
-  EXPECT_EQ(e.Delimiter, '\n');
+  EXPECT_EQ(e.Delimiter(), '\n');
   EXPECT_FALSE(e.ReadName(text, pos, name));
-  EXPECT_EQ(e.Delimiter, -1);
+  EXPECT_EQ(e.Delimiter(), -1);
 
   TreeEngine missing;
-  missing.FileName = "/nonexistent/stem";
+  missing.SetFileName("/nonexistent/stem");
   try {
     missing.GetNames();
     FAIL();
@@ -148,10 +148,7 @@ TEST(TreeInductionTest, SmallOrPureNodesAreLeavesAndUselessTestsCollapse) {
 
 TEST(TreeScoreTest, LeafShares) {
   TreeEngine e;
-  e.MaxClass = 1;
-  e.MaxAtt = 0;
-  e.AttValName = {{"", "A"}};
-  e.MaxAttVal = {1};
+  e.GetNamesFromText("0, 1.\nx0: A.\n", "leaf.names");
   TreeNode leaf;
   leaf.Items = 4;
   leaf.ClassDist = {1, 3};
@@ -187,7 +184,6 @@ TEST(PruningTest, PruningSimplifiesANoisyTree) {
   EXPECT_LT(TreeSize(pruned.get()), TreeSize(raw.get()));
   // Pruning a copy of the raw tree again with the same cases.
   e->BuildCases(w.P(), w.N(), 6);
-  e->MaxAtt = 5;
   e->InitialiseTreeData();
   Tree copy = CopyTree(raw.get());
   EXPECT_EQ(TreeSize(copy.get()), TreeSize(raw.get()));
@@ -219,7 +215,6 @@ TEST(PruningTest, SubtreeRaisingAndLeafReplacement) {
   w.pos.push_back("CA");
   for (int i = 0; i < 10; ++i) w.neg.push_back("AC");
   e->BuildCases(w.P(), w.N(), 2);
-  e->MaxAtt = 1;
   e->InitialiseTreeData();
   // Root tests attribute 0; its branch A tests attribute 1 (A: class 1,
   // C: class 0); its branch C is a leaf.
@@ -261,8 +256,8 @@ TEST(WindowingTest, WindowSizesAndTargets) {
     s.TRIALS = 2;
     CRandom rng(1);
     TrainC45Classifier(*e, w.P(), w.N(), 2, s, rng, nullptr, nullptr);
-    EXPECT_EQ(e->WINDOW, c.window) << c.n;
-    EXPECT_EQ(e->INCREMENT, c.increment) << c.n;
+    EXPECT_EQ(e->Window(), c.window) << c.n;
+    EXPECT_EQ(e->Increment(), c.increment) << c.n;
   }
   auto e = EngineFor(2);
   Windows w;
@@ -270,9 +265,9 @@ TEST(WindowingTest, WindowSizesAndTargets) {
   for (int i = 0; i < 900; ++i) w.neg.push_back("GT");
   e->BuildCases(w.P(), w.N(), 2);
   e->FormTarget(200);
-  EXPECT_EQ(e->TargetClassFreq, (std::vector<int>{100, 100}));
+  EXPECT_EQ(e->TargetClassFreq(), (std::vector<int>{100, 100}));
   e->FormTarget(150);
-  EXPECT_EQ(e->TargetClassFreq, (std::vector<int>{75, 75}));
+  EXPECT_EQ(e->TargetClassFreq(), (std::vector<int>{75, 75}));
 }
 
 // The structure of a tree as text, to compare trees.
