@@ -536,26 +536,26 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
       letters_ = AsLetters(x_[i], row_length_[i], row_letters_[i]);
     }
     if (letters_) {
-      for (int i = 0; i < l; ++i) AddWeightsFor(row_length_[i]);
+      for (int i = 0; i < l; ++i) add_weights_for(row_length_[i]);
     }
     if (letters_ && kernel_type_ == wds) {
       self_wds_.resize(static_cast<size_t>(l));
       for (int i = 0; i < l; ++i) {
         const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
-        self_wds_[i] = WdsSum(a, a, row_length_[i], degree_, gamma_, WeightsFor(row_length_[i]));
+        self_wds_[i] = WdsSum(a, a, row_length_[i], degree_, gamma_, weights_for(row_length_[i]));
       }
     }
   }
 }
 
-void Kernel::AddWeightsFor(int n) {
+void Kernel::add_weights_for(int n) {
   for (const WdWeights& w : weights_) {
     if (w.n() == n) return;
   }
   weights_.emplace_back(degree_, n);
 }
 
-const WdWeights& Kernel::WeightsFor(int n) const {
+const WdWeights& Kernel::weights_for(int n) const {
   for (const WdWeights& w : weights_) {
     if (w.n() == n) return w;
   }
@@ -584,7 +584,7 @@ double Kernel::kernel_string(int i, int j) const {
   const int n = row_length_[i];
   const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
   const auto* b = reinterpret_cast<const unsigned char*>(row_letters_[j].data());
-  const WdWeights& w = WeightsFor(n);
+  const WdWeights& w = weights_for(n);
   if (kernel_type_ == wd) return WdKernelLetters(a, b, n, w);
   return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);
 }

@@ -119,7 +119,7 @@ SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed c
 const float* SVC_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  FillColumn(
+  fill_column(
       i, start, len, data, [&](int j) { return cache_->peek(j, i); },
       [&](int j) { return y_[i] * y_[j]; });
   return data;
@@ -142,7 +142,7 @@ ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, sv
 const float* ONE_CLASS_Q::get_Q(int i, int len) {
   float* data;
   const int start = cache_->get_data(i, &data, len);
-  FillColumn(
+  fill_column(
       i, start, len, data, [&](int j) { return cache_->peek(j, i); }, [](int) { return 1; });
   return data;
 }
@@ -176,7 +176,7 @@ const float* SVR_Q::get_Q(int i, int len) {
   float* data;
   const int real_i = index_[i];
   const int start = cache_->get_data(real_i, &data, l_);
-  FillColumn(
+  fill_column(
       real_i, start, l_, data, [&](int j) { return cache_->peek(j, real_i); },
       [](int) { return 1; });
   float* buf = buffer_[next_buffer_].data();

@@ -109,17 +109,18 @@ class Kernel : public QMatrix {
   // pieces over the run's threads; every entry is the same number whichever
   // thread computes it.
   template <typename Mirror, typename Factor>
-  void FillColumn(int i, int start, int len, float* data, Mirror mirror, Factor factor);
+  void fill_column(int i, int start, int len, float* data, Mirror mirror, Factor factor);
   svm_run* run_;
 
  private:
-  // The entries begin .. end - 1 of FillColumn; returns how many it computed.
+  // The entries begin .. end - 1 of fill_column; returns how many it computed.
   template <typename Mirror, typename Factor>
-  long long ColumnPiece(int i, int begin, int end, float* data, Mirror mirror, Factor factor) const;
+  long long column_piece(int i, int begin, int end, float* data, Mirror mirror,
+                         Factor factor) const;
   // The same for wd on letters, the window of row i against many at once
   // (false, nothing written, for other kernels or a shorter row).
   template <typename Factor>
-  bool StringColumn(int i, int begin, int end, float* data, Factor factor) const;
+  bool string_column(int i, int begin, int end, float* data, Factor factor) const;
   double kernel_string(int i, int j) const;
 
   std::vector<const svm_node*> x_;
@@ -140,12 +141,12 @@ class Kernel : public QMatrix {
   std::vector<int> row_length_;
   std::vector<double> self_wds_;
   std::vector<WdWeights> weights_;  // by window length, for the lengths met
-  const WdWeights& WeightsFor(int n) const;
-  void AddWeightsFor(int n);
+  const WdWeights& weights_for(int n) const;
+  void add_weights_for(int n);
 };
 
 template <typename Factor>
-bool Kernel::StringColumn(int i, int begin, int end, float* data, Factor factor) const {
+bool Kernel::string_column(int i, int begin, int end, float* data, Factor factor) const {
   if (!letters_ || kernel_type_ != wd) return false;
   const int n = row_length_[i];
   for (int j = begin; j < end; ++j) {
@@ -156,7 +157,7 @@ bool Kernel::StringColumn(int i, int begin, int end, float* data, Factor factor)
   const unsigned char* rows[kChunk];
   double values[kChunk];
   const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
-  const WdWeights& w = WeightsFor(n);
+  const WdWeights& w = weights_for(n);
   for (int first = begin; first < end; first += kChunk) {
     const int count = std::min(kChunk, end - first);
     for (int k = 0; k < count; ++k) {
@@ -170,10 +171,10 @@ bool Kernel::StringColumn(int i, int begin, int end, float* data, Factor factor)
 }
 
 template <typename Mirror, typename Factor>
-long long Kernel::ColumnPiece(int i, int begin, int end, float* data, Mirror mirror,
-                              Factor factor) const {
+long long Kernel::column_piece(int i, int begin, int end, float* data, Mirror mirror,
+                               Factor factor) const {
   const bool mirrors = mirrors_pay();
-  if (!mirrors && StringColumn(i, begin, end, data, factor)) return end - begin;
+  if (!mirrors && string_column(i, begin, end, data, factor)) return end - begin;
   long long computed = 0;
   for (int j = begin; j < end; ++j) {
     const float* copy = mirrors && j != i ? mirror(j) : nullptr;
@@ -188,7 +189,7 @@ long long Kernel::ColumnPiece(int i, int begin, int end, float* data, Mirror mir
 }
 
 template <typename Mirror, typename Factor>
-void Kernel::FillColumn(int i, int start, int len, float* data, Mirror mirror, Factor factor) {
+void Kernel::fill_column(int i, int start, int len, float* data, Mirror mirror, Factor factor) {
   const int n = len - start;
   if (n <= 0) return;
   const int threads = run_ != nullptr ? run_->threads : 1;
@@ -198,8 +199,8 @@ void Kernel::FillColumn(int i, int start, int len, float* data, Mirror mirror, F
   const int parts = std::max(1, std::min(threads, n / grain));
   std::vector<long long> computed(static_cast<size_t>(parts), 0);
   ParallelFor(parts, parts, [&](int p, int) {
-    computed[p] = ColumnPiece(i, start + PieceBegin(n, parts, p),
-                              start + PieceBegin(n, parts, p + 1), data, mirror, factor);
+    computed[p] = column_piece(i, start + PieceBegin(n, parts, p),
+                               start + PieceBegin(n, parts, p + 1), data, mirror, factor);
   });
   if (run_ != nullptr) {
     for (long long c : computed) run_->kernel_evaluations += c;
