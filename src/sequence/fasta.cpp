@@ -272,9 +272,9 @@ int ReadWindows(ByteStream& in, const std::string& path, const Settings& setting
                     windows = SequenceSet(0, length);
                     // Every record takes at least its letters and a header
                     // line of two characters.
-                    if (in.plain_size() > 0) {
+                    if (in.size_hint() > 0) {
                       windows.Reserve(static_cast<int>(
-                          std::min<size_t>(in.plain_size() / (joiner.size() + 2) + 1, INT_MAX)));
+                          std::min<size_t>(in.size_hint() / (joiner.size() + 2) + 1, INT_MAX)));
                     }
                   }
                   windows.Append(joiner.letters().substr(static_cast<size_t>(settings.Offset),

@@ -84,6 +84,15 @@ std::string_view ByteStream::Next() {
     ReadRaw();
     gzip_ = LooksGzipped(reinterpret_cast<const unsigned char*>(raw_.data()), raw_size_);
     pending_ = raw_size_ > 0;
+    if (regular_ && !gzip_) size_hint_ = file_size_;
+    if (regular_ && gzip_ && file_size_ >= 18) {
+      // gzip's last four bytes: the uncompressed size of the last member.
+      unsigned char tail[4];
+      if (pread(fd_, tail, 4, static_cast<off_t>(file_size_ - 4)) == 4) {
+        const size_t n = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (size_t{tail[3]} << 24);
+        if (n > file_size_) size_hint_ = n;
+      }
+    }
     if (gzip_) {
       z_ = std::make_unique<Inflater>();
       if (inflateInit2(&z_->z, 15 + 32) != Z_OK) Fail("cannot start decompressing");

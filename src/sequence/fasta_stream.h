@@ -70,8 +70,10 @@ class ByteStream {
   std::string_view Next();
   // A regular file on disk: it can be opened and read again.
   bool regular_file() const { return regular_; }
-  // The size of a plain regular file, else 0.
-  size_t plain_size() const { return regular_ && !gzip_ ? file_size_ : 0; }
+  // About how many bytes the stream gives, for reserving room: a plain
+  // regular file's size, the size a compressed file records of its last
+  // member (modulo 2^32, so only a hint), else 0. Known after the first Next.
+  size_t size_hint() const { return size_hint_; }
 
  private:
   size_t ReadRaw();  // refills raw_ (from the file or the memory); 0 at the end
@@ -88,6 +90,7 @@ class ByteStream {
   bool raw_end_ = false;
   bool started_ = false, pending_ = false;  // the first raw block, read to tell gzip
   bool gzip_ = false, done_ = false;
+  size_t size_hint_ = 0;
   struct Inflater;
   std::unique_ptr<Inflater> z_;
 };
