@@ -24,7 +24,7 @@ struct ByteStream::Inflater {
 };
 
 namespace {
-constexpr size_t kRawBlock = size_t{1} << 20;
+constexpr size_t kRawBlock = size_t{1} << 18;
 }  // namespace
 
 ByteStream::ByteStream(const std::string& path) : path_(path) {
@@ -38,7 +38,7 @@ ByteStream::ByteStream(const std::string& path) : path_(path) {
     regular_ = true;
     file_size_ = static_cast<size_t>(st.st_size);
   }
-  raw_.resize(kRawBlock);
+  buffer_.reset(new char[kRawBlock]);  // left uninitialised: read into
 }
 
 ByteStream::ByteStream(const char* data, size_t size, const std::string& path)
@@ -59,14 +59,16 @@ size_t ByteStream::ReadRaw() {
   if (raw_end_) return 0;
   if (fd_ < 0) {
     // Memory is handed out in place, a block at a time.
+    // Memory is handed out in place.
     const size_t take = std::min(memory_left_, kRawBlock);
-    raw_.assign(memory_, memory_ + take);
+    raw_ = memory_;
     memory_ += take;
     memory_left_ -= take;
     raw_size_ = take;
   } else {
-    while (raw_size_ < raw_.size()) {
-      const ssize_t got = read(fd_, raw_.data() + raw_size_, raw_.size() - raw_size_);
+    raw_ = buffer_.get();
+    while (raw_size_ < kRawBlock) {
+      const ssize_t got = read(fd_, buffer_.get() + raw_size_, kRawBlock - raw_size_);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) Fail(SystemReason());
       if (got == 0) break;
@@ -82,7 +84,7 @@ std::string_view ByteStream::Next() {
   if (!started_) {
     started_ = true;
     ReadRaw();
-    gzip_ = LooksGzipped(reinterpret_cast<const unsigned char*>(raw_.data()), raw_size_);
+    gzip_ = LooksGzipped(reinterpret_cast<const unsigned char*>(raw_), raw_size_);
     pending_ = raw_size_ > 0;
     if (regular_ && !gzip_) size_hint_ = file_size_;
     if (regular_ && gzip_ && file_size_ >= 18) {
@@ -96,35 +98,35 @@ std::string_view ByteStream::Next() {
     if (gzip_) {
       z_ = std::make_unique<Inflater>();
       if (inflateInit2(&z_->z, 15 + 32) != Z_OK) Fail("cannot start decompressing");
-      z_->z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+      z_->z.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(raw_));
       z_->z.avail_in = static_cast<unsigned>(raw_size_);
-      out_.resize(kRawBlock);
+      out_.reset(new char[kRawBlock]);
     }
   }
   if (!gzip_) {
     if (pending_) {
       pending_ = false;
-      return {raw_.data(), raw_size_};
+      return {raw_, raw_size_};
     }
     ReadRaw();
-    return {raw_.data(), raw_size_};
+    return {raw_, raw_size_};
   }
   z_stream& z = z_->z;
   while (!done_) {
     if (z.avail_in == 0 && !raw_end_) {
       ReadRaw();
-      z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+      z.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(raw_));
       z.avail_in = static_cast<unsigned>(raw_size_);
     }
-    z.next_out = reinterpret_cast<unsigned char*>(out_.data());
-    z.avail_out = static_cast<unsigned>(out_.size());
+    z.next_out = reinterpret_cast<unsigned char*>(out_.get());
+    z.avail_out = static_cast<unsigned>(kRawBlock);
     const int status = inflate(&z, Z_NO_FLUSH);
-    const size_t produced = out_.size() - z.avail_out;
+    const size_t produced = kRawBlock - z.avail_out;
     if (status == Z_STREAM_END) {
       // Another member may follow.
       if (z.avail_in == 0 && !raw_end_) {
         ReadRaw();
-        z.next_in = reinterpret_cast<unsigned char*>(raw_.data());
+        z.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(raw_));
         z.avail_in = static_cast<unsigned>(raw_size_);
       }
       if (z.avail_in == 0) {
@@ -137,7 +139,7 @@ std::string_view ByteStream::Next() {
     } else if (status != Z_OK && status != Z_BUF_ERROR) {
       Fail(z.msg != nullptr ? z.msg : "damaged compressed data");
     }
-    if (produced > 0) return {out_.data(), produced};
+    if (produced > 0) return {out_.get(), produced};
   }
   return {};
 }

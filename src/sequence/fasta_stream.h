@@ -85,7 +85,8 @@ class ByteStream {
   size_t memory_left_ = 0;
   bool regular_ = false;
   size_t file_size_ = 0;
-  std::vector<char> raw_, out_;
+  std::unique_ptr<char[]> buffer_, out_;
+  const char* raw_ = nullptr;  // the current raw block (in buffer_, or in the memory given)
   size_t raw_size_ = 0;
   bool raw_end_ = false;
   bool started_ = false, pending_ = false;  // the first raw block, read to tell gzip
