@@ -127,7 +127,12 @@ bool OutputFile::Open(const std::string& path) {
   std::string folder, name;
   SplitPath(target_, folder, name);
   std::string pattern = folder + "/." + name + ".XXXXXX";
-  const int fd = mkstemp(pattern.data());
+  int fd = mkstemp(pattern.data());
+  if (fd < 0 && errno == ENAMETOOLONG) {
+    // A name near the system's limit leaves no room for the suffix.
+    pattern = folder + "/.varnik-XXXXXX";
+    fd = mkstemp(pattern.data());
+  }
   if (fd < 0) {
     // A folder where nothing new may be made, but a file there that may be
     // written: written directly, as it always could be.

@@ -89,6 +89,12 @@ TEST(OutputFileTest, WrittenWholeOrNotAtAll) {
   f.Close();
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
   EXPECT_EQ(testing::ReadFile(dir / "r"), "through the link\n");
+  // A name at the system's limit still gets its temporary file.
+  const std::string longest(255, 'n');
+  ASSERT_TRUE(f.Open(dir / longest));
+  f.Printf("long\n");
+  f.Close();
+  EXPECT_EQ(testing::ReadFile(dir / longest), "long\n");
   // Not a regular file: written directly.
   ASSERT_TRUE(f.Open("/dev/null"));
   EXPECT_TRUE(f.direct());
