@@ -68,8 +68,8 @@ struct Bound {
 // One key of the parameters file: its kind, the setting it sets (one member
 // pointer, by kind), the words of an enumeration, when it is read at all,
 // and its check.
-struct ParameterSpec {
-  ParameterSpec(const char* k, Kind t) : key(k), kind(t) {}
+struct KeyEntry {
+  KeyEntry(const char* k, Kind t) : key(k), kind(t) {}
   const char* key;
   Kind kind;
   std::string Settings::*text = nullptr;
@@ -93,40 +93,40 @@ struct ParameterSpec {
   int Settings::*warn_fallback = nullptr;
 };
 
-ParameterSpec Text(const char* key, std::string Settings::*m) {
-  ParameterSpec p{key, Kind::kString};
+KeyEntry Text(const char* key, std::string Settings::*m) {
+  KeyEntry p{key, Kind::kString};
   p.text = m;
   return p;
 }
-ParameterSpec Words(const char* key, int Settings::*m, const std::vector<std::string>& words) {
-  ParameterSpec p{key, Kind::kWords};
+KeyEntry Words(const char* key, int Settings::*m, const std::vector<std::string>& words) {
+  KeyEntry p{key, Kind::kWords};
   p.whole = m;
   p.words = &words;
   return p;
 }
-ParameterSpec Flag(const char* key, bool Settings::*m) {
-  ParameterSpec p{key, Kind::kBoolean};
+KeyEntry Flag(const char* key, bool Settings::*m) {
+  KeyEntry p{key, Kind::kBoolean};
   p.flag = m;
   return p;
 }
-ParameterSpec Whole(const char* key, int Settings::*m, Bound bound = {}) {
-  ParameterSpec p{key, Kind::kInteger};
+KeyEntry Whole(const char* key, int Settings::*m, Bound bound = {}) {
+  KeyEntry p{key, Kind::kInteger};
   p.whole = m;
   p.bound = bound;
   return p;
 }
-ParameterSpec Real(const char* key, float Settings::*m) {
-  ParameterSpec p{key, Kind::kReal};
+KeyEntry Real(const char* key, float Settings::*m) {
+  KeyEntry p{key, Kind::kReal};
   p.real = m;
   return p;
 }
 template <typename F>
-ParameterSpec Checked(ParameterSpec p, F check) {
+KeyEntry Checked(KeyEntry p, F check) {
   p.check = check;
   return p;
 }
 template <typename F>
-ParameterSpec Warned(ParameterSpec p, int Settings::*fallback, F warn) {
+KeyEntry Warned(KeyEntry p, int Settings::*fallback, F warn) {
   p.warn = warn;
   p.warn_fallback = fallback;
   return p;
@@ -135,11 +135,11 @@ ParameterSpec Warned(ParameterSpec p, int Settings::*fallback, F warn) {
 std::string Shown(float v) { return std::to_string(v); }
 
 // Every key of the parameters file, in the order of the echo.
-const std::vector<ParameterSpec>& KnownKeys() {
-  static const std::vector<ParameterSpec> keys = [] {
+const std::vector<KeyEntry>& KnownKeys() {
+  static const std::vector<KeyEntry> keys = [] {
     using S = Settings;
     const auto& methods = RecognitionMethodWords();
-    ParameterSpec trials{"Trials", Kind::kInteger};
+    KeyEntry trials{"Trials", Kind::kInteger};
     trials.small = &S::TRIALS;
     // Trials is kept in 16 bits: the value as written is checked.
     trials.check = [](const Settings&, const ParameterFile& f, const std::string& key) {
@@ -150,13 +150,13 @@ const std::vector<ParameterSpec>& KnownKeys() {
       if (t > 32767) return key + " must be at most 32767, not " + std::to_string(t);
       return std::string();
     };
-    ParameterSpec sigma = Real("Sigma (WDS)", &S::Gamma);
+    KeyEntry sigma = Real("Sigma (WDS)", &S::Gamma);
     sigma.read_when = [](const Settings& s) { return s.Kernel == 6; };
     sigma.read_default = 0.5f;
     sigma.own_default = true;
-    ParameterSpec gamma = Real("Gamma", &S::Gamma);
+    KeyEntry gamma = Real("Gamma", &S::Gamma);
     gamma.read_when = [](const Settings& s) { return s.Kernel != 6; };
-    return std::vector<ParameterSpec>{
+    return std::vector<KeyEntry>{
         Text("Data_directory", &S::Datad),
         Words("Imbalance_method", &S::Imbalance_method, ImbalanceMethodWords()),
         Flag("Evaluate_training_error", &S::Eval_training),
@@ -292,7 +292,7 @@ const char* ClosestKey(const std::string& name) {
   const std::string n = Normalised(name);
   const char* best = nullptr;
   size_t best_distance = std::max<size_t>(2, n.size() / 3) + 1;
-  for (const ParameterSpec& k : KnownKeys()) {
+  for (const KeyEntry& k : KnownKeys()) {
     // Only distances below the best so far matter: a line far longer than
     // any key is not compared letter by letter.
     const size_t d = EditDistanceBelow(n, Normalised(k.key), best_distance);
@@ -468,7 +468,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
            "; the line is ignored");
       continue;
     }
-    const ParameterSpec& known = KnownKeys()[key];
+    const KeyEntry& known = KnownKeys()[key];
     if (first_line[key] != std::string::npos) {
       Warn(at(i) + known.key + " is given again; the value on line " +
            std::to_string(first_line[key] + 1) + " is used");
@@ -536,7 +536,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
   // Settings that run but cannot do what they are there for, at the line of
   // their key (or of the key they depend on).
   for (size_t k = 0; k < KnownKeys().size(); ++k) {
-    const ParameterSpec& p = KnownKeys()[k];
+    const KeyEntry& p = KnownKeys()[k];
     if (p.warn == nullptr) continue;
     const std::string message = p.warn(s);
     if (message.empty()) continue;
@@ -557,13 +557,13 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
 
 void CheckParameterValues(const ParameterFile& file, const Settings& s) {
   auto refuse = [](const std::string& message) { OnErrorExit(kUnspecifiedError, message); };
-  for (const ParameterSpec& p : KnownKeys()) {
+  for (const KeyEntry& p : KnownKeys()) {
     if (p.kind != Kind::kReal || (p.read_when != nullptr && !p.read_when(s))) continue;
     if (!std::isfinite(s.*p.real)) {
       refuse(std::string(p.key) + " must be a finite number, not " + std::to_string(s.*p.real));
     }
   }
-  for (const ParameterSpec& p : KnownKeys()) {
+  for (const KeyEntry& p : KnownKeys()) {
     const Bound& b = p.bound;
     if (p.whole != nullptr && b.applies != nullptr && b.applies(s) && s.*p.whole < b.min) {
       refuse(std::string(p.key) +
@@ -589,7 +589,7 @@ namespace {
 void LoadKeys(const ParameterFile& f, Settings& s, OutputFile& out) {
   const Settings d;  // defaults
   out.Printf("Parameters (* = default) \n----------\n");
-  for (const ParameterSpec& p : KnownKeys()) {
+  for (const KeyEntry& p : KnownKeys()) {
     if (p.read_when != nullptr && !p.read_when(s)) continue;
     switch (p.kind) {
       case Kind::kString:
@@ -626,7 +626,7 @@ Settings SettingsAsWritten(const ParameterFile& file) {
 
 std::vector<std::string> ParameterKeys() {
   std::vector<std::string> keys;
-  for (const ParameterSpec& p : KnownKeys()) keys.emplace_back(p.key);
+  for (const KeyEntry& p : KnownKeys()) keys.emplace_back(p.key);
   return keys;
 }
 
