@@ -141,6 +141,8 @@ std::unique_ptr<Recognizer> TrainStack(const SequenceSet& positives, const Seque
   return R;
 }
 
+std::unique_ptr<Recognizer> LoadSvm(const std::string& path) { return LoadModel(path); }
+
 }  // namespace
 
 const std::vector<Method>& Methods() {
@@ -154,7 +156,7 @@ const std::vector<Method>& Methods() {
       {-1, "", 8, 3, true, false, false, false,
        "SVM with string kernel stacking component results\n", nullptr, StackStringSvm},
       {kSVM, "SVM", 4, 2, true, false, false, false, "SVM stacking component results\n", TrainSvm,
-       StackSvm},
+       StackSvm, LoadSvm},
       {kKNN, "kNN", 64, 4, true, false, false, true, "k-NN stacking component results\n", TrainKnn,
        StackKnn},
       {kEasyEnsemble, "EasyEnsemble", 16, 5, true, false, true, false,

@@ -21,6 +21,9 @@ using TrainFunction = std::unique_ptr<Recognizer> (*)(const SequenceSet& positiv
                                                       Settings& settings,
                                                       const EnsembleContext& context);
 
+// Reads a saved recogniser of the method back.
+using LoadFunction = std::unique_ptr<Recognizer> (*)(const std::string& path);
+
 struct Method {
   int code;              // Recognition_method code; -1 for a stacking component only
   const char* word;      // its word in the parameters file ("" when it has none)
@@ -35,6 +38,7 @@ struct Method {
   const char* component_title;    // heading of its stacking component results
   TrainFunction train;            // as the run's recogniser (null: cannot be)
   TrainFunction train_component;  // as a stacking component (null: cannot be)
+  LoadFunction load = nullptr;    // a saved recogniser read back (null: not saved yet)
 };
 
 // Every method, in the order stacking trains its components.

@@ -50,6 +50,17 @@ class SvmRecognizer : public Recognizer {
   using Recognizer::Score;
 };
 
+// Reads a saved SVM recogniser back (path and path + ".svm", as Save writes
+// them): the SVM, the window length and the threshold. Its settings are the
+// defaults with the method SVM and the model's kernel.
+std::unique_ptr<SvmRecognizer> LoadModel(const std::string& path);
+// The same from the two files' texts (path names them in messages).
+std::unique_ptr<SvmRecognizer> ModelFromText(const std::string& header, std::string svm_text,
+                                             const std::string& path);
+// Ends the run unless the support vectors are windows of exactly
+// scored_length letters (the header's length, or what a mask leaves of it).
+void CheckWindowLength(const SvmRecognizer& R, int scored_length, const std::string& path);
+
 // The SVM recogniser of the run: TrainSVMClassifier with its threshold line,
 // then the "Support vectors" line.
 std::unique_ptr<SvmRecognizer> TrainSVMRecognizer(const std::vector<const char*>& poss,
