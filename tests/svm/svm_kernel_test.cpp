@@ -1,10 +1,9 @@
-#include "svm/internal/kernel.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
+#include "svm/internal/kernel.h"
 #include "svm/reference_kernels.h"
 #include "svm/svm_test_util.h"
 

@@ -6,8 +6,8 @@
 #include <limits>
 #include <map>
 
-#include "svm/svm.h"
 #include "svm/internal/solver.h"
+#include "svm/svm.h"
 #include "svm/svm_test_util.h"
 
 namespace varnik {
