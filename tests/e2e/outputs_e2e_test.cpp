@@ -13,37 +13,21 @@
 #include <regex>
 #include <thread>
 
-#include "core/random.h"
-#include "test_util.h"
+#include "e2e/site_windows.h"
 
 namespace varnik {
 namespace {
 
 using testing::Lines;
+using testing::RandomDna;
 using testing::ReadFile;
 using testing::RunVarnikIn;
 using testing::RunVarnikSplit;
+using testing::SaveWdModel;
 using testing::TempDir;
+using testing::WithoutTimes;
 using testing::WriteFile;
-
-std::string RandomDna(CRandom& rng, size_t n) {
-  std::string s(n, 'A');
-  for (char& c : s) c = "ACGT"[rng.UniformIndex(4)];
-  return s;
-}
-
-// Windows of 12 letters, positives with GT at 5 and 6.
-void WriteWindows(const TempDir& dir, const std::string& prefix, unsigned seed, int n = 100) {
-  CRandom rng(seed);
-  std::string pos, neg;
-  for (int i = 0; i < n; ++i) {
-    std::string w = RandomDna(rng, 12);
-    if (i < n * 2 / 5) w.replace(5, 2, "GT");
-    (i < n * 2 / 5 ? pos : neg) += ">w" + std::to_string(i) + "\n" + w + "\n";
-  }
-  WriteFile(dir / (prefix + "pos"), pos);
-  WriteFile(dir / (prefix + "neg"), neg);
-}
+using testing::WriteWindows;
 
 // Files in dir other than those named.
 std::vector<std::string> Leftovers(const TempDir& dir, const std::vector<std::string>& known) {
@@ -55,23 +39,9 @@ std::vector<std::string> Leftovers(const TempDir& dir, const std::vector<std::st
   return rest;
 }
 
-std::string WithoutTimes(const std::string& report) {
-  return std::regex_replace(report, std::regex("time: [0-9:]+"), "time: T");
-}
-
-// A wd model trained on windows of seed, saved as tr_.run.model; its
-// parameters file is p.
-void SaveWdModel(const TempDir& dir) {
-  WriteWindows(dir, "tr_", 1);
-  WriteFile(dir / "p",
-            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
-            "Kernel: 5\nDegree (WD): 4\n");
-  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
-}
-
 TEST(StandardOutputTest, AppendsPipesAndCarriesOnlyData) {
   TempDir dir;
-  SaveWdModel(dir);
+  SaveWdModel(dir, 1);
   WriteFile(dir / "results.tsv", "earlier line\n");
   // ">>" appends: standard output is never reopened.
   ASSERT_EQ(RunVarnikIn(dir.path(), "score p tr_.run.model tr_pos >> results.tsv").status, 0);
@@ -282,7 +252,7 @@ TEST(ReadingTest, LongerTestWindowsAreCutWithAWarning) {
 
 TEST(ScanReadingTest, WhiteSpaceIsNoPositionAndRecordsStartAfresh) {
   TempDir dir;
-  SaveWdModel(dir);
+  SaveWdModel(dir, 1);
   CRandom rng(4);
   const std::string a = RandomDna(rng, 40), b = RandomDna(rng, 30);
   WriteFile(dir / "clean.fa", ">a\n" + a + "\n>b\n" + b + "\n");
@@ -319,7 +289,7 @@ TEST(ThreadsTest, ThreadsThatCannotStartLeaveTheWorkToTheOthers) {
   GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
 #else
   TempDir dir;
-  SaveWdModel(dir);
+  SaveWdModel(dir, 1);
   CRandom rng(9);
   WriteFile(dir / "chr.fa", ">chr\n" + RandomDna(rng, 1 << 20) + "\n");
   const auto one = RunVarnikIn(dir.path(), "--threads 1 scan p tr_.run.model chr.fa");

@@ -5,23 +5,19 @@
 
 #include <regex>
 
-#include "core/random.h"
-#include "test_util.h"
+#include "e2e/site_windows.h"
 
 namespace varnik {
 namespace {
 
 using testing::Lines;
+using testing::RandomDna;
 using testing::ReadFile;
 using testing::RunVarnikIn;
+using testing::SaveWdModel;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::string RandomDna(CRandom& rng, size_t n) {
-  std::string s(n, 'A');
-  for (char& c : s) c = "ACGT"[rng.UniformIndex(4)];
-  return s;
-}
+using testing::WriteWindows;
 
 std::string ReverseComplement(const std::string& s) {
   std::string r(s.rbegin(), s.rend());
@@ -35,29 +31,6 @@ void WriteGzip(const std::string& path, const std::string& text) {
   ASSERT_EQ(gzwrite(f, text.data(), static_cast<unsigned>(text.size())),
             static_cast<int>(text.size()));
   gzclose(f);
-}
-
-// Windows of 12 letters, positives with GT at 5 and 6.
-void WriteWindows(const TempDir& dir, const std::string& prefix, unsigned seed) {
-  CRandom rng(seed);
-  std::string pos, neg;
-  for (int i = 0; i < 100; ++i) {
-    std::string w = RandomDna(rng, 12);
-    if (i < 40) w.replace(5, 2, "GT");
-    (i < 40 ? pos : neg) += ">w" + std::to_string(i) + "\n" + w + "\n";
-  }
-  WriteFile(dir / (prefix + "pos"), pos);
-  WriteFile(dir / (prefix + "neg"), neg);
-}
-
-// A wd model trained on windows of seed, saved as tr_.run.model; its
-// parameters file is p.
-void SaveWdModel(const TempDir& dir, unsigned seed) {
-  WriteWindows(dir, "tr_", seed);
-  WriteFile(dir / "p",
-            "Recognition_method: SVM\nSeed: 1\nCross-validate parameters: F\n"
-            "Kernel: 5\nDegree (WD): 4\n");
-  ASSERT_EQ(RunVarnikIn(dir.path(), "tr_ NIL p run save-model").status, 1);
 }
 
 std::string Wrapped(const std::string& name, const std::string& seq) {

@@ -6,9 +6,9 @@
 
 #include "core/random.h"
 #include "driver/saved_model.h"
+#include "e2e/site_windows.h"
 #include "recognizers/knn.h"
 #include "sequence/fasta.h"
-#include "test_util.h"
 
 namespace varnik {
 namespace {
@@ -17,6 +17,7 @@ using testing::Lines;
 using testing::ReadFile;
 using testing::RunVarnikIn;
 using testing::TempDir;
+using testing::WithoutTimes;
 using testing::WriteFile;
 
 // Small windows with a clear signal: positives carry GT at positions 3-4.
@@ -36,10 +37,6 @@ void WriteSmallSet(const TempDir& dir, const std::string& prefix, int n_pos, int
   }
   WriteFile(dir / (prefix + "pos"), pos);
   WriteFile(dir / (prefix + "neg"), neg);
-}
-
-std::string WithoutTimes(const std::string& report) {
-  return std::regex_replace(report, std::regex("time: [0-9:]+"), "time: T");
 }
 
 TEST(EndToEndTest, UsageLineWithTooFewArguments) {
