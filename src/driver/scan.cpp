@@ -11,7 +11,6 @@
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "driver/score.h"
-#include "sequence/alphabet.h"
 #include "sequence/fasta_stream.h"
 #include "sequence/protein.h"
 
@@ -122,7 +121,6 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   OutputFile out;
   OpenOutput(out, output);
 
-  const float skipped = std::numeric_limits<float>::quiet_NaN();
   std::string name, letters;
   std::vector<float> plus, minus;
   while (in.NextRecord(name)) {
@@ -136,14 +134,11 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
       letters.resize(old + got);
       more = got == kPiece;
       progress.Advance(static_cast<long long>(got));
-      for (size_t p = old; p < letters.size(); ++p) {
-        letters[p] = kNormalisedLetter[static_cast<unsigned char>(letters[p])];
-      }
       const long long windows = static_cast<long long>(letters.size()) - W + 1;
       if (windows > 0) {
         const int count = static_cast<int>(windows);
-        plus.assign(static_cast<size_t>(count), skipped);
-        minus.assign(o.both ? static_cast<size_t>(count) : 0, skipped);
+        plus.resize(static_cast<size_t>(count));
+        minus.resize(o.both ? static_cast<size_t>(count) : 0);
         ParallelPieces(count, threads, 1024, [&](int begin, int end) {
           // Windows are scored in batches (the tables work through many
           // windows position by position).
@@ -176,7 +171,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
         for (int p = 0; p < count; ++p) {
           for (int strand = 0; strand < (o.both ? 2 : 1); ++strand) {
             const float s = strand == 0 ? plus[p] : minus[p];
-            if (std::isnan(s) || !(static_cast<double>(s) > cutoff)) continue;
+            if (!(static_cast<double>(s) > cutoff)) continue;  // NaN included
             out.Printf("%s\t%lld\t%lld\t.\t%.6f\t%c\n", name.c_str(), base + p, base + p + W,
                        static_cast<double>(s), strand == 0 ? '+' : '-');
           }

@@ -243,8 +243,9 @@ size_t FastaStream::Read(char* out, size_t max) {
         newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - begin) : room;
     for (size_t i = 0; i < take; ++i) {
       const char c = begin[i];
-      if (kNormalisedLetter[static_cast<unsigned char>(c)] != 0) {
-        out[n++] = c;
+      const char letter = kNormalisedLetter[static_cast<unsigned char>(c)];
+      if (letter != 0) {
+        out[n++] = letter;
       } else if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
         BadLetter(c);
       }

@@ -23,7 +23,7 @@ class FastaStream {
   // header's first word.
   bool NextRecord(std::string& name);
   // Up to max letters of the current record (line ends and other white space
-  // left out); 0 at its end. Letters are passed as they stand; a character
+  // left out), normalised (upper case, U as T); 0 at its end. A character
   // outside the alphabet ends the run with an error naming the record and
   // the line.
   size_t Read(char* out, size_t max);
