@@ -61,12 +61,14 @@ void RefuseClashingFiles(const std::vector<NamedFile>& outputs,
 }
 
 void RefuseStandardOutputOver(const std::vector<NamedFile>& inputs) {
-  struct stat out {};
-  if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return;
+  struct stat st {};
+  if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  Identity out;  // no name: compared by device and inode only
+  out.exists = true;
+  out.device = st.st_dev;
+  out.inode = st.st_ino;
   for (const NamedFile& i : inputs) {
-    struct stat in {};
-    if (!i.path.empty() && stat(i.path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino) {
+    if (!i.path.empty() && Same(out, Identify(i.path))) {
       OnErrorExit(kUnspecifiedError,
                   "Standard output is the " + i.role + " " + i.path + ": choose another name");
     }

@@ -88,34 +88,20 @@ std::unique_ptr<Recognizer> StackKnn(const SequenceSet& positives, const Sequenc
   return knn;
 }
 
-std::unique_ptr<EnsembleRecognizer> Ensemble(const SequenceSet& positives,
-                                             const SequenceSet& negatives, int L, Settings& s,
-                                             const EnsembleContext& c, int code) {
-  const Settings m = WithMethod(s, code);
-  const std::vector<const char*> pos = positives.Pointers(), neg = negatives.Pointers();
-  std::unique_ptr<EnsembleRecognizer> e = code == kEasyEnsemble
-                                              ? TrainEasyEnsemble(pos, neg, L, m, c)
-                                              : TrainBalanceCascadeEnsemble(pos, neg, L, m, c);
-  if (s.Verbose > 1) WriteEnsembleListing(*e, *c.out);
-  return e;
-}
-
-template <int kCode>
+// An ensemble with its listing; as the run's recogniser (kThreshold) also
+// its threshold. The SVM parameters searched before the last boosting step
+// stay for the later steps.
+template <int kCode, bool kThreshold>
 std::unique_ptr<Recognizer> TrainEnsemble(const SequenceSet& positives,
                                           const SequenceSet& negatives, int L, Settings& s,
                                           const EnsembleContext& c) {
-  std::unique_ptr<EnsembleRecognizer> e = Ensemble(positives, negatives, L, s, c, kCode);
-  if (s.Sensitivity > 0) SetMultiEnsembleThreshold(*e, positives.Pointers(), L, *c.out);
-  // The SVM parameters searched before the last boosting step stay.
-  KeepSvmParameters(s, e->settings());
-  return e;
-}
-
-template <int kCode>
-std::unique_ptr<Recognizer> StackEnsemble(const SequenceSet& positives,
-                                          const SequenceSet& negatives, int L, Settings& s,
-                                          const EnsembleContext& c) {
-  std::unique_ptr<EnsembleRecognizer> e = Ensemble(positives, negatives, L, s, c, kCode);
+  const Settings m = WithMethod(s, kCode);
+  const std::vector<const char*> pos = positives.Pointers(), neg = negatives.Pointers();
+  std::unique_ptr<EnsembleRecognizer> e = kCode == kEasyEnsemble
+                                              ? TrainEasyEnsemble(pos, neg, L, m, c)
+                                              : TrainBalanceCascadeEnsemble(pos, neg, L, m, c);
+  if (s.Verbose > 1) WriteEnsembleListing(*e, *c.out);
+  if (kThreshold && s.Sensitivity > 0) SetMultiEnsembleThreshold(*e, pos, L, *c.out);
   KeepSvmParameters(s, e->settings());
   return e;
 }
@@ -160,11 +146,11 @@ const std::vector<Method>& Methods() {
       {kKNN, "kNN", 64, 4, true, false, false, true, "k-NN stacking component results\n", TrainKnn,
        StackKnn},
       {kEasyEnsemble, "EasyEnsemble", 16, 5, true, false, true, false,
-       "EasyEnsemble stacking component results\n", TrainEnsemble<kEasyEnsemble>,
-       StackEnsemble<kEasyEnsemble>},
+       "EasyEnsemble stacking component results\n", TrainEnsemble<kEasyEnsemble, true>,
+       TrainEnsemble<kEasyEnsemble, false>},
       {kBalanceCascadeEnsemble, "BalanceCascadeEnsemble", 32, 6, true, false, true, false,
        "BalanceCascadeEnsemble stacking component results\n",
-       TrainEnsemble<kBalanceCascadeEnsemble>, StackEnsemble<kBalanceCascadeEnsemble>},
+       TrainEnsemble<kBalanceCascadeEnsemble, true>, TrainEnsemble<kBalanceCascadeEnsemble, false>},
       {kPWM, "PWM", 128, 7, false, false, false, false, "PWM stacking component results\n",
        TrainPwm, TrainPwm},
       {kNeuralNet, "NeuralNet", 256, 8, false, false, false, false,
