@@ -96,15 +96,14 @@ OutputFile::~OutputFile() {
     std::fflush(file_);
     return;
   }
-  std::fclose(file_);
-  file_ = nullptr;
-  if (temporary_.empty()) return;
-  if (keep_on_error_) {
+  if (keep_on_error_ && !temporary_.empty()) {
+    std::fclose(file_);
+    file_ = nullptr;
     std::rename(temporary_.c_str(), target_.c_str());
-  } else {
-    unlink(temporary_.c_str());
+    Forget(temporary_);
+    return;
   }
-  Forget(temporary_);
+  Discard();
 }
 
 bool OutputFile::Open(const std::string& path) {
