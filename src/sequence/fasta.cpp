@@ -289,20 +289,17 @@ int ReadWindows(ByteStream& in, const std::string& path, const Settings& setting
 
 }  // namespace
 
-int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
-                  SequenceSet& windows, std::vector<std::string>* names) {
-  if (text == nullptr) {
-    ByteStream in(path);
-    return ReadWindows(in, path, settings, windows, names, nullptr);
-  }
-  ByteStream in(text->data(), text->size(), path);
-  return ReadWindows(in, path, settings, windows, names, nullptr);
-}
-
 int ReadFastaFile(const std::string& path, const Settings& settings, SequenceSet& windows,
                   std::vector<std::string>* names, int* record_length) {
   ByteStream in(path);
   return ReadWindows(in, path, settings, windows, names, record_length);
+}
+
+int ReadFastaText(const std::string* text, const std::string& path, const Settings& settings,
+                  SequenceSet& windows, std::vector<std::string>* names) {
+  if (text == nullptr) return ReadFastaFile(path, settings, windows, names);
+  ByteStream in(text->data(), text->size(), path);
+  return ReadWindows(in, path, settings, windows, names, nullptr);
 }
 
 int ReadFastaFileWithUndersampling(const std::string& path, const Settings& settings,
