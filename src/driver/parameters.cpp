@@ -134,6 +134,9 @@ KeyEntry Warned(KeyEntry p, int Settings::*fallback, F warn) {
 
 std::string Shown(float v) { return std::to_string(v); }
 
+std::string KeyOf(int Settings::*m) { return ParameterKey(m); }
+std::string KeyOf(float Settings::*m) { return ParameterKey(m); }
+
 // Every key of the parameters file, in the order of the echo.
 const std::vector<KeyEntry>& KnownKeys() {
   static const std::vector<KeyEntry> keys = [] {
@@ -198,11 +201,20 @@ const std::vector<KeyEntry>& KnownKeys() {
         Warned(Whole("Minimum_k", &S::Min_k), &S::Max_k,
                [](const Settings& s) {
                  return UsesKSearch(s) && s.Min_k > s.Max_k
-                            ? "Minimum_k (" + std::to_string(s.Min_k) + ") is above Maximum_k (" +
-                                  std::to_string(s.Max_k) + "): the k search sets K to 0"
+                            ? KeyOf(&S::Min_k) + " (" + std::to_string(s.Min_k) + ") is above " +
+                                  KeyOf(&S::Max_k) + " (" + std::to_string(s.Max_k) +
+                                  "): the k search sets K to 0"
                             : std::string();
                }),
-        Whole("Maximum_k", &S::Max_k),
+        // The k search on windows keeps one table of calls per k.
+        Checked(Whole("Maximum_k", &S::Max_k),
+                [](const Settings& s, const ParameterFile&, const std::string& key) {
+                  const long long span = static_cast<long long>(s.Max_k) - s.Min_k + 1;
+                  return s.CV_parameters && Trains(s, kKNN) && span > 1000000
+                             ? KeyOf(&S::Min_k) + " .. " + key +
+                                   " spans more than 1000000 values of k"
+                             : std::string();
+                }),
         Flag("KNN_weight_by_distance", &S::KNN_weight_by_distance),
         Words("Base_learner", &S::Base_learner, methods),
         Whole("Ensemble_T", &S::Ensemble_T, {1, "", UsesEnsembles}),
@@ -216,9 +228,9 @@ const std::vector<KeyEntry>& KnownKeys() {
         Warned(Real("Eta", &S::Eta), &S::R_method,
                [](const Settings& s) {
                  return UsesNetwork(s) && s.Eta == 0
-                            ? std::string(
-                                  "Eta is 0: the neural network keeps its random initial "
-                                  "weights and does not learn")
+                            ? KeyOf(&S::Eta) +
+                                  " is 0: the neural network keeps its random initial "
+                                  "weights and does not learn"
                             : std::string();
                }),
         Real("Alpha", &S::Alpha),
@@ -622,6 +634,20 @@ Settings SettingsAsWritten(const ParameterFile& file) {
   OutputFile sink;  // never opened: the echo goes nowhere
   LoadKeys(file, s, sink);
   return s;
+}
+
+std::string ParameterKey(int Settings::*m) {
+  for (const KeyEntry& k : KnownKeys()) {
+    if (k.whole == m) return k.key;
+  }
+  return "?";
+}
+
+std::string ParameterKey(float Settings::*m) {
+  for (const KeyEntry& k : KnownKeys()) {
+    if (k.real == m) return k.key;
+  }
+  return "?";
 }
 
 std::vector<std::string> ParameterKeys() {

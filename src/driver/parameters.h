@@ -70,6 +70,10 @@ void CheckParameterValues(const ParameterFile& file, const Settings& settings);
 Settings SettingsAsWritten(const ParameterFile& file);
 // Every key of the parameters file, in the order of the echo.
 std::vector<std::string> ParameterKeys();
+// The key that sets a setting, for messages that name it ("?" for a member
+// no key sets).
+std::string ParameterKey(int Settings::*member);
+std::string ParameterKey(float Settings::*member);
 
 // Reads every setting from the file at path, echoes them to the report and
 // applies the consistency rules.

@@ -199,8 +199,8 @@ class Run {
       length_fixed_by_ = path;
     } else if (!length_fixed_by_.empty() && record_length > settings_.Offset + settings_.Length) {
       Warn(path + ": windows of " + std::to_string(record_length) + " letters are cut to the " +
-           std::to_string(settings_.Length) + " letters from Offset_to_start " +
-           std::to_string(settings_.Offset) + " that " + length_fixed_by_ + " gave the run");
+           std::to_string(settings_.Length) + " letters from " + ParameterKey(&Settings::Offset) +
+           " " + std::to_string(settings_.Offset) + " that " + length_fixed_by_ + " gave the run");
     }
     return length;
   }
@@ -345,10 +345,10 @@ class Run {
   int CutToRankedPositions(int L, SequenceSet& positives, SequenceSet& negatives) const {
     const int kept = static_cast<int>(static_cast<float>(L) * settings_.FS_percent_to_keep);
     if (kept < 1 || kept > static_cast<int>(base_info_.size())) {
-      OnErrorExit(kUnspecifiedError,
-                  "Feature selection keeps no window position (FS_percent_to_keep " +
-                      std::to_string(settings_.FS_percent_to_keep) + " of " + std::to_string(L) +
-                      " positions)");
+      OnErrorExit(kUnspecifiedError, "Feature selection keeps no window position (" +
+                                         ParameterKey(&Settings::FS_percent_to_keep) + " " +
+                                         std::to_string(settings_.FS_percent_to_keep) + " of " +
+                                         std::to_string(L) + " positions)");
     }
     std::vector<int> positions;
     for (int k = 0; k < kept; ++k) positions.push_back(base_info_[k].feature);

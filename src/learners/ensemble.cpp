@@ -70,9 +70,6 @@ std::unique_ptr<EnsembleRecognizer> NewEnsembleModel(const Settings& settings, i
   if (settings.Base_learner == kC45 && context.engine == nullptr) {
     OnErrorExit(kUnspecifiedError, "The decision-tree engine has no attribute tables");
   }
-  if (settings.Ensemble_T < 1 || settings.Easy_s_i < 1) {
-    OnErrorExit(kUnspecifiedError, "Ensemble_T and Ensemble_s_i must be at least 1");
-  }
   auto R = std::make_unique<EnsembleRecognizer>(settings, method, settings.Base_learner,
                                                 context.engine, L);
   return R;

@@ -9,18 +9,19 @@
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "learners/methods.h"
+#include "learners/parameter_search.h"
 #include "recognizers/svm_recognizer.h"
 
 namespace varnik {
 
 std::vector<FeatureInfo> RFE(const std::vector<const float*>& rows, const std::vector<int>& labels,
                              int dim, const Settings& settings, OutputFile& out, SvmRandom& rng) {
-  if (settings.RFE_subset_size < 1) {
-    OnErrorExit(kUnspecifiedError, "RFE_subset_size must be at least 1");
-  }
   std::vector<FeatureInfo> f(static_cast<size_t>(std::max(dim, 0)));
   for (int i = 0; i < dim; ++i) f[i].feature = i;
   std::vector<int> active(static_cast<size_t>(std::max(dim, 0)), 1);
+  // The parameter table refuses a batch below 1; at least one feature leaves
+  // each step for any caller, so the loop ends.
+  const int batch = std::max(1, settings.RFE_subset_size);
   int removed = 0;
   while (removed < dim) {
     std::unique_ptr<svm_model> model =
@@ -39,7 +40,7 @@ std::vector<FeatureInfo> RFE(const std::vector<const float*>& rows, const std::v
     });
     int taken = 0;
     for (FeatureInfo& x : f) {
-      if (taken == settings.RFE_subset_size) break;
+      if (taken == batch) break;
       if (!active[x.feature]) continue;
       x.ranking = removed + taken;
       active[x.feature] = 0;
@@ -93,7 +94,7 @@ FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& posi
   if (method != kSVM) return choice;
   Settings s = settings;  // the parameter searches change the SVM settings as they go
   const int F = s.CV_folds;
-  if (F < 1) OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  RefuseNoFolds(s);
   float best_G = -1.0f, best_fraction = 0.0f, G = 0.0f;
   float fraction = s.FS_min_percent;
   SequenceSet pos, neg;
@@ -224,17 +225,11 @@ float SelectionEvaluator::LSMutation(Individual& x, float* G, float* reduction) 
 std::vector<int> GAFeatureSelection(const SequenceSet& positives, const SequenceSet& negatives,
                                     int L, const Settings& s, CRandom& rng, SvmRandom& svm_rng,
                                     OutputFile& out) {
-  const int P = s.GAFS_popsize;
-  if (P < 2 || P % 2 != 0) {
-    OnErrorExit(kUnspecifiedError, "GA_population_size must be even and at least 2");
-  }
-  if (s.GAFS_generations < 0) {
-    OnErrorExit(kUnspecifiedError, "GA_generations must not be negative");
-  }
+  // The parameter table refuses an odd population or one below 2; pairs of
+  // parents need an even count of at least 2 for any caller.
+  const int P = std::max(2, s.GAFS_popsize - s.GAFS_popsize % 2);
   if (s.R_method != kSVM) OnErrorExit(kUnspecifiedError, "Not yet implemented");
-  if (s.CV_folds < 1) {
-    OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
-  }
+  RefuseNoFolds(s);
   // One evaluator per thread, each with its own generator (SVM training
   // draws nothing here). Every draw of the search happens on this thread, in
   // the order of a one-thread run; only the evaluations are spread.

@@ -37,13 +37,17 @@ const std::vector<GridRow>& SvmGrid() {
   return grid;
 }
 
+void RefuseNoFolds(const Settings& s) {
+  if (s.CV_folds < 1) {
+    OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
+  }
+}
+
 namespace {
 
 // n: the number of windows (or rows) the folds share out.
 void CheckFolds(const Settings& s, size_t n) {
-  if (s.CV_folds < 1) {
-    OnErrorExit(kUnspecifiedError, "CV_folds must be at least 1 for cross-validation");
-  }
+  RefuseNoFolds(s);
   if (static_cast<size_t>(s.CV_folds) > n) {
     OnErrorExit(kUnspecifiedError, "CV_folds (" + std::to_string(s.CV_folds) +
                                        ") is larger than the number of windows to fold (" +
@@ -150,10 +154,8 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
     out.Printf("Best parameters (accuracy: %lf): K = %d\n", -1.0, 0);
     return 0;
   }
+  // The span is bounded where the parameters are read.
   const long long n_k = static_cast<long long>(s.Max_k) - s.Min_k + 1;
-  if (n_k > 1000000) {
-    OnErrorExit(kUnspecifiedError, "Minimum_k .. Maximum_k spans more than 1000000 values of k");
-  }
   const int F = s.CV_folds;
   // Each fold's prototypes (its training positives, then its negatives) and
   // test windows.

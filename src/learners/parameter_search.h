@@ -62,6 +62,10 @@ struct SearchChoice {
   void ApplyTo(Settings& settings) const;
 };
 
+// Every cross-validation folds the windows CV_folds ways: refuses a count
+// below 1.
+void RefuseNoFolds(const Settings& settings);
+
 // Searches the method R_method (the Base_learner for the ensembles): the SVM
 // grid (Kernel, Gamma, C) or the k of the k-NN (K). Other methods: nothing.
 // Positives and negatives are folded separately.

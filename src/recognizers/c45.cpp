@@ -26,10 +26,11 @@ void ReadWindowNames(TreeEngine& engine, int L) {
 Tree TrainC45Classifier(TreeEngine& engine, const std::vector<const char*>& positives,
                         const std::vector<const char*>& negatives, int L, const Settings& settings,
                         CRandom& rng, OutputFile* out, float* threshold) {
-  if (settings.TRIALS < 1) OnErrorExit(kUnspecifiedError, "Trials must be at least 1");
   engine.SetTwoClassWindows(L);
   engine.SetPruneTree(settings.Prune_tree);
-  engine.SetTrials(settings.TRIALS);
+  // The parameter table refuses fewer than 1 trial; the engine grows at
+  // least one tree for any caller.
+  engine.SetTrials(std::max<short>(1, settings.TRIALS));
   engine.BuildCases(positives, negatives, L);
   int best = 0;
   if (settings.TRIALS == 1) {

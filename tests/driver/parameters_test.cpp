@@ -287,6 +287,9 @@ TEST(ParametersTest, ValuesThatCanOnlyGiveGarbageStopTheRun) {
       {"FS_algorithm: GA\nRecognition_method: SVM\nGA_generations: -1\n",
        "GA_generations must not be negative, not -1"},
       {"Trials: 0\n", "Trials must be at least 1"},
+      {"Recognition_method: kNN\nCross-validate parameters: T\nMinimum_k: -5\n"
+       "Maximum_k: 2000000\n",
+       "Minimum_k .. Maximum_k spans more than 1000000 values of k"},
       // A recogniser that would give every window one score.
       {"Recognition_method: kNN\nCross-validate parameters: F\nK: 0\n",
        "K must be at least 1 for the k-NN without the k search, not 0"},
