@@ -12,6 +12,7 @@
 #include "core/sequence_set.h"
 #include "core/settings.h"
 #include "driver/mask.h"
+#include "driver/model_file.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
 #include "sequence/fasta.h"
@@ -68,6 +69,21 @@ int FuzzMask(const uint8_t* data, size_t size) {
   const int L = (data[0] | (data[1] << 8)) % 4096;
   const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
   return Refusing([&] { ReadMaskText(text, "fuzz.mask", L); });
+}
+
+int FuzzModelFile(const uint8_t* data, size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  return Refusing([&] {
+    const SelfContainedModel m = ParseModelFile(std::move(text), "fuzz.model");
+    // Every window of the model's length scores without reading past it.
+    const int L = std::min(m.window.length, 4096);
+    if (L != m.window.length) return;
+    std::string mixed(static_cast<size_t>(L), 'C');
+    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = "ACGTN-RY"[(data[i % size] + i) % 8];
+    for (const std::string& w : {std::string(static_cast<size_t>(L), 'A'), mixed}) {
+      m.recognizer->Score(w.c_str(), L);
+    }
+  });
 }
 
 int FuzzSavedModel(const uint8_t* data, size_t size) {

@@ -19,6 +19,9 @@ int FuzzMask(const uint8_t* data, size_t size);
 // The saved model: header and SVM model file split at the first NUL byte (a
 // valid header when there is none); a loaded model then scores a window.
 int FuzzSavedModel(const uint8_t* data, size_t size);
+// The self-contained model file (plain text); a model that loads then
+// scores windows of its length.
+int FuzzModelFile(const uint8_t* data, size_t size);
 // Long sequences read piece by piece (the scan command's reader), plain or
 // gzip-compressed.
 int FuzzSequenceStream(const uint8_t* data, size_t size);

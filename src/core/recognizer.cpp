@@ -8,4 +8,8 @@ void Recognizer::Save(const std::string&) const {
   OnErrorExit(kUnspecifiedError, "Not yet implemented");
 }
 
+void Recognizer::WritePayload(ModelWriter&) const {
+  OnErrorExit(kUnspecifiedError, "Not yet implemented");
+}
+
 }  // namespace varnik

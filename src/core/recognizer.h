@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "core/model_text.h"
 #include "core/settings.h"
 
 namespace varnik {
@@ -54,6 +55,10 @@ class Recognizer {
   // replacing an earlier file only when complete). Methods that cannot be
   // saved end the run with "Not yet implemented".
   virtual void Save(const std::string& path) const;
+  // The method's own part of a self-contained model file, which the
+  // registry's reader of the method takes back. Methods that cannot be
+  // saved end the run with "Not yet implemented".
+  virtual void WritePayload(ModelWriter& w) const;
 
   // Score with scratch space of its own (convenient, not the fastest).
   float Score(const char* window, int L, int offset = 0) const {
@@ -67,6 +72,11 @@ class Recognizer {
   float threshold_ = 0.0f;
   int length_ = 0;
 };
+
+// Reads a recogniser's payload back (its settings and the window length it
+// scores are known from the file around it).
+using PayloadReader = std::unique_ptr<Recognizer> (*)(ModelReader& r, const Settings& settings,
+                                                      int L);
 
 // A trained recogniser of rows of real numbers (window scores, encoded
 // windows): the second level of stacking and the learners of feature
@@ -88,6 +98,8 @@ class RowRecognizer {
 
   virtual float Score(const float* row, ScoreScratch* scratch) const = 0;
   virtual std::unique_ptr<ScoreScratch> NewScratch() const { return nullptr; }
+  // Its part of a model file (see Recognizer::WritePayload).
+  virtual void WritePayload(ModelWriter& w) const = 0;
   float Score(const float* row) const {
     const std::unique_ptr<ScoreScratch> scratch = NewScratch();
     return Score(row, scratch.get());

@@ -650,6 +650,39 @@ std::string ParameterKey(float Settings::*m) {
   return "?";
 }
 
+std::vector<std::string> SettingsAsLines(const Settings& s) {
+  std::vector<std::string> lines;
+  char number[40];
+  for (const KeyEntry& p : KnownKeys()) {
+    if (p.read_when != nullptr && !p.read_when(s)) continue;
+    std::string value;
+    switch (p.kind) {
+      case Kind::kString:
+        value = "\"" + s.*p.text + "\"";
+        break;
+      case Kind::kWords: {
+        const int code = s.*p.whole;
+        // A code without a word (stacking's own) is left to the default.
+        if (code < 0 || code >= static_cast<int>(p.words->size())) continue;
+        value = (*p.words)[static_cast<size_t>(code)];
+        break;
+      }
+      case Kind::kBoolean:
+        value = s.*p.flag ? "T" : "F";
+        break;
+      case Kind::kInteger:
+        value = std::to_string(p.small != nullptr ? s.*p.small : s.*p.whole);
+        break;
+      case Kind::kReal:
+        std::snprintf(number, sizeof number, "%.9g", static_cast<double>(s.*p.real));
+        value = number;
+        break;
+    }
+    lines.push_back(std::string(p.key) + ": " + value);
+  }
+  return lines;
+}
+
 std::vector<std::string> ParameterKeys() {
   std::vector<std::string> keys;
   for (const KeyEntry& p : KnownKeys()) keys.emplace_back(p.key);

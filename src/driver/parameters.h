@@ -70,6 +70,10 @@ void CheckParameterValues(const ParameterFile& file, const Settings& settings);
 Settings SettingsAsWritten(const ParameterFile& file);
 // Every key of the parameters file, in the order of the echo.
 std::vector<std::string> ParameterKeys();
+// The settings as parameters-file lines ("Key: value", every key that is
+// read for them, numbers exact), which SettingsAsWritten reads back to the
+// same values.
+std::vector<std::string> SettingsAsLines(const Settings& settings);
 // The key that sets a setting, for messages that name it ("?" for a member
 // no key sets).
 std::string ParameterKey(int Settings::*member);

@@ -21,6 +21,7 @@
 #include "driver/evaluation.h"
 #include "driver/file_roles.h"
 #include "driver/mask.h"
+#include "driver/model_file.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
 #include "driver/score.h"
@@ -53,7 +54,8 @@ void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
 
 class Run {
  public:
-  Run(const std::vector<std::string>& args, int threads, bool progress) : args_(args) {
+  Run(const std::vector<std::string>& args, int threads, bool progress, std::string model_path)
+      : args_(args), model_path_(std::move(model_path)) {
     settings_.threads = threads;
     settings_.progress = progress;
   }
@@ -93,6 +95,9 @@ class Run {
     std::fputs("Training of the model finished\n", stdout);
     std::fflush(stdout);
     if (settings_.save_model) SaveModel(*model_, SavedModelPath(args_[1], args_[4]));
+    if (!model_path_.empty()) {
+      WriteModelFile(model_path_, *model_, Window(), positives_.size(), negatives_.size());
+    }
     if (settings_.save_outputs) SaveTrainingOutputs();
     WriteElapsed(out_, "TRAINING", start_);
     if (settings_.Eval_training) {
@@ -152,6 +157,7 @@ class Run {
       outputs.push_back({args_[1] + args_[4], "training outputs file"});
       if (test) outputs.push_back({args_[2] + args_[4], "test outputs file"});
     }
+    if (!model_path_.empty()) outputs.push_back({model_path_, "model file"});
     if (fifth == "save-model") {
       const std::string model = SavedModelPath(args_[1], args_[4]);
       outputs.push_back({model, "model file"});
@@ -213,6 +219,7 @@ class Run {
     const std::string pos_path = WindowFilePath(prefix, "pos", settings_);
     L_ = ReadFastaFile(pos_path, settings_, positives, nullptr, &record_length);
     L_ = FixLength(L_, record_length, pos_path);
+    if (training) record_length_ = record_length;
     out_.Printf("Positive sequences: %d\n", positives.size());
     const std::string neg_path = WindowFilePath(prefix, "neg", settings_);
     if (settings_.Imbalance_method == kUndersampling && training) {
@@ -384,6 +391,32 @@ class Run {
     keep_training_ = KeepsTrainingWindows(settings_);
   }
 
+  // How the recogniser's windows are made from a record, for its model file.
+  ModelWindow Window() const {
+    ModelWindow w;
+    w.record_length = record_length_;
+    w.offset = settings_.Offset;
+    w.sequence_length = settings_.Length;
+    w.protein = settings_.Use_protein_sequence;
+    w.read_length = read_length_;
+    int masked = read_length_;
+    if (mask_) {
+      for (int f : mask_flags_) w.mask.push_back(f != 0 ? 1 : 0);
+      masked = static_cast<int>(std::count(w.mask.begin(), w.mask.end(), 1));
+    }
+    if (settings_.FSAlgorithm == kFSRFE) {
+      const int kept = static_cast<int>(static_cast<float>(masked) * settings_.FS_percent_to_keep);
+      for (int k = 0; k < kept; ++k) w.kept.push_back(base_info_[k].feature);
+    }
+    if (settings_.FSAlgorithm == kFSGA) {
+      for (int j = 0; j < static_cast<int>(ga_flags_.size()); ++j) {
+        if (ga_flags_[j] != 0) w.kept.push_back(j);
+      }
+    }
+    w.length = L_;
+    return w;
+  }
+
   std::vector<float> Scores(const SequenceSet& windows) const {
     return ScoreWindows(*model_, windows, L_, 0, settings_.threads);
   }
@@ -462,6 +495,8 @@ class Run {
   SequenceSet dropped_negatives_;  // left aside by the imbalance step
   int L_ = 0;
   int read_length_ = 0;          // L_ after reading, before a mask
+  int record_length_ = 0;        // of the training positives' records, before the cut
+  std::string model_path_;       // --model: the self-contained model file, or empty
   std::string length_fixed_by_;  // the file whose windows set Sequence_length
   std::unique_ptr<TreeEngine> tree_engine_;
   // May refer to the training windows (k-NN): declared after them, it goes first.
@@ -490,10 +525,14 @@ void PrintHelp() {
       "  save-outputs   also write every window's score to <train-file><output> and\n"
       "                 <test-file><output>\n"
       "  save-model     also save the trained SVM to <train-file>.<output>.model\n"
+      "  --model FILE   (before the arguments) also write the trained recogniser, of any\n"
+      "                 method, as one self-contained model file (gzip when FILE ends\n"
+      "                 in .gz)\n"
       "\n"
-      "varnik score parameters model fasta [output]: scores every window of the FASTA file\n"
-      "with a saved model (cut as the parameters say), one line name, score, call each\n"
-      "varnik scan [--strands plus|both] [--min-score X] parameters model fasta [output]:\n"
+      "varnik score [parameters] model fasta [output]: scores every window of the FASTA\n"
+      "file with a saved model (cut as the model file, or the parameters of a saved SVM,\n"
+      "say), one line name, score, call each\n"
+      "varnik scan [--strands plus|both] [--min-score X] [parameters] model fasta [output]:\n"
       "slides the saved model's window over every position of the records (and their\n"
       "reverse complements with --strands both); a BED line for each window scoring\n"
       "above the model's threshold (or X)\n"
@@ -513,6 +552,7 @@ void PrintHelp() {
 struct LeadingOptions {
   int threads = 1;
   bool progress = false;
+  std::string model;  // --model FILE, for training runs
 };
 
 LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
@@ -528,10 +568,18 @@ LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   LeadingOptions o;
   bool threads_given = false;
   o.progress = isatty(STDERR_FILENO) != 0;
-  while (args.size() > 1 && (args[1] == "--threads" || args[1] == "--progress")) {
+  while (args.size() > 1 &&
+         (args[1] == "--threads" || args[1] == "--progress" || args[1] == "--model")) {
     if (args[1] == "--progress") {
       o.progress = true;
       args.erase(args.begin() + 1);
+      continue;
+    }
+    if (args[1] == "--model") {
+      if (args.size() < 3 || args[2].empty())
+        OnErrorExit(kUnspecifiedError, "--model needs a file");
+      o.model = args[2];
+      args.erase(args.begin() + 1, args.begin() + 3);
       continue;
     }
     if (args.size() < 3) OnErrorExit(kUnspecifiedError, "--threads needs a number");
@@ -552,8 +600,9 @@ namespace {
 // output: score and scan.
 bool WritesData(const std::vector<std::string>& args) {
   size_t i = 1;
-  while (i < args.size() && (args[i] == "--threads" || args[i] == "--progress")) {
-    i += args[i] == "--threads" ? 2 : 1;
+  while (i < args.size() &&
+         (args[i] == "--threads" || args[i] == "--progress" || args[i] == "--model")) {
+    i += args[i] == "--progress" ? 1 : 2;
   }
   return i < args.size() && (args[i] == "score" || args[i] == "scan");
 }
@@ -567,6 +616,11 @@ int RunVarnik(const std::vector<std::string>& given) {
     // error, the error line too.
     try {
       const LeadingOptions o = TakeLeadingOptions(args);
+      if (!o.model.empty()) {
+        OnErrorExit(kUnspecifiedError,
+                    "--model names the model a training run writes; score "
+                    "and scan take theirs as an argument");
+      }
       if (args[1] == "score") return RunScore(args, o.threads, o.progress);
       return RunScan(args, o.threads, o.progress);
     } catch (const VarnikError& e) {
@@ -600,7 +654,7 @@ int RunVarnik(const std::vector<std::string>& given) {
     std::printf("%s\n", kUsageLine);
     return 1;
   }
-  Run run(args, o.threads, o.progress);
+  Run run(args, o.threads, o.progress, o.model);
   return run.Execute();
 }
 

@@ -10,6 +10,7 @@
 #include "core/output_file.h"
 #include "core/parallel.h"
 #include "core/progress.h"
+#include "driver/model_file.h"
 #include "driver/score.h"
 #include "sequence/fasta_stream.h"
 #include "sequence/protein.h"
@@ -101,14 +102,20 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
       o.min_score = ParseScore(value);
     }
   }
-  const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
-  if (rest.size() < 3 || rest.size() > 4) {
+  // [parameters] model fasta [output]
+  const bool self_contained = i < args.size() && IsModelFile(args[i]);
+  const size_t n_model = self_contained ? 1 : 2;
+  if (args.size() < i + n_model + 1 || args.size() > i + n_model + 2) {
     std::fprintf(stderr, "%s\n", kScanUsageLine);
     return 1;
   }
-  const std::string output = rest.size() > 3 ? rest[3] : "";
-  SavedScorer scorer(rest[0], rest[1], threads, progress_lines);
-  RefuseOutputOverInputs(output, scorer, {rest[0], rest[1], rest[1] + ".svm", rest[2]});
+  size_t at = i;
+  std::vector<std::string> inputs;
+  SavedScorer scorer = OpenScorer(args, at, inputs, threads, progress_lines);
+  const std::string fasta = args[at];
+  const std::string output = args.size() > at + 1 ? args[at + 1] : "";
+  inputs.push_back(fasta);
+  RefuseOutputOverInputs(output, scorer, inputs);
   const bool protein = scorer.settings().Use_protein_sequence != 0;
   const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
   if (scorer.length() <= 0 || scorer.masked_length() <= 0) {
@@ -116,7 +123,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   }
   const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
   scorer.set_cutoff(cutoff);
-  FastaStream in(rest[2]);
+  FastaStream in(fasta);
   Progress progress(progress_lines, "scanning, letters read", 0);
   OutputFile out;
   OpenOutput(out, output);

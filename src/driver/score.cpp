@@ -10,6 +10,7 @@
 #include "core/progress.h"
 #include "driver/file_roles.h"
 #include "driver/mask.h"
+#include "driver/model_file.h"
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
 #include "sequence/fasta.h"
@@ -21,7 +22,7 @@ void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer
                             const std::vector<std::string>& inputs) {
   std::vector<NamedFile> in;
   for (const std::string& i : inputs) in.push_back({i, "input file"});
-  if (!MaskFileIsNil(scorer.settings().Mask_file)) {
+  if (!scorer.self_contained() && !MaskFileIsNil(scorer.settings().Mask_file)) {
     in.push_back({scorer.settings().Mask_file, "mask file"});
   }
   if (output.empty()) {
@@ -43,47 +44,89 @@ SavedScorer::SavedScorer(const std::string& params_path, const std::string& mode
   LoadGlobalParameters(params, settings_, sink);
   WarnAboutParameters(params, settings_);
   CheckParameterValues(params, settings_);
-  model_ = LoadModel(model_path);
-  masked_length_ = model_->length();
+  std::unique_ptr<SvmRecognizer> svm = LoadModel(model_path);
+  masked_length_ = svm->length();
   if (!MaskFileIsNil(settings_.Mask_file)) {
-    mask_ = ReadMaskFile(settings_.Mask_file, model_->length());
+    mask_ = ReadMaskFile(settings_.Mask_file, svm->length());
     masked_length_ = 0;
     for (int f : mask_) masked_length_ += f != 0;
   }
-  CheckWindowLength(*model_, masked_length_, model_path);
+  CheckWindowLength(*svm, masked_length_, model_path);
+  model_ = std::move(svm);
   cutoff_ = model_->threshold();
-  table_ = WdTable::Build(*model_->svm);
+  FoldTables();
+}
+
+SavedScorer::SavedScorer(const std::string& model_path, int threads, bool progress) {
+  SelfContainedModel m = ReadModelFile(model_path);
+  self_contained_ = true;
+  // The windows are cut as training cut them: the model's own window.
+  settings_ = m.settings;
+  settings_.Offset = m.window.offset;
+  settings_.Length = m.window.sequence_length;
+  settings_.Use_protein_sequence = m.window.protein;
+  settings_.threads = threads;
+  settings_.progress = progress;
+  settings_.messages_on_stderr = true;
+  mask_ = std::move(m.window.mask);
+  kept_ = std::move(m.window.kept);
+  masked_length_ = m.window.length;
+  model_ = std::move(m.recognizer);
+  cutoff_ = model_->threshold();
+  FoldTables();
+}
+
+void SavedScorer::FoldTables() {
+  if (model_->method() != kSVM) return;
+  table_ = WdTable::Build(*static_cast<const SvmRecognizer&>(*model_).svm);
   if (table_ != nullptr && table_->length() != masked_length_) table_.reset();
 }
 
 char* SavedScorer::Prepare(const char* window, char* out) const {
   const bool protein = settings_.Use_protein_sequence != 0;
   const int L = model_->length();
-  // Translated letters go to the end of out's room when a mask follows.
-  char translated[4096];
-  std::string long_translation;
-  char* letters = out;
-  if (protein && !mask_.empty()) {
-    if (L > static_cast<int>(sizeof translated)) {
-      long_translation.resize(static_cast<size_t>(L));
-      letters = long_translation.data();
-    } else {
-      letters = translated;
-    }
-  }
-  if (protein) {
-    for (int c = 0; c < L; ++c) letters[c] = TranslateCodon(window + 3 * c);
-    window = letters;
-  }
-  if (mask_.empty()) {
-    if (!protein) std::copy(window, window + L, out);
+  if (!protein && mask_.empty() && kept_.empty()) {
+    std::copy(window, window + L, out);
     return out;
   }
-  int k = 0;
-  for (int p = 0; p < L; ++p) {
-    if (mask_[p] != 0) out[k++] = window[p];
+  // Each step reads the letters of the one before it; the last writes out.
+  char first[4096], second[4096];
+  std::string long_first, long_second;
+  auto room = [L](char* fixed, std::string& grown) {
+    if (L <= 4096) return fixed;
+    grown.resize(static_cast<size_t>(L));
+    return grown.data();
+  };
+  if (protein) {
+    char* to = mask_.empty() && kept_.empty() ? out : room(first, long_first);
+    for (int c = 0; c < L; ++c) to[c] = TranslateCodon(window + 3 * c);
+    window = to;
+  }
+  if (!mask_.empty()) {
+    char* to = kept_.empty() ? out : room(second, long_second);
+    int k = 0;
+    for (int p = 0; p < L; ++p) {
+      if (mask_[p] != 0) to[k++] = window[p];
+    }
+    window = to;
+  }
+  if (!kept_.empty()) {
+    for (size_t i = 0; i < kept_.size(); ++i) out[i] = window[kept_[i]];
   }
   return out;
+}
+
+SavedScorer OpenScorer(const std::vector<std::string>& args, size_t& first,
+                       std::vector<std::string>& inputs, int threads, bool progress) {
+  if (first < args.size() && IsModelFile(args[first])) {
+    inputs = {args[first]};
+    ++first;
+    return SavedScorer(args[first - 1], threads, progress);
+  }
+  if (first + 1 >= args.size()) OnErrorExit(kUnspecifiedError, "a model file is needed");
+  inputs = {args[first], args[first + 1], args[first + 1] + ".svm"};
+  first += 2;
+  return SavedScorer(args[first - 2], args[first - 1], threads, progress);
 }
 
 void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
@@ -117,17 +160,20 @@ void OpenOutput(OutputFile& out, const std::string& output) {
 }
 
 int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
-  if (args.size() < 5 || args.size() > 6) {
+  // score model fasta [output], or score parameters model fasta [output].
+  const bool self_contained = args.size() >= 3 && IsModelFile(args[2]);
+  const size_t n_model = self_contained ? 1 : 2;
+  if (args.size() < 3 + n_model || args.size() > 4 + n_model) {
     std::fprintf(stderr, "%s\n", kScoreUsageLine);
     return 1;
   }
-  const std::string& params_path = args[2];
-  const std::string& model_path = args[3];
-  const std::string& fasta_path = args[4];
-  const std::string output = args.size() > 5 ? args[5] : "";
-  const SavedScorer scorer(params_path, model_path, threads, progress);
-  RefuseOutputOverInputs(output, scorer,
-                         {params_path, model_path, model_path + ".svm", fasta_path});
+  size_t at = 2;
+  std::vector<std::string> inputs;
+  const SavedScorer scorer = OpenScorer(args, at, inputs, threads, progress);
+  const std::string& fasta_path = args[at];
+  const std::string output = args.size() > at + 1 ? args[at + 1] : "";
+  inputs.push_back(fasta_path);
+  RefuseOutputOverInputs(output, scorer, inputs);
   SequenceSet windows;
   std::vector<std::string> names;
   const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);

@@ -13,28 +13,34 @@
 
 namespace varnik {
 
-inline constexpr const char* kScoreUsageLine = "varnik score parameters model fasta [output]";
+inline constexpr const char* kScoreUsageLine = "varnik score [parameters] model fasta [output]";
 inline constexpr const char* kScanUsageLine =
-    "varnik scan [--strands plus|both] [--min-score X] parameters model fasta [output]";
+    "varnik scan [--strands plus|both] [--min-score X] [parameters] model fasta [output]";
 
-// A saved model with the settings that cut its windows. Weighted-degree
+// A saved model with what cuts its windows: a self-contained model file, or
+// a saved SVM with the parameters file of its training. Weighted-degree
 // models also get their support vectors folded into tables (scores equal
 // the exact ones up to rounding in the last digits); other models score the
 // exact way.
 class SavedScorer {
  public:
+  // The saved SVM (its header and ".svm" file) with its parameters.
   SavedScorer(const std::string& params_path, const std::string& model_path, int threads,
               bool progress);
+  // A self-contained model file.
+  SavedScorer(const std::string& model_path, int threads, bool progress);
   const Settings& settings() const { return settings_; }
-  const SvmRecognizer& model() const { return *model_; }
-  // The window length before a mask (as the model file's header says) and
-  // after it.
+  const Recognizer& model() const { return *model_; }
+  bool self_contained() const { return self_contained_; }
+  // The window length before a mask and feature selection (as read, after
+  // a translation) and after them.
   int length() const { return model_->length(); }
   int masked_length() const { return masked_length_; }
   bool masked() const { return !mask_.empty(); }
   // A window of length() letters (DNA: 3 length() with protein windows) as
-  // the model scores it: translated, then cut by the mask, into out
-  // (masked_length() letters). Returns out.
+  // the model scores it: translated, cut by the mask, narrowed to the
+  // positions feature selection kept, into out (masked_length() letters).
+  // Returns out.
   char* Prepare(const char* window, char* out) const;
   std::unique_ptr<ScoreScratch> NewScratch() const { return model_->NewScratch(); }
   // The scores of windows of masked_length() letters.
@@ -44,16 +50,25 @@ class SavedScorer {
   void set_cutoff(double cutoff) { cutoff_ = cutoff; }
 
  private:
+  void FoldTables();
   Settings settings_;
-  std::unique_ptr<SvmRecognizer> model_;
+  std::unique_ptr<Recognizer> model_;
+  bool self_contained_ = false;
   std::unique_ptr<WdTable> table_;
   std::vector<int> mask_;
+  std::vector<int> kept_;
   int masked_length_ = 0;
   double cutoff_ = 0;
 };
 
 // Opens the output file, or standard output when the name is empty.
 void OpenOutput(OutputFile& out, const std::string& output);
+
+// The scorer of a command's model arguments: a self-contained model file
+// (then args[first] is it) or a parameters file and a saved SVM. Sets
+// inputs to the files it reads and first to the argument after the model.
+SavedScorer OpenScorer(const std::vector<std::string>& args, size_t& first,
+                       std::vector<std::string>& inputs, int threads, bool progress);
 
 // Refuses an output file that is one of the inputs or the scorer's mask file.
 void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer,

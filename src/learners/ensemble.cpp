@@ -296,4 +296,54 @@ void SetMultiEnsembleThreshold(EnsembleRecognizer& R, const std::vector<const ch
   out.Printf("Ensemble threshold: %lf\n", static_cast<double>(R.threshold()));
 }
 
+void EnsembleRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("ensembles",
+         {ModelWriter::Of(multiensemble.n_ensembles), base_learner == kC45 ? "C45" : "SVM"});
+  for (const Ensemble& e : multiensemble.ensemble) {
+    w.Line("ensemble", {ModelWriter::Of(e.n_classifiers), ModelWriter::Of(e.threshold)});
+    w.Floats("alpha", e.alpha.data(), static_cast<size_t>(e.n_classifiers));
+    for (int t = 0; t < e.n_classifiers; ++t) {
+      if (base_learner == kC45) {
+        WriteTree(e.trees[t].get(), w);
+      } else {
+        WriteSvmPayload(e.lsvm[t].get(), w);
+      }
+    }
+  }
+}
+
+std::unique_ptr<Recognizer> ReadEnsemblePayload(ModelReader& r, const Settings& settings, int L) {
+  const std::vector<std::string_view> f = r.Expect("ensembles");
+  if (f.size() != 2 || (f[1] != "C45" && f[1] != "SVM")) {
+    r.Fail("\"ensembles\" takes a count and C45 or SVM");
+  }
+  const long long n = r.Whole(f[0], 1, 1 << 30);
+  r.RefuseCount(n, 12, "ensembles");
+  const int base = f[1] == "C45" ? kC45 : kSVM;
+  TreeEngine engine;
+  if (base == kC45) ReadWindowNames(engine, L);
+  auto R = std::make_unique<EnsembleRecognizer>(settings, settings.R_method, base, &engine, L);
+  R->multiensemble.n_ensembles = static_cast<int>(n);
+  R->multiensemble.ensemble.resize(static_cast<size_t>(n));
+  for (Ensemble& e : R->multiensemble.ensemble) {
+    const std::vector<std::string_view> g = r.Expect("ensemble");
+    if (g.size() != 2) r.Fail("\"ensemble\" takes a count and a threshold");
+    const long long T = r.Whole(g[0], 0, 1 << 30);
+    r.RefuseCount(T, 8, "base classifiers");
+    e.n_classifiers = static_cast<int>(T);
+    e.threshold = r.Single(g[1]);
+    e.alpha = r.Floats("alpha", static_cast<size_t>(T));
+    for (long long t = 0; t < T; ++t) {
+      if (base == kC45) {
+        e.trees.push_back(ReadTree(r, engine, L));
+      } else {
+        std::unique_ptr<svm_model> svm = ReadSvmModel(r, L);
+        if (svm == nullptr) r.Fail("a base classifier has no machine");
+        e.lsvm.push_back(std::move(svm));
+      }
+    }
+  }
+  return R;
+}
+
 }  // namespace varnik

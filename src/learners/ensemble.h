@@ -59,8 +59,15 @@ class EnsembleRecognizer : public Recognizer {
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  // "ensembles n base", then per ensemble "ensemble classifiers threshold",
+  // its alphas and its trees or SVMs.
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// The ensembles of a payload (settings.R_method tells EasyEnsemble from
+// BalanceCascade).
+std::unique_ptr<Recognizer> ReadEnsemblePayload(ModelReader& r, const Settings& settings, int L);
 
 // What the ensembles train with: the run's tree engine (for C4.5 base
 // learners) and generators, and the report.

@@ -127,8 +127,6 @@ std::unique_ptr<Recognizer> TrainStack(const SequenceSet& positives, const Seque
   return R;
 }
 
-std::unique_ptr<Recognizer> LoadSvm(const std::string& path) { return LoadModel(path); }
-
 }  // namespace
 
 const std::vector<Method>& Methods() {
@@ -138,24 +136,27 @@ const std::vector<Method>& Methods() {
       {kSTOP, "STOP", 1, 0, true, false, false, false, "STOP codon stacking component results\n",
        TrainStop, TrainStop},
       {kC45, "C45", 2, 1, true, true, false, false, "C4.5 stacking component results\n", TrainTree,
-       StackTree},
+       StackTree, ReadC45Payload},
       {-1, "", 8, 3, true, false, false, false,
-       "SVM with string kernel stacking component results\n", nullptr, StackStringSvm},
+       "SVM with string kernel stacking component results\n", nullptr, StackStringSvm,
+       ReadSvmPayload},
       {kSVM, "SVM", 4, 2, true, false, false, false, "SVM stacking component results\n", TrainSvm,
-       StackSvm, LoadSvm},
+       StackSvm, ReadSvmPayload},
       {kKNN, "kNN", 64, 4, true, false, false, true, "k-NN stacking component results\n", TrainKnn,
-       StackKnn},
+       StackKnn, ReadKnnPayload},
       {kEasyEnsemble, "EasyEnsemble", 16, 5, true, false, true, false,
        "EasyEnsemble stacking component results\n", TrainEnsemble<kEasyEnsemble, true>,
-       TrainEnsemble<kEasyEnsemble, false>},
+       TrainEnsemble<kEasyEnsemble, false>, ReadEnsemblePayload},
       {kBalanceCascadeEnsemble, "BalanceCascadeEnsemble", 32, 6, true, false, true, false,
        "BalanceCascadeEnsemble stacking component results\n",
-       TrainEnsemble<kBalanceCascadeEnsemble, true>, TrainEnsemble<kBalanceCascadeEnsemble, false>},
+       TrainEnsemble<kBalanceCascadeEnsemble, true>, TrainEnsemble<kBalanceCascadeEnsemble, false>,
+       ReadEnsemblePayload},
       {kPWM, "PWM", 128, 7, false, false, false, false, "PWM stacking component results\n",
-       TrainPwm, TrainPwm},
+       TrainPwm, TrainPwm, ReadPwmPayload},
       {kNeuralNet, "NeuralNet", 256, 8, false, false, false, false,
-       "NeuralNet stacking component results\n", TrainNetwork, TrainNetwork},
-      {kStackingMethod, "", 0, -1, false, true, false, false, "", TrainStack, nullptr},
+       "NeuralNet stacking component results\n", TrainNetwork, TrainNetwork, ReadNetworkPayload},
+      {kStackingMethod, "", 0, -1, false, true, false, false, "", TrainStack, nullptr,
+       ReadStackedPayload},
   };
   return methods;
 }
@@ -172,6 +173,18 @@ const Method* MethodOfBit(int bit) {
     if (m.stacking_bit == bit && bit != 0) return &m;
   }
   return nullptr;
+}
+
+std::string MethodName(int code) {
+  const Method& m = MethodOfCode(code);
+  return m.word[0] != '\0' ? m.word : "Stacking";
+}
+
+int MethodOfName(const std::string& name) {
+  for (const Method& m : Methods()) {
+    if (m.code >= 0 && m.read != nullptr && MethodName(m.code) == name) return m.code;
+  }
+  return -1;
 }
 
 const std::vector<std::string>& MethodWords() {

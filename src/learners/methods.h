@@ -21,9 +21,6 @@ using TrainFunction = std::unique_ptr<Recognizer> (*)(const SequenceSet& positiv
                                                       Settings& settings,
                                                       const EnsembleContext& context);
 
-// Reads a saved recogniser of the method back.
-using LoadFunction = std::unique_ptr<Recognizer> (*)(const std::string& path);
-
 struct Method {
   int code;              // Recognition_method code; -1 for a stacking component only
   const char* word;      // its word in the parameters file ("" when it has none)
@@ -38,7 +35,7 @@ struct Method {
   const char* component_title;    // heading of its stacking component results
   TrainFunction train;            // as the run's recogniser (null: cannot be)
   TrainFunction train_component;  // as a stacking component (null: cannot be)
-  LoadFunction load = nullptr;    // a saved recogniser read back (null: not saved yet)
+  PayloadReader read = nullptr;   // its model-file payload read back (null: never saved)
 };
 
 // Every method, in the order stacking trains its components.
@@ -48,6 +45,10 @@ const std::vector<Method>& Methods();
 const Method& MethodOfCode(int code);
 // The entry of a Stacking_methods bit; null for none.
 const Method* MethodOfBit(int bit);
+// The name of a method in a model file: its word ("Stacking" for stacking).
+std::string MethodName(int code);
+// The code of a model file's method name, or -1.
+int MethodOfName(const std::string& name);
 // The words of the Recognition_method codes, in code order.
 const std::vector<std::string>& MethodWords();
 

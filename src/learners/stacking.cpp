@@ -147,4 +147,53 @@ void SaveStackingOutputs(const std::string& path, const StackedRecognizer& R,
   f.Close();
 }
 
+void StackedRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("stacked", {ModelWriter::Of(static_cast<int>(components.size())),
+                     stacker->method() == kSVM ? "SVM" : "kNN"});
+  for (const StackingComponent& c : components) {
+    w.Line("component", {ModelWriter::Of(c.bit), ModelWriter::Of(c.recognizer->threshold())});
+    c.recognizer->WritePayload(w);
+  }
+  w.Floats("scale_a", scale_a.data(), scale_a.size());
+  w.Floats("scale_b", scale_b.data(), scale_b.size());
+  stacker->WritePayload(w);
+}
+
+std::unique_ptr<Recognizer> ReadStackedPayload(ModelReader& r, const Settings& settings, int L) {
+  const std::vector<std::string_view> f = r.Expect("stacked");
+  if (f.size() != 2 || (f[1] != "SVM" && f[1] != "kNN")) {
+    r.Fail("\"stacked\" takes a count and SVM or kNN");
+  }
+  const long long n = r.Whole(f[0], 1, 64);
+  auto R = std::make_unique<StackedRecognizer>(settings);
+  for (long long i = 0; i < n; ++i) {
+    const std::vector<std::string_view> g = r.Expect("component");
+    if (g.size() != 2) r.Fail("\"component\" takes a stacking bit and a threshold");
+    const int bit = static_cast<int>(r.Whole(g[0], 1, 1 << 30));
+    const Method* m = MethodOfBit(bit);
+    if (m == nullptr || m->read == nullptr) {
+      r.Fail("no stacking component has the bit " + std::to_string(bit));
+    }
+    Settings s = settings;
+    s.R_method = m->code >= 0 ? m->code : kSVM;
+    std::unique_ptr<Recognizer> c = m->read(r, s, L);
+    c->set_threshold(r.Single(g[1]));
+    c->set_length(L);
+    R->components.push_back({bit, std::move(c)});
+  }
+  R->scale_a = r.Floats("scale_a", static_cast<size_t>(n));
+  R->scale_b = r.Floats("scale_b", static_cast<size_t>(n));
+  const int d = static_cast<int>(n);
+  if (f[1] == "SVM") {
+    R->stacker = std::make_unique<SvmRowRecognizer>(settings, d, ReadSvmModel(r, 0));
+  } else {
+    R->stacker = ReadKnnRowsPayload(r, settings);
+    if (R->stacker->dim() != d) {
+      r.Fail("the stacker reads rows of " + std::to_string(R->stacker->dim()) + " numbers, not " +
+             std::to_string(d));
+    }
+  }
+  return R;
+}
+
 }  // namespace varnik

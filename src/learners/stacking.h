@@ -37,8 +37,14 @@ class StackedRecognizer : public Recognizer {
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  // "stacked n stacker", each component ("component bit threshold" and its
+  // payload), the scaling and the stacker.
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// The stacked recogniser of a payload.
+std::unique_ptr<Recognizer> ReadStackedPayload(ModelReader& r, const Settings& settings, int L);
 
 // Trains the components chosen by Stacking_methods (in training order: stop
 // codon, C4.5, string-kernel SVM, SVM, k-NN, EasyEnsemble, BalanceCascade,

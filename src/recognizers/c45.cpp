@@ -102,4 +102,76 @@ float C45Output(const TreeEngine& engine, const TreeNode* tree, const char* wind
   return TreeScorer(engine, L).Output(tree, window, L, scratch);
 }
 
+namespace {
+
+void WriteNodes(const TreeNode* T, ModelWriter& w) {
+  std::vector<std::string> v = {ModelWriter::Of(T->NodeType), ModelWriter::Of(T->Leaf),
+                                ModelWriter::Of(T->Items),    ModelWriter::Of(T->Errors),
+                                ModelWriter::Of(T->Tested),   ModelWriter::Of(T->Forks)};
+  for (float d : T->ClassDist) v.push_back(ModelWriter::Of(d));
+  w.Line("node", v);
+  if (T->NodeType == 0) return;
+  for (int b = 1; b <= T->Forks; ++b) WriteNodes(T->Branch[b].get(), w);
+}
+
+// A path tests each position at most once: depth stays within L + 1.
+Tree ReadNodes(ModelReader& r, const TreeEngine& engine, int L, int depth, long long& left) {
+  if (left-- <= 0) r.Fail("the tree has more nodes than its count");
+  if (depth > L + 1) r.Fail("the tree is deeper than its window has positions");
+  const int classes = engine.MaxClass() + 1;
+  const std::vector<std::string_view> f = r.Expect("node");
+  if (f.size() != static_cast<size_t>(6 + classes)) {
+    r.Fail("a node holds " + std::to_string(f.size()) + " fields, not " +
+           std::to_string(6 + classes));
+  }
+  auto T = std::make_unique<TreeNode>();
+  T->NodeType = static_cast<short>(r.Whole(f[0], 0, 1));
+  T->Leaf = static_cast<short>(r.Whole(f[1], 0, classes - 1));
+  T->Items = r.Single(f[2]);
+  T->Errors = r.Single(f[3]);
+  T->Tested = static_cast<int>(r.Whole(f[4], 0, std::max(L - 1, 0)));
+  T->Forks = static_cast<short>(r.Whole(f[5], 0, 32767));
+  for (int c = 0; c < classes; ++c) T->ClassDist.push_back(r.Single(f[6 + c]));
+  if (T->NodeType == 0) {
+    T->Forks = 0;
+    return T;
+  }
+  const std::vector<int>& values = engine.MaxAttVal();
+  if (T->Tested >= static_cast<int>(values.size()) || T->Forks != values[T->Tested]) {
+    r.Fail("a test on position " + std::to_string(T->Tested) + " with " + std::to_string(T->Forks) +
+           " branches, not one per letter");
+  }
+  T->Branch.resize(static_cast<size_t>(T->Forks) + 1);
+  for (int b = 1; b <= T->Forks; ++b) T->Branch[b] = ReadNodes(r, engine, L, depth + 1, left);
+  return T;
+}
+
+}  // namespace
+
+void WriteTree(const TreeNode* tree, ModelWriter& w) {
+  w.Line("tree", {ModelWriter::Of(TreeSize(tree))});
+  WriteNodes(tree, w);
+}
+
+Tree ReadTree(ModelReader& r, const TreeEngine& engine, int L) {
+  long long left = r.ExpectCount("tree", 1, 1LL << 40);
+  r.RefuseCount(left, 10, "tree nodes");
+  const long long count = left;
+  Tree tree = ReadNodes(r, engine, L, 0, left);
+  if (left != 0) {
+    r.Fail("the tree has " + std::to_string(count - left) + " nodes, its count " +
+           std::to_string(count));
+  }
+  return tree;
+}
+
+void C45Recognizer::WritePayload(ModelWriter& w) const { WriteTree(tree.get(), w); }
+
+std::unique_ptr<Recognizer> ReadC45Payload(ModelReader& r, const Settings& settings, int L) {
+  TreeEngine engine;
+  ReadWindowNames(engine, L);
+  Tree tree = ReadTree(r, engine, L);
+  return std::make_unique<C45Recognizer>(settings, std::move(tree), engine, L);
+}
+
 }  // namespace varnik

@@ -48,8 +48,18 @@ class C45Recognizer : public Recognizer {
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// "tree n" and its n nodes in preorder, each "node type leaf items errors
+// tested forks" and the class weights.
+void WriteTree(const TreeNode* tree, ModelWriter& w);
+// A tree of such a payload, checked against the attribute tables of windows
+// of L letters (engine from ReadWindowNames).
+Tree ReadTree(ModelReader& r, const TreeEngine& engine, int L);
+// The C4.5 recogniser of a payload.
+std::unique_ptr<Recognizer> ReadC45Payload(ModelReader& r, const Settings& settings, int L);
 
 // Trains a tree (Trials, Prune_tree). When threshold is given, sets it from
 // the scores of the positives and writes the "C4.5 threshold" line.

@@ -337,4 +337,42 @@ std::unique_ptr<KnnRecognizer> TrainkNN(const SequenceSet& positives, const Sequ
   return R;
 }
 
+void KnnRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("knn", {ModelWriter::Of(k), ModelWriter::Of(n_pos), ModelWriter::Of(n_neg),
+                 ModelWriter::Of(pos_length)});
+  for (const char* p : poss) w.Raw(std::string(p, static_cast<size_t>(pos_length)));
+  for (const char* n : negs) w.Raw(std::string(n, static_cast<size_t>(neg_length)));
+}
+
+std::unique_ptr<Recognizer> ReadKnnPayload(ModelReader& r, const Settings& settings, int L) {
+  const std::vector<std::string_view> f = r.Expect("knn");
+  if (f.size() != 4) r.Fail("\"knn\" takes k, the two counts and the window length");
+  auto R = std::make_unique<KnnRecognizer>(settings);
+  R->k = static_cast<int>(r.Whole(f[0], 0, 1 << 30));
+  const long long n_pos = r.Whole(f[1], 0, 1 << 30), n_neg = r.Whole(f[2], 0, 1 << 30);
+  const long long length = r.Whole(f[3], 0, 1 << 28);
+  if (length != L) {
+    r.Fail("the prototypes have " + std::to_string(length) + " letters, the window " +
+           std::to_string(L));
+  }
+  // Each prototype takes its letters and a line end.
+  r.RefuseCount(n_pos + n_neg, static_cast<size_t>(length) + 1, "prototypes");
+  R->storage.reserve(static_cast<size_t>((n_pos + n_neg) * length));
+  for (long long i = 0; i < n_pos + n_neg; ++i) {
+    const std::string_view line = r.NextLine();
+    if (static_cast<long long>(line.size()) != length) {
+      r.Fail("a prototype of " + std::to_string(line.size()) + " letters, not " +
+             std::to_string(length));
+    }
+    R->storage.append(line);
+  }
+  std::vector<const char*> poss, negs;
+  for (long long i = 0; i < n_pos + n_neg; ++i) {
+    (i < n_pos ? poss : negs).push_back(R->storage.data() + i * length);
+  }
+  const int k = R->k;
+  BuildkNN(*R, std::move(poss), std::move(negs), L, k);
+  return R;
+}
+
 }  // namespace varnik

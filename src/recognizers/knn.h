@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/output_file.h"
@@ -49,11 +50,19 @@ class KnnRecognizer : public Recognizer {
   int neg_length = 0;
   std::vector<const char*> poss;
   std::vector<const char*> negs;
+  // The prototypes' letters when the recogniser owns them (read from a model
+  // file); empty when they are shared.
+  std::string storage;
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// "knn k n_pos n_neg L" and one line per prototype, positives first; the
+// recogniser owns the letters.
+std::unique_ptr<Recognizer> ReadKnnPayload(ModelReader& r, const Settings& settings, int L);
 
 // Fills the k-NN fields of R: k from K, the prototypes are the windows of the
 // two sets (shared, not copied: the sets must outlive R).

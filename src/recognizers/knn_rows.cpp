@@ -45,4 +45,28 @@ float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, i
   return P - N;
 }
 
+void KnnRowRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("knn_rows", {ModelWriter::Of(dim()), ModelWriter::Of(k_),
+                      ModelWriter::Of(static_cast<int>(labels_.size()))});
+  for (const float* row : rows_) w.Floats("row", row, static_cast<size_t>(dim()));
+  w.Ints("labels", labels_.data(), labels_.size());
+}
+
+std::unique_ptr<RowRecognizer> ReadKnnRowsPayload(ModelReader& r, const Settings& settings) {
+  const std::vector<std::string_view> f = r.Expect("knn_rows");
+  if (f.size() != 3) r.Fail("\"knn_rows\" takes the row length, k and the count");
+  const int dim = static_cast<int>(r.Whole(f[0], 1, 1 << 20));
+  const int k = static_cast<int>(r.Whole(f[1], 0, 1 << 30));
+  const long long n = r.Whole(f[2], 0, 1 << 30);
+  r.RefuseCount(n, 2 * static_cast<size_t>(dim) + 4, "rows");
+  std::vector<float> rows;
+  rows.reserve(static_cast<size_t>(n) * dim);
+  for (long long i = 0; i < n; ++i) {
+    const std::vector<float> row = r.Floats("row", static_cast<size_t>(dim));
+    rows.insert(rows.end(), row.begin(), row.end());
+  }
+  std::vector<int> labels = r.Ints("labels", static_cast<size_t>(n), 0, 1);
+  return std::make_unique<KnnRowRecognizer>(settings, dim, k, std::move(rows), std::move(labels));
+}
+
 }  // namespace varnik

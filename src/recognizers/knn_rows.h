@@ -2,6 +2,7 @@
 // stacking and its k search.
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -27,9 +28,20 @@ class KnnRowRecognizer : public RowRecognizer {
     for (int i = 0; i < rows.ndata; ++i)
       rows_.push_back(protos_.data() + static_cast<size_t>(i) * dim);
   }
+  // The prototypes as rows of dim numbers, one after another.
+  KnnRowRecognizer(const Settings& settings, int dim, int k, std::vector<float> rows,
+                   std::vector<int> labels)
+      : RowRecognizer(settings, kKNN, dim),
+        k_(k),
+        protos_(std::move(rows)),
+        labels_(std::move(labels)) {
+    for (size_t i = 0; i < labels_.size(); ++i) rows_.push_back(protos_.data() + i * dim);
+  }
   float Score(const float* row, ScoreScratch*) const override {
     return kNearestNeighbour(row, rows_, dim(), k_, labels_, settings().KNN_weight_by_distance);
   }
+  // "knn_rows dim k n", the n rows and their labels.
+  void WritePayload(ModelWriter& w) const override;
 
  private:
   int k_;
@@ -37,5 +49,8 @@ class KnnRowRecognizer : public RowRecognizer {
   std::vector<const float*> rows_;
   std::vector<int> labels_;
 };
+
+// The k-NN stacker of a payload.
+std::unique_ptr<RowRecognizer> ReadKnnRowsPayload(ModelReader& r, const Settings& settings);
 
 }  // namespace varnik

@@ -169,4 +169,30 @@ float NeuralNetworkOutput(const NeuralNetRecognizer& R, const char* sequence, in
   return NetworkOutput(R, sequence, L, scratch);
 }
 
+void NeuralNetRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("network", {ModelWriter::Of(nn_inputs), ModelWriter::Of(nn_hidden), ModelWriter::Of(nn_A),
+                     ModelWriter::Of(nn_B)});
+  w.Floats("input_weights", nn_ih.data(), nn_ih.size());
+  w.Floats("output_weights", nn_ho.data(), nn_ho.size());
+}
+
+std::unique_ptr<Recognizer> ReadNetworkPayload(ModelReader& r, const Settings& settings, int L) {
+  const std::vector<std::string_view> f = r.Expect("network");
+  if (f.size() != 4) r.Fail("\"network\" takes the inputs, the hidden units, A and B");
+  auto R = std::make_unique<NeuralNetRecognizer>(settings);
+  R->nn_inputs = static_cast<int>(r.Whole(f[0], 0, 1 << 28));
+  R->nn_hidden = static_cast<int>(r.Whole(f[1], 1, 1 << 28));
+  R->nn_A = r.Single(f[2]);
+  R->nn_B = r.Single(f[3]);
+  if (R->nn_inputs != 4 * L) {
+    r.Fail("the network has " + std::to_string(R->nn_inputs) + " inputs, a window of " +
+           std::to_string(L) + " letters gives " + std::to_string(4LL * L));
+  }
+  const long long weights = (static_cast<long long>(R->nn_inputs) + 1) * R->nn_hidden;
+  r.RefuseCount(weights, 2, "input weights");
+  R->nn_ih = r.Floats("input_weights", static_cast<size_t>(weights));
+  R->nn_ho = r.Floats("output_weights", static_cast<size_t>(R->nn_hidden) + 1);
+  return R;
+}
+
 }  // namespace varnik

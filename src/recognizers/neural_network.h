@@ -33,8 +33,13 @@ class NeuralNetRecognizer : public Recognizer {
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// "network inputs hidden A B", the input-to-hidden and the hidden-to-output
+// weights.
+std::unique_ptr<Recognizer> ReadNetworkPayload(ModelReader& r, const Settings& settings, int L);
 
 // Trains a network on the one-hot encoding of the windows (whatever the
 // Kernel setting) with H hidden units, and sets its threshold from the

@@ -74,4 +74,19 @@ float ScorePositionWeightMatrix(const PwmRecognizer& R, const char* window, int 
   return score;
 }
 
+void PwmRecognizer::WritePayload(ModelWriter& w) const {
+  w.Line("pwm", {ModelWriter::Of(static_cast<int>(M[0].size()))});
+  for (const std::vector<float>& row : M) w.Floats("weights", row.data(), row.size());
+}
+
+std::unique_ptr<Recognizer> ReadPwmPayload(ModelReader& r, const Settings& settings, int L) {
+  const long long n = r.ExpectCount("pwm", 0, 1 << 28);
+  if (n != L)
+    r.Fail("the matrix has " + std::to_string(n) + " columns, the window " + std::to_string(L) +
+           " letters");
+  auto R = std::make_unique<PwmRecognizer>(settings);
+  for (std::vector<float>& row : R->M) row = r.Floats("weights", static_cast<size_t>(n));
+  return R;
+}
+
 }  // namespace varnik

@@ -21,8 +21,12 @@ class PwmRecognizer : public Recognizer {
   std::array<std::vector<float>, 5> M;
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// "pwm L" and the five rows of weights.
+std::unique_ptr<Recognizer> ReadPwmPayload(ModelReader& r, const Settings& settings, int L);
 
 // Trains the matrix from the windows, writes the "Base frequency" line and
 // sets the threshold from the scores of the positives.

@@ -1,6 +1,7 @@
 // Reading a saved SVM recogniser back: the header (classifier, window
 // length, threshold) and the SVM model file beside it, checked against each
 // other.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -158,5 +159,73 @@ std::unique_ptr<SvmRecognizer> ModelFromFiles(std::unique_ptr<svm_model> model,
 }
 
 }  // namespace
+
+void WriteSvmPayload(const svm_model* model, ModelWriter& w) {
+  if (model == nullptr) {
+    w.Line("svm", {"0"});
+    return;
+  }
+  std::string text = svm_model_text(*model, true);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  w.Line("svm",
+         {ModelWriter::Of(static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1)});
+  w.Raw(text);
+}
+
+void SvmRecognizer::WritePayload(ModelWriter& w) const { WriteSvmPayload(svm.get(), w); }
+
+std::unique_ptr<svm_model> ReadSvmModel(ModelReader& r, int windows_of) {
+  const long long lines = r.ExpectCount("svm", 0, 1LL << 40);
+  if (lines == 0) return nullptr;
+  r.RefuseCount(lines, 1, "SVM lines");
+  const long long first = r.line() + 1;
+  std::string text;
+  for (long long i = 0; i < lines; ++i) {
+    text.append(r.NextLine());
+    text += '\n';
+  }
+  std::string error;
+  std::unique_ptr<svm_model> model = svm_parse_model(std::move(text), &error);
+  if (model == nullptr) {
+    OnErrorExit(kUnspecifiedError,
+                r.path() + ":" + std::to_string(first) + ": the SVM does not read: " + error);
+  }
+  if (model->nr_class != 2 || model->sv_coef.size() != 1) {
+    r.Fail("the SVM has " + std::to_string(model->nr_class) + " classes, not 2");
+  }
+  if (windows_of > 0) {
+    // Letter kernels: one node per position; one-hot windows: nodes within
+    // 4 L.
+    const bool letters = model->param.kernel_type == wd || model->param.kernel_type == wds;
+    if (!letters && model->param.kernel_type == precomputed) {
+      r.Fail("a precomputed kernel cannot score windows");
+    }
+    for (int i = 0; i < model->l; ++i) {
+      int n = 0;
+      for (const svm_node* x = model->SV[i]; x->index != -1; ++x, ++n) {
+        const bool fits = letters ? x->index == n && x->value >= 0 && x->value <= 255 &&
+                                        x->value == std::trunc(x->value)
+                                  : x->index >= 1 && x->index <= 4LL * windows_of;
+        if (!fits) {
+          r.Fail("support vector " + std::to_string(i + 1) + " does not fit windows of " +
+                 std::to_string(windows_of) + " letters");
+        }
+      }
+      if (letters && n != windows_of) {
+        r.Fail("support vector " + std::to_string(i + 1) + " has " + std::to_string(n) +
+               " letters, not " + std::to_string(windows_of));
+      }
+    }
+  }
+  return model;
+}
+
+std::unique_ptr<Recognizer> ReadSvmPayload(ModelReader& r, const Settings& settings, int L) {
+  std::unique_ptr<svm_model> model = ReadSvmModel(r, L);
+  if (model == nullptr) r.Fail("the SVM recogniser has no machine");
+  Settings s = settings;
+  s.Kernel = model->param.kernel_type;
+  return std::make_unique<SvmRecognizer>(s, std::move(model));
+}
 
 }  // namespace varnik

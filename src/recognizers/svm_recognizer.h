@@ -47,8 +47,18 @@ class SvmRecognizer : public Recognizer {
   // The SVM model file at path + ".svm", then the header at path
   // (classifier, window length, threshold, the SVM file's name).
   void Save(const std::string& path) const override;
+  void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;
 };
+
+// "svm n" and the n lines of the SVM model file's text, every number exact;
+// "svm 0" for no machine.
+void WriteSvmPayload(const svm_model* model, ModelWriter& w);
+// The machine of such a payload (null for "svm 0"). windows_of: the window
+// length its support vectors must fit, or 0 for rows of real numbers.
+std::unique_ptr<svm_model> ReadSvmModel(ModelReader& r, int windows_of);
+// The SVM recogniser of a payload: its settings take the machine's kernel.
+std::unique_ptr<Recognizer> ReadSvmPayload(ModelReader& r, const Settings& settings, int L);
 
 // Reads a saved SVM recogniser back (path and path + ".svm", as Save writes
 // them): the SVM, the window length and the threshold. Its settings are the
@@ -95,6 +105,7 @@ class SvmRowRecognizer : public RowRecognizer {
 
   float Score(const float* row, ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
+  void WritePayload(ModelWriter& w) const override { WriteSvmPayload(svm.get(), w); }
   using RowRecognizer::Score;
 };
 

@@ -174,8 +174,9 @@ int svm_save_model(const std::string& path, const svm_model& model);
 std::unique_ptr<svm_model> svm_load_model(const std::string& path, std::string* error = nullptr);
 // The same from the file's text.
 std::unique_ptr<svm_model> svm_parse_model(std::string text, std::string* error = nullptr);
-// The file's text.
-std::string svm_model_text(const svm_model& model);
+// The file's text; exact writes every number so that it reads back to the
+// same double (the model file's own formats round them).
+std::string svm_model_text(const svm_model& model, bool exact = false);
 
 // The model exactly as writing it with svm_save_model and reading it back with
 // svm_load_model would give it (numbers rounded through the file's formats,

@@ -31,8 +31,12 @@ void Append(std::string& out, const char* format, ...) {
 
 }  // namespace
 
-std::string svm_model_text(const svm_model& model) {
+std::string svm_model_text(const svm_model& model, bool exact) {
   std::string out;
+  // Exact: every number as many digits as read back to the same double.
+  const char* g = exact ? " %.17g" : " %g";
+  const char* coef = exact ? "%.17g " : "%.16g ";
+  const char* value = exact ? "%d:%.17g " : "%d:%.8g ";
   const svm_parameter& param = model.param;
   Append(out, "svm_type %s\n", svm_type_table[param.svm_type]);
   Append(out, "kernel_type %s\n", kernel_type_table[param.kernel_type]);
@@ -41,10 +45,14 @@ std::string svm_model_text(const svm_model& model) {
   }
   if (param.kernel_type == polynomial || param.kernel_type == rbf || param.kernel_type == sigmoid ||
       param.kernel_type == wds) {
-    Append(out, "gamma %g\n", param.gamma);
+    Append(out, "gamma");
+    Append(out, g, param.gamma);
+    out += "\n";
   }
   if (param.kernel_type == polynomial || param.kernel_type == sigmoid) {
-    Append(out, "coef0 %g\n", param.coef0);
+    Append(out, "coef0");
+    Append(out, g, param.coef0);
+    out += "\n";
   }
   const int nr_class = model.nr_class;
   const int l = model.l;
@@ -52,7 +60,7 @@ std::string svm_model_text(const svm_model& model) {
   Append(out, "total_sv %d\n", l);
   const int pairs = nr_class * (nr_class - 1) / 2;
   out += "rho";
-  for (int i = 0; i < pairs; ++i) Append(out, " %g", model.rho[i]);
+  for (int i = 0; i < pairs; ++i) Append(out, g, model.rho[i]);
   out += "\n";
   if (!model.label.empty()) {
     out += "label";
@@ -61,12 +69,12 @@ std::string svm_model_text(const svm_model& model) {
   }
   if (!model.probA.empty()) {
     out += "probA";
-    for (int i = 0; i < pairs; ++i) Append(out, " %g", model.probA[i]);
+    for (int i = 0; i < pairs; ++i) Append(out, g, model.probA[i]);
     out += "\n";
   }
   if (!model.probB.empty()) {
     out += "probB";
-    for (int i = 0; i < pairs; ++i) Append(out, " %g", model.probB[i]);
+    for (int i = 0; i < pairs; ++i) Append(out, g, model.probB[i]);
     out += "\n";
   }
   if (!model.nSV.empty()) {
@@ -76,12 +84,12 @@ std::string svm_model_text(const svm_model& model) {
   }
   out += "SV\n";
   for (int i = 0; i < l; ++i) {
-    for (int j = 0; j < nr_class - 1; ++j) Append(out, "%.16g ", model.sv_coef[j][i]);
+    for (int j = 0; j < nr_class - 1; ++j) Append(out, coef, model.sv_coef[j][i]);
     const svm_node* p = model.SV[i];
     if (param.kernel_type == precomputed) {
       Append(out, "0:%d ", static_cast<int>(p->value));
     } else {
-      for (; p->index != -1; ++p) Append(out, "%d:%.8g ", p->index, p->value);
+      for (; p->index != -1; ++p) Append(out, value, p->index, p->value);
     }
     out += "\n";
   }

@@ -692,7 +692,7 @@ void CheckScoresEqualTheOutputs(const std::string& extra) {
   EXPECT_EQ(Lines(ReadFile(dir / "tr_neg")).size(), 120u);
   const auto usage = testing::RunVarnikSplit(dir.path(), "score p");
   EXPECT_EQ(usage.out, "");
-  EXPECT_EQ(usage.err, "varnik score parameters model fasta [output]\n");
+  EXPECT_EQ(usage.err, "varnik score [parameters] model fasta [output]\n");
   const auto absent = testing::RunVarnikSplit(dir.path(), "score p nomodel tr_pos");
   EXPECT_EQ(absent.out, "");
   EXPECT_EQ(absent.err,

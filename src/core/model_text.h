@@ -1,0 +1,80 @@
+// The text of a model file: lines of a word followed by numbers or words,
+// written so that every number reads back to the same value (single
+// precision through "%.9g", double through "%.17g"), and read with every
+// count bounded by what the rest of the text can hold before anything is
+// allocated. A fault ends the run naming the file, the line and the value.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnik {
+
+class ModelWriter {
+ public:
+  // "word" and then each value, space-separated, ending the line.
+  void Line(const std::string& word, const std::vector<std::string>& values = {});
+  // A line of single-precision numbers (may be long).
+  void Floats(const std::string& word, const float* v, size_t n);
+  void Doubles(const std::string& word, const double* v, size_t n);
+  void Ints(const std::string& word, const int* v, size_t n);
+  // A line as it stands (must hold no line end).
+  void Raw(const std::string& line);
+  const std::string& text() const { return text_; }
+
+  static std::string Of(int v);
+  static std::string Of(float v);
+  static std::string Of(double v);
+
+ private:
+  std::string text_;
+};
+
+class ModelReader {
+ public:
+  // path names the file in messages; first_line is the number of text's
+  // first line in the file.
+  ModelReader(std::string text, std::string path, long long first_line = 1);
+
+  bool AtEnd() const { return at_ >= text_.size(); }
+  // The next line, whole (without its line end); fails at the end.
+  std::string_view NextLine();
+  // The next line, which must start with word: its fields after the word.
+  std::vector<std::string_view> Expect(const std::string& word);
+  // The next line must be "word n" with min <= n <= max.
+  long long ExpectCount(const std::string& word, long long min, long long max);
+  // Whether the next line starts with word (without taking it).
+  bool NextIs(const std::string& word) const;
+
+  // Field parsers: whole numbers in [min, max]; finite numbers.
+  long long Whole(std::string_view field, long long min, long long max) const;
+  float Single(std::string_view field) const;
+  double Double(std::string_view field) const;
+  // "word" followed by exactly n numbers.
+  std::vector<float> Floats(const std::string& word, size_t n);
+  std::vector<double> Doubles(const std::string& word, size_t n);
+  std::vector<int> Ints(const std::string& word, size_t n, long long min, long long max);
+
+  // Bytes not yet read: a count of items of at least item_bytes each that
+  // could not fit in them is refused before anything is allocated.
+  size_t Left() const { return text_.size() - at_; }
+  void RefuseCount(long long n, size_t item_bytes, const std::string& what) const;
+  // Lines left, counted on demand.
+  size_t LinesLeft() const;
+
+  // Ends the run: "<path>:<line>: <message>".
+  [[noreturn]] void Fail(const std::string& message) const;
+  const std::string& path() const { return path_; }
+  long long line() const { return line_; }
+
+ private:
+  std::vector<std::string_view> Fields(std::string_view line) const;
+  std::string text_;
+  std::string path_;
+  size_t at_ = 0;
+  long long line_ = 0;  // of the line last read
+};
+
+}  // namespace varnik

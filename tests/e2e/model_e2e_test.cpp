@@ -1,0 +1,137 @@
+// A model file written by a training run (--model) and used by score gives
+// the training run's own scores and calls, for every method: the recorded
+// runs' settings, trained on the bundled donor windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "test_util.h"
+
+namespace varnik {
+namespace {
+
+struct Scored {
+  std::vector<double> scores;
+  int calls = 0;
+};
+
+// score's lines: name, score, call.
+Scored ScoreLines(const std::string& text) {
+  Scored s;
+  for (const std::string& line : testing::Lines(text)) {
+    const size_t a = line.find('\t'), b = line.rfind('\t');
+    s.scores.push_back(std::strtod(line.c_str() + a + 1, nullptr));
+    s.calls += line.substr(b + 1) == "1";
+  }
+  return s;
+}
+
+// An outputs file's scores: the first number of a line, or the stacked score
+// (the number before the label) of stacking's lines.
+std::vector<double> OutputsScores(const std::string& text, bool stacked) {
+  std::vector<double> v;
+  for (const std::string& line : testing::Lines(text)) {
+    std::vector<double> numbers;
+    std::istringstream in(line);
+    double x;
+    while (in >> x) numbers.push_back(x);
+    v.push_back(stacked ? numbers[numbers.size() - 2] : numbers[0]);
+  }
+  return v;
+}
+
+// The outputs file has four decimals, score six.
+void ExpectSameScores(std::vector<double> mine, std::vector<double> theirs, const char* what) {
+  ASSERT_EQ(mine.size(), theirs.size()) << what;
+  for (size_t i = 0; i < mine.size(); ++i) {
+    EXPECT_NEAR(mine[i], theirs[i], 5.01e-5) << what << " line " << i + 1;
+  }
+}
+
+// A rate of the report's last results section of the name (stacking's
+// component sections come first), times n: a count of windows.
+int CountFromReport(const std::string& report, const std::string& section, const char* rate,
+                    int n) {
+  const size_t at = report.rfind(section);
+  const std::regex line(std::string(rate) + ": ([0-9.]+)");
+  std::smatch m;
+  const std::string rest = report.substr(at);
+  if (at == std::string::npos || !std::regex_search(rest, m, line)) return -1;
+  return static_cast<int>(std::lround(std::strtod(m[1].str().c_str(), nullptr) * n));
+}
+
+class ModelFileRunTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ModelFileRunTest, ScoresAndCallsEqualTheTrainingRuns) {
+  const std::string name = GetParam();
+  const std::filesystem::path golden =
+      std::filesystem::path(VARNIK_SOURCE_DIR) / "tests/e2e/golden" / name;
+  testing::TempDir dir;
+  for (const char* f : {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
+    std::filesystem::copy_file(testing::ExamplesDir() + "/" + f, dir / f);
+  }
+  std::filesystem::copy_file(golden / "params", dir / "params");
+  if (std::filesystem::exists(golden / "mask")) {
+    std::filesystem::copy_file(golden / "mask", dir / "mask");
+  }
+  const std::string params = testing::ReadFile(golden / "params");
+  const bool stacked = std::regex_search(params, std::regex("Stacking: *[Tt]"));
+  // The outputs file lists the training windows as read unless the imbalance
+  // step changed them.
+  const bool as_read = !stacked && params.find("SMOTE") == std::string::npos &&
+                       params.find("UNDERSAMPLING") == std::string::npos;
+  const std::string gz = name == "c45_trials" ? ".gz" : "";
+  const auto run =
+      testing::RunVarnikIn(dir.path(), "--threads 2 --model m" + gz +
+                                           " donor_train_ donor_test_ params run save-outputs");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string report = testing::ReadFile(dir / "run");
+  auto score = [&](const char* file) {
+    const auto r = testing::RunVarnikIn(dir.path(), "score m" + gz + " " + file);
+    EXPECT_EQ(r.status, 0) << file;
+    return ScoreLines(r.out);
+  };
+  const Scored test_pos = score("donor_test_pos"), test_neg = score("donor_test_neg");
+  // The test outputs file holds each class's scores in ascending order
+  // (stacking's: in the order read).
+  const std::vector<double> test_outputs =
+      OutputsScores(testing::ReadFile(dir / "donor_test_run"), stacked);
+  std::vector<double> mine = test_pos.scores, negatives = test_neg.scores;
+  if (!stacked) {
+    std::sort(mine.begin(), mine.end());
+    std::sort(negatives.begin(), negatives.end());
+  }
+  mine.insert(mine.end(), negatives.begin(), negatives.end());
+  ExpectSameScores(mine, test_outputs, "test windows");
+  const int P = static_cast<int>(test_pos.scores.size()),
+            N = static_cast<int>(test_neg.scores.size());
+  EXPECT_EQ(test_pos.calls,
+            CountFromReport(report, "TESTING results", "Sensitivity \\(TP rate\\)", P));
+  EXPECT_EQ(test_neg.calls, CountFromReport(report, "TESTING results", "FP rate", N));
+  if (as_read) {
+    const Scored train_pos = score("donor_train_pos"), train_neg = score("donor_train_neg");
+    std::vector<double> train = train_pos.scores;
+    train.insert(train.end(), train_neg.scores.begin(), train_neg.scores.end());
+    ExpectSameScores(train, OutputsScores(testing::ReadFile(dir / "donor_train_run"), false),
+                     "training windows");
+    if (report.find("TRAINING results") != std::string::npos) {
+      EXPECT_EQ(train_pos.calls,
+                CountFromReport(report, "TRAINING results", "Sensitivity \\(TP rate\\)",
+                                static_cast<int>(train_pos.scores.size())));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, ModelFileRunTest,
+                         ::testing::Values("pwm", "pwm_mask", "knn", "c45_trials", "c45_unpruned",
+                                           "nn", "svm_kernel0", "svm_kernel6", "protein_svm",
+                                           "easy_c45", "cascade_svm", "stacking_knn",
+                                           "stacking_svm", "rfe_fixed", "ga_small", "smote_pwm",
+                                           "smote_knn_masked"));
+
+}  // namespace
+}  // namespace varnik
