@@ -23,15 +23,23 @@ std::string Quoted(std::string_view field) {
 
 std::string ModelWriter::Of(int v) { return std::to_string(v); }
 
+// The fewest significant digits that read back to the same value (nine
+// always do for single precision, seventeen for double).
 std::string ModelWriter::Of(float v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(buf, nullptr) == v || v != v) break;
+  }
   return buf;
 }
 
 std::string ModelWriter::Of(double v) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    if (std::strtod(buf, nullptr) == v || v != v) break;
+  }
   return buf;
 }
 

@@ -1,6 +1,7 @@
 // The text of a model file: lines of a word followed by numbers or words,
-// written so that every number reads back to the same value (single
-// precision through "%.9g", double through "%.17g"), and read with every
+// written so that every number reads back to the same value (the fewest
+// digits that do, at most nine for single precision and seventeen for
+// double), and read with every
 // count bounded by what the rest of the text can hold before anything is
 // allocated. A fault ends the run naming the file, the line and the value.
 #pragma once

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/error.h"
+#include "core/model_text.h"
 #include "learners/methods.h"
 
 namespace varnik {
@@ -652,7 +653,6 @@ std::string ParameterKey(float Settings::*m) {
 
 std::vector<std::string> SettingsAsLines(const Settings& s) {
   std::vector<std::string> lines;
-  char number[40];
   for (const KeyEntry& p : KnownKeys()) {
     if (p.read_when != nullptr && !p.read_when(s)) continue;
     std::string value;
@@ -674,8 +674,7 @@ std::vector<std::string> SettingsAsLines(const Settings& s) {
         value = std::to_string(p.small != nullptr ? s.*p.small : s.*p.whole);
         break;
       case Kind::kReal:
-        std::snprintf(number, sizeof number, "%.9g", static_cast<double>(s.*p.real));
-        value = number;
+        value = ModelWriter::Of(s.*p.real);
         break;
     }
     lines.push_back(std::string(p.key) + ": " + value);
