@@ -1,6 +1,7 @@
 // "varnik scan": the model's window slid over every position of long
 // sequences, read piece by piece.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@ namespace {
 constexpr size_t kPiece = size_t{1} << 20;
 
 // The complement of a normalised letter (ambiguity codes to theirs).
-char Complement(char c) {
+constexpr char Complement(char c) {
   switch (c) {
     case 'A':
       return 'T';
@@ -53,6 +54,19 @@ char Complement(char c) {
     default:
       return c;  // S, W, N, X and the gap are their own
   }
+}
+
+// The reverse complement of letters (the minus strand's window at p is the
+// last W letters of its first n - p).
+void ReverseComplement(const std::string& letters, std::string& out) {
+  static constexpr auto kTable = [] {
+    std::array<char, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = Complement(static_cast<char>(c));
+    return t;
+  }();
+  out.resize(letters.size());
+  const size_t n = letters.size();
+  for (size_t i = 0; i < n; ++i) out[i] = kTable[static_cast<unsigned char>(letters[n - 1 - i])];
 }
 
 struct ScanOptions {
@@ -128,7 +142,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   OutputFile out;
   OpenOutput(out, output);
 
-  std::string name, letters;
+  std::string name, letters, complement;
   std::vector<float> plus, minus;
   while (in.NextRecord(name)) {
     letters.clear();
@@ -146,13 +160,15 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
         const int count = static_cast<int>(windows);
         plus.resize(static_cast<size_t>(count));
         minus.resize(o.both ? static_cast<size_t>(count) : 0);
+        if (o.both) ReverseComplement(letters, complement);
+        const size_t n = letters.size();
         ParallelPieces(count, threads, 1024, [&](int begin, int end) {
           // Windows are scored in batches (the tables work through many
           // windows position by position).
           const auto scratch = scorer.NewScratch();
           const size_t width = static_cast<size_t>(scorer.masked_length());
           const int kBatch = BatchOf(width, threads);
-          std::string cut(2 * kBatch * width, '\0'), reverse(static_cast<size_t>(W), '\0');
+          std::string cut(2 * kBatch * width, '\0');
           std::vector<const char*> batch;
           std::vector<float*> target;
           std::vector<float> scores(2 * kBatch);
@@ -167,8 +183,8 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
             batch.push_back(scorer.Prepare(letters.data() + p, cut.data() + batch.size() * width));
             target.push_back(&plus[p]);
             if (o.both) {
-              for (int j = 0; j < W; ++j) reverse[j] = Complement(letters[p + W - 1 - j]);
-              batch.push_back(scorer.Prepare(reverse.data(), cut.data() + batch.size() * width));
+              const char* reverse = complement.data() + (n - static_cast<size_t>(p) - W);
+              batch.push_back(scorer.Prepare(reverse, cut.data() + batch.size() * width));
               target.push_back(&minus[p]);
             }
             if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();

@@ -82,13 +82,10 @@ void SavedScorer::FoldTables() {
   if (table_ != nullptr && table_->length() != masked_length_) table_.reset();
 }
 
-char* SavedScorer::Prepare(const char* window, char* out) const {
+const char* SavedScorer::Prepare(const char* window, char* out) const {
   const bool protein = settings_.Use_protein_sequence != 0;
   const int L = model_->length();
-  if (!protein && mask_.empty() && kept_.empty()) {
-    std::copy(window, window + L, out);
-    return out;
-  }
+  if (!protein && mask_.empty() && kept_.empty()) return window;
   // Each step reads the letters of the one before it; the last writes out.
   char first[4096], second[4096];
   std::string long_first, long_second;

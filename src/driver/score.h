@@ -40,8 +40,8 @@ class SavedScorer {
   // A window of length() letters (DNA: 3 length() with protein windows) as
   // the model scores it: translated, cut by the mask, narrowed to the
   // positions feature selection kept, into out (masked_length() letters).
-  // Returns out.
-  char* Prepare(const char* window, char* out) const;
+  // Returns out, or the window itself when it is scored as it stands.
+  const char* Prepare(const char* window, char* out) const;
   std::unique_ptr<ScoreScratch> NewScratch() const { return model_->NewScratch(); }
   // The scores of windows of masked_length() letters.
   void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch) const;
