@@ -174,3 +174,35 @@ for t in 1 "$cores"; do
          "$(awk -v a="$4" -v b="$2" 'BEGIN { printf "%.1f", a / b }') x (testing) faster"
   fi
 done
+
+echo "== Self-contained model files: scan and score through them (medium set, one thread)"
+# A long record: the medium set's letters five times over (about 11 million letters).
+if [ ! -f "$work/long.fa" ]; then
+  { echo ">long"; for _ in 1 2 3 4 5; do grep -hv '^>' "$work/medium_train_pos" "$work/medium_train_neg"; done; } > "$work/long.fa"
+fi
+letters=$(grep -v '^>' "$work/long.fa" | tr -d '\n' | wc -c)
+printf 'Recognition_method: PWM\nSeed: 5\nSequence_length: 60\n' > "$work/pwm60.params"
+(cd "$work" && "$OLDPWD/$varnik" --threads 1 --model pwm60.model medium_train_ NIL pwm60.params pwm60.report >/dev/null 2>&1) || true
+[ -f "$work/million_pos" ] || "$gen" "$work/million_" 1000000 0 100 7
+million_s=$(cd "$work" && best_of "$OLDPWD/$varnik" --threads 1 score pwm60.model million_pos)
+million_read=$("$read_fasta" "$repeats" "$work/million_pos" | cut -d' ' -f1)
+echo "score, PWM, one million windows: ${million_s} s; reading them alone: ${million_read} s" \
+     "(the rest is writing the million lines)"
+scan_s=$(cd "$work" && best_of "$OLDPWD/$varnik" --threads 1 scan --strands plus pwm60.model long.fa)
+echo "scan, PWM of 60 letters, plus strand, $letters positions: ${scan_s} s," \
+     "$(awk -v n="$letters" -v s="$scan_s" 'BEGIN { printf "%.1f", n / s / 1e6 }') million windows per second"
+read_s=$("$read_fasta" "$repeats" "$work/medium_test_pos" "$work/medium_test_neg" | cut -d' ' -f1)
+score_s=$(cd "$work" && best_of bash -c "'$OLDPWD/$varnik' --threads 1 score pwm60.model medium_test_pos; '$OLDPWD/$varnik' --threads 1 score pwm60.model medium_test_neg")
+echo "score, PWM, the 22,000 test windows (two commands): ${score_s} s; reading them alone: ${read_s} s"
+# Each method: the training run's own test scoring (whole run minus the run
+# without test windows) against score through its model file.
+for method in "PWM" "kNN\nCross-validate parameters: false\nK: 3" "C45" \
+              "SVM\nKernel: 0\nCross-validate parameters: false" "NeuralNet\nN_epochs: 20000"; do
+  word=$(printf "$method" | head -1)
+  printf "Recognition_method: $method\nSeed: 5\n" > "$work/m_$word.params"
+  train=$(cd "$work" && REPEATS=3 best_of "$OLDPWD/$varnik" --threads 1 --model "m_$word.model" medium_train_ NIL "m_$word.params" "m_$word.report" 2>/dev/null)
+  whole=$(cd "$work" && REPEATS=3 best_of "$OLDPWD/$varnik" --threads 1 medium_train_ medium_test_ "m_$word.params" "m_$word.report" 2>/dev/null)
+  score=$(cd "$work" && REPEATS=3 best_of bash -c "'$OLDPWD/$varnik' --threads 1 score m_$word.model medium_test_pos; '$OLDPWD/$varnik' --threads 1 score m_$word.model medium_test_neg")
+  echo "$word: the run's test scoring $(awk -v a="$whole" -v b="$train" 'BEGIN { printf "%.3f", a - b }') s," \
+       "score through the model file ${score} s ($(du -h "$work/m_$word.model" | cut -f1))"
+done
