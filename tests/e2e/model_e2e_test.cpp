@@ -126,6 +126,38 @@ TEST_P(ModelFileRunTest, ScoresAndCallsEqualTheTrainingRuns) {
   }
 }
 
+// scan through a model file: each record of the windows file is one window
+// at position 0, scored as score scores it (masked and narrowed windows too).
+TEST(ModelFileScanTest, ScanScoresEachWholeRecordAsScoreDoes) {
+  for (const char* name : {"pwm_mask", "rfe_fixed", "protein_svm"}) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path golden =
+        std::filesystem::path(VARNIK_SOURCE_DIR) / "tests/e2e/golden" / name;
+    testing::TempDir dir;
+    for (const char* f : {"donor_train_pos", "donor_train_neg", "donor_test_pos"}) {
+      std::filesystem::copy_file(testing::ExamplesDir() + "/" + f, dir / f);
+    }
+    std::filesystem::copy_file(golden / "params", dir / "params");
+    if (std::filesystem::exists(golden / "mask")) {
+      std::filesystem::copy_file(golden / "mask", dir / "mask");
+    }
+    ASSERT_EQ(testing::RunVarnikIn(dir.path(), "--model m donor_train_ NIL params run").status, 1);
+    const auto scored = testing::RunVarnikIn(dir.path(), "score m donor_test_pos");
+    const auto scanned =
+        testing::RunVarnikIn(dir.path(), "scan --min-score -1e30 m donor_test_pos");
+    ASSERT_EQ(scanned.status, 0);
+    const std::vector<std::string> a = testing::Lines(scored.out), b = testing::Lines(scanned.out);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      // name score call, against name 0 end . score +
+      const std::string score =
+          a[i].substr(a[i].find('\t') + 1, a[i].rfind('\t') - a[i].find('\t') - 1);
+      EXPECT_NE(b[i].find("\t0\t"), std::string::npos) << b[i];
+      EXPECT_NE(b[i].find("\t" + score + "\t+"), std::string::npos) << a[i] << " / " << b[i];
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, ModelFileRunTest,
                          ::testing::Values("pwm", "pwm_mask", "knn", "c45_trials", "c45_unpruned",
                                            "nn", "svm_kernel0", "svm_kernel6", "protein_svm",
