@@ -58,7 +58,14 @@ std::string ReadWhole(const std::string& path) {
   std::fclose(f);
   ByteStream in(path);
   std::string text;
-  for (std::string_view block = in.Next(); !block.empty(); block = in.Next()) text.append(block);
+  // A compressed file can expand without end: the text is bounded first.
+  constexpr size_t kLargest = size_t{4} << 30;
+  for (std::string_view block = in.Next(); !block.empty(); block = in.Next()) {
+    if (text.size() + block.size() > kLargest) {
+      OnErrorExit(kUnspecifiedError, path + ": the model's text is larger than 4 GiB");
+    }
+    text.append(block);
+  }
   return text;
 }
 
