@@ -89,6 +89,12 @@ std::string ModelFileText(const Recognizer& R, const ModelWindow& window, int po
   w.Line("mask", WithCount(static_cast<int>(window.mask.size()), window.mask));
   w.Line("kept", WithCount(static_cast<int>(window.kept.size()), window.kept));
   w.Line("window_length", {ModelWriter::Of(window.length)});
+  std::vector<std::string> core = {ModelWriter::Of(static_cast<int>(window.core.size()))};
+  for (const auto& [position, letter] : window.core) {
+    core.push_back(ModelWriter::Of(position));
+    core.push_back(std::string(1, letter));
+  }
+  w.Line("core", core);
   w.Line("training", {ModelWriter::Of(positives), ModelWriter::Of(negatives)});
   const std::vector<std::string> settings = SettingsAsLines(R.settings());
   w.Line("settings", {ModelWriter::Of(static_cast<int>(settings.size()))});
@@ -182,6 +188,20 @@ SelfContainedModel ParseModelFile(std::string text, const std::string& path) {
   if (w.length != expected) {
     r.Fail("the window length " + std::to_string(w.length) + " is not the " +
            std::to_string(expected) + " letters the cut leaves");
+  }
+  const std::vector<std::string_view> core = r.Expect("core");
+  if (core.empty()) r.Fail("\"core\" takes a count");
+  const long long n_core = r.Whole(core[0], 0, w.protein ? 0 : w.read_length);
+  if (static_cast<long long>(core.size()) != 2 * n_core + 1)
+    r.Fail("the core's count is not its own");
+  for (long long i = 0; i < n_core; ++i) {
+    const int p = static_cast<int>(r.Whole(core[2 * i + 1], 0, w.read_length - 1));
+    const std::string_view letter = core[2 * i + 2];
+    if (letter.size() != 1 || std::string_view("ACGT").find(letter[0]) == std::string_view::npos) {
+      r.Fail("a core letter must be one of A, C, G, T, not \"" + std::string(letter) + "\"");
+    }
+    if (!w.core.empty() && p <= w.core.back().first) r.Fail("core positions must ascend");
+    w.core.emplace_back(p, letter[0]);
   }
   if (w.protein && w.sequence_length != 0 && w.sequence_length / 3 != w.read_length) {
     r.Fail("translated windows of " + std::to_string(w.sequence_length) + " letters do not give " +

@@ -13,6 +13,7 @@
 //   mask 0                  (or: mask n and n flags over the cut window)
 //   kept 0                  (or: kept n and the n positions kept, in order)
 //   window_length 141
+//   core 2 70 G 71 T        (or: core 0)
 //   training 1000 5000      (positives, negatives)
 //   settings 57             (and 57 lines "Key: value" of the parameters file)
 //   payload
@@ -22,6 +23,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/recognizer.h"
@@ -42,6 +44,10 @@ struct ModelWindow {
   std::vector<int> mask;    // read_length flags (1 kept), or empty
   std::vector<int> kept;    // positions kept by feature selection, in order, or empty
   int length = 0;           // letters the recogniser scores
+  // The core: positions of the cut window (before a mask) at which every
+  // training window held one and the same letter, with that letter; the
+  // candidates of a scan. Empty for protein windows.
+  std::vector<std::pair<int, char>> core;
 };
 
 struct SelfContainedModel {

@@ -80,6 +80,7 @@ class Run {
     SeedGenerator();
     ReadWindows(args_[1], positives_, negatives_, true);
     read_length_ = L_;
+    if (!model_path_.empty() && !settings_.Use_protein_sequence) FindCore();
     ReadMask();
     if (mask_) L_ = ApplyMaskToBoth(positives_, negatives_, mask_flags_);
     start_ = std::time(nullptr);
@@ -391,6 +392,22 @@ class Run {
     keep_training_ = KeepsTrainingWindows(settings_);
   }
 
+  // The positions at which every training window read holds one and the
+  // same base.
+  void FindCore() {
+    for (int p = 0; p < L_; ++p) {
+      const char c = positives_.size() > 0   ? positives_[0][p]
+                     : negatives_.size() > 0 ? negatives_[0][p]
+                                             : 'N';
+      if (c != 'A' && c != 'C' && c != 'G' && c != 'T') continue;
+      bool same = true;
+      for (const SequenceSet* set : {&positives_, &negatives_}) {
+        for (int i = 0; i < set->size() && same; ++i) same = (*set)[i][p] == c;
+      }
+      if (same) core_.emplace_back(p, c);
+    }
+  }
+
   // How the recogniser's windows are made from a record, for its model file.
   ModelWindow Window() const {
     ModelWindow w;
@@ -414,6 +431,7 @@ class Run {
       }
     }
     w.length = L_;
+    w.core = core_;
     return w;
   }
 
@@ -494,10 +512,11 @@ class Run {
   SequenceSet negatives_;
   SequenceSet dropped_negatives_;  // left aside by the imbalance step
   int L_ = 0;
-  int read_length_ = 0;          // L_ after reading, before a mask
-  int record_length_ = 0;        // of the training positives' records, before the cut
-  std::string model_path_;       // --model: the self-contained model file, or empty
-  std::string length_fixed_by_;  // the file whose windows set Sequence_length
+  int read_length_ = 0;                     // L_ after reading, before a mask
+  int record_length_ = 0;                   // of the training positives' records, before the cut
+  std::string model_path_;                  // --model: the self-contained model file, or empty
+  std::vector<std::pair<int, char>> core_;  // of the training windows, for the model file
+  std::string length_fixed_by_;             // the file whose windows set Sequence_length
   std::unique_ptr<TreeEngine> tree_engine_;
   // May refer to the training windows (k-NN): declared after them, it goes first.
   std::unique_ptr<Recognizer> model_;
@@ -532,10 +551,12 @@ void PrintHelp() {
       "varnik score [parameters] model fasta [output]: scores every window of the FASTA\n"
       "file with a saved model (cut as the model file, or the parameters of a saved SVM,\n"
       "say), one line name, score, call each\n"
-      "varnik scan [--strands plus|both] [--min-score X] [parameters] model fasta [output]:\n"
+      "varnik scan [--strands plus|both] [--min-score X] [--all-windows] [parameters] model\n"
+      "fasta [output]:\n"
       "slides the saved model's window over every position of the records (and their\n"
       "reverse complements with --strands both); a BED line for each window scoring\n"
-      "above the model's threshold (or X)\n"
+      "above the model's threshold (or X). With a model file that records a core, only\n"
+      "the windows holding it are scored, unless --all-windows\n"
       "FASTA files may be gzip-compressed.\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"

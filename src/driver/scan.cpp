@@ -2,6 +2,7 @@
 // sequences, read piece by piece.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,7 @@ void ReverseComplement(const std::string& letters, std::string& out) {
 
 struct ScanOptions {
   bool both = false;
+  bool all_windows = false;  // else only the windows holding the model's core
   bool min_given = false;
   double min_score = 0;
 };
@@ -99,6 +101,10 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   size_t i = 2;
   for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
     const std::string& option = args[i];
+    if (option == "--all-windows") {
+      o.all_windows = true;
+      continue;
+    }
     if (option != "--strands" && option != "--min-score") {
       Diagnose("unknown option " + option);
       std::fprintf(stderr, "%s\n", kScanUsageLine);
@@ -142,6 +148,19 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   OutputFile out;
   OpenOutput(out, output);
 
+  // Without --all-windows only the windows that hold the model's core are
+  // scored; the others get no line.
+  const std::vector<std::pair<int, char>> core =
+      o.all_windows ? std::vector<std::pair<int, char>>() : scorer.core();
+  auto candidate = [&core](const char* window) {
+    for (const auto& [p, letter] : core) {
+      if (window[p] != letter) return false;
+    }
+    return true;
+  };
+  std::atomic<long long> scored{0};
+  long long positions = 0;
+  constexpr float kNotScored = std::numeric_limits<float>::quiet_NaN();
   std::string name, letters, complement;
   std::vector<float> plus, minus;
   while (in.NextRecord(name)) {
@@ -179,17 +198,32 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
             batch.clear();
             target.clear();
           };
+          long long own = 0;
           for (int p = begin; p < end; ++p) {
-            batch.push_back(scorer.Prepare(letters.data() + p, cut.data() + batch.size() * width));
-            target.push_back(&plus[p]);
+            const char* forward = letters.data() + p;
+            if (candidate(forward)) {
+              batch.push_back(scorer.Prepare(forward, cut.data() + batch.size() * width));
+              target.push_back(&plus[p]);
+            } else {
+              plus[p] = kNotScored;
+            }
             if (o.both) {
               const char* reverse = complement.data() + (n - static_cast<size_t>(p) - W);
-              batch.push_back(scorer.Prepare(reverse, cut.data() + batch.size() * width));
-              target.push_back(&minus[p]);
+              if (candidate(reverse)) {
+                batch.push_back(scorer.Prepare(reverse, cut.data() + batch.size() * width));
+                target.push_back(&minus[p]);
+              } else {
+                minus[p] = kNotScored;
+              }
             }
-            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
+            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) {
+              own += static_cast<long long>(batch.size());
+              flush();
+            }
           }
+          own += static_cast<long long>(batch.size());
           flush();
+          scored += own;
         });
         for (int p = 0; p < count; ++p) {
           for (int strand = 0; strand < (o.both ? 2 : 1); ++strand) {
@@ -199,6 +233,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
                        static_cast<double>(s), strand == 0 ? '+' : '-');
           }
         }
+        positions += count;
         // The last W - 1 letters start the windows of the next piece.
         letters.erase(0, static_cast<size_t>(count));
         base += count;
@@ -206,6 +241,9 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
     }
   }
   out.Close();
+  std::fprintf(stderr, "varnik: scan: %lld positions%s, %lld windows scored%s\n", positions,
+               o.both ? " on each strand" : "", scored.load(),
+               core.empty() ? "" : " (those holding the model's core)");
   return 0;
 }
 

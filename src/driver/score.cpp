@@ -70,6 +70,7 @@ SavedScorer::SavedScorer(const std::string& model_path, int threads, bool progre
   settings_.messages_on_stderr = true;
   mask_ = std::move(m.window.mask);
   kept_ = std::move(m.window.kept);
+  core_ = std::move(m.window.core);
   masked_length_ = m.window.length;
   model_ = std::move(m.recognizer);
   cutoff_ = model_->threshold();

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/output_file.h"
@@ -15,7 +16,8 @@ namespace varnik {
 
 inline constexpr const char* kScoreUsageLine = "varnik score [parameters] model fasta [output]";
 inline constexpr const char* kScanUsageLine =
-    "varnik scan [--strands plus|both] [--min-score X] [parameters] model fasta [output]";
+    "varnik scan [--strands plus|both] [--min-score X] [--all-windows] [parameters] model fasta "
+    "[output]";
 
 // A saved model with what cuts its windows: a self-contained model file, or
 // a saved SVM with the parameters file of its training. Weighted-degree
@@ -32,6 +34,9 @@ class SavedScorer {
   const Settings& settings() const { return settings_; }
   const Recognizer& model() const { return *model_; }
   bool self_contained() const { return self_contained_; }
+  // The letters every training window held at these positions (empty for a
+  // saved SVM and for protein windows).
+  const std::vector<std::pair<int, char>>& core() const { return core_; }
   // The window length before a mask and feature selection (as read, after
   // a translation) and after them.
   int length() const { return model_->length(); }
@@ -57,6 +62,7 @@ class SavedScorer {
   std::unique_ptr<WdTable> table_;
   std::vector<int> mask_;
   std::vector<int> kept_;
+  std::vector<std::pair<int, char>> core_;
   int masked_length_ = 0;
   double cutoff_ = 0;
 };

@@ -158,6 +158,61 @@ TEST(ModelFileScanTest, ScanScoresEachWholeRecordAsScoreDoes) {
   }
 }
 
+// Windows that all hold GT at 5-6 give the model that core; scan then scores
+// only the windows holding it, on both strands, with the scores of a scan of
+// every window.
+TEST(ModelFileScanTest, TheCoreOfTheTrainingWindowsChoosesTheCandidates) {
+  testing::TempDir dir;
+  unsigned state = 7;
+  auto base = [&state] {
+    state = state * 1103515245u + 12345u;
+    return "ACGT"[(state >> 16) % 4];
+  };
+  auto windows = [&](const char* motif) {
+    std::string text;
+    for (int i = 0; i < 60; ++i) {
+      std::string w;
+      for (int j = 0; j < 14; ++j) w += base();
+      w.replace(5, 2, "GT");
+      if (motif != nullptr) w.replace(8, 3, motif);
+      text += ">w" + std::to_string(i) + "\n" + w + "\n";
+    }
+    return text;
+  };
+  testing::WriteFile(dir / "tr_pos", windows("AAG"));
+  testing::WriteFile(dir / "tr_neg", windows(nullptr));
+  testing::WriteFile(dir / "p", "Recognition_method: PWM\n");
+  std::string genome = ">chr\n";
+  for (int i = 0; i < 3000; ++i) genome += base();
+  testing::WriteFile(dir / "genome.fa", genome + "\n");
+  ASSERT_EQ(testing::RunVarnikIn(dir.path(), "--model m tr_ NIL p run").status, 1);
+  EXPECT_NE(testing::ReadFile(dir / "m").find("\ncore 2 5 G 6 T\n"), std::string::npos);
+  const std::string scan = "scan --strands both --min-score -1e30 ";
+  const auto some = testing::RunVarnikSplit(dir.path(), scan + "m genome.fa");
+  const auto all = testing::RunVarnikSplit(dir.path(), scan + "--all-windows m genome.fa");
+  ASSERT_EQ(some.status, 0);
+  ASSERT_EQ(all.status, 0);
+  const std::vector<std::string> a = testing::Lines(all.out), s = testing::Lines(some.out);
+  EXPECT_EQ(a.size(), 2u * (3000 - 14 + 1));
+  // The candidates: every line of the full scan whose window holds GT at 5-6
+  // (on the minus strand, of the reverse complement: AC at 7-8 of the plus
+  // strand's letters).
+  std::vector<std::string> expected;
+  const std::string letters = genome.substr(5);
+  for (const std::string& line : a) {
+    const long long start = std::stoll(line.substr(line.find('\t') + 1));
+    const bool plus = line.back() == '+';
+    const std::string core = letters.substr(static_cast<size_t>(start) + (plus ? 5 : 7), 2);
+    if (core == (plus ? "GT" : "AC")) expected.push_back(line);
+  }
+  EXPECT_GT(expected.size(), 100u);
+  EXPECT_EQ(s, expected);
+  EXPECT_NE(some.err.find("2987 positions on each strand, " + std::to_string(expected.size()) +
+                          " windows scored (those holding the model's core)"),
+            std::string::npos)
+      << some.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, ModelFileRunTest,
                          ::testing::Values("pwm", "pwm_mask", "knn", "c45_trials", "c45_unpruned",
                                            "nn", "svm_kernel0", "svm_kernel6", "protein_svm",
