@@ -24,7 +24,7 @@ std::string Quoted(std::string_view field) {
 std::string ModelWriter::Of(int v) { return std::to_string(v); }
 
 // The fewest significant digits that read back to the same value (nine
-// always do for single precision, seventeen for double).
+// always do for single precision).
 std::string ModelWriter::Of(float v) {
   char buf[32];
   for (int digits = 6; digits <= 9; ++digits) {
@@ -34,47 +34,11 @@ std::string ModelWriter::Of(float v) {
   return buf;
 }
 
-std::string ModelWriter::Of(double v) {
-  char buf[40];
-  for (int digits = 15; digits <= 17; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-    if (std::strtod(buf, nullptr) == v || v != v) break;
-  }
-  return buf;
-}
-
 void ModelWriter::Line(const std::string& word, const std::vector<std::string>& values) {
   text_ += word;
   for (const std::string& v : values) {
     text_ += ' ';
     text_ += v;
-  }
-  text_ += '\n';
-}
-
-void ModelWriter::Floats(const std::string& word, const float* v, size_t n) {
-  text_ += word;
-  for (size_t i = 0; i < n; ++i) {
-    text_ += ' ';
-    text_ += Of(v[i]);
-  }
-  text_ += '\n';
-}
-
-void ModelWriter::Doubles(const std::string& word, const double* v, size_t n) {
-  text_ += word;
-  for (size_t i = 0; i < n; ++i) {
-    text_ += ' ';
-    text_ += Of(v[i]);
-  }
-  text_ += '\n';
-}
-
-void ModelWriter::Ints(const std::string& word, const int* v, size_t n) {
-  text_ += word;
-  for (size_t i = 0; i < n; ++i) {
-    text_ += ' ';
-    text_ += Of(v[i]);
   }
   text_ += '\n';
 }
@@ -153,15 +117,6 @@ long long ModelReader::Whole(std::string_view field, long long min, long long ma
   return v;
 }
 
-double ModelReader::Double(std::string_view field) const {
-  const std::string s(field);
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (s.empty() || *end != '\0') Fail("not a number: " + Quoted(field));
-  if (!std::isfinite(v)) Fail("not a finite number: " + Quoted(field));
-  return v;
-}
-
 float ModelReader::Single(std::string_view field) const {
   const std::string s(field);
   char* end = nullptr;
@@ -171,38 +126,26 @@ float ModelReader::Single(std::string_view field) const {
   return v;
 }
 
-std::vector<float> ModelReader::Floats(const std::string& word, size_t n) {
+std::vector<std::string_view> ModelReader::ExpectFields(const std::string& word, size_t n) {
   RefuseCount(static_cast<long long>(n), 2, word);
-  const std::vector<std::string_view> f = Expect(word);
+  std::vector<std::string_view> f = Expect(word);
   if (f.size() != n) {
     Fail("\"" + word + "\" holds " + std::to_string(f.size()) + " numbers, not " +
          std::to_string(n));
   }
+  return f;
+}
+
+std::vector<float> ModelReader::Floats(const std::string& word, size_t n) {
+  const std::vector<std::string_view> f = ExpectFields(word, n);
   std::vector<float> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = Single(f[i]);
   return v;
 }
 
-std::vector<double> ModelReader::Doubles(const std::string& word, size_t n) {
-  RefuseCount(static_cast<long long>(n), 2, word);
-  const std::vector<std::string_view> f = Expect(word);
-  if (f.size() != n) {
-    Fail("\"" + word + "\" holds " + std::to_string(f.size()) + " numbers, not " +
-         std::to_string(n));
-  }
-  std::vector<double> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = Double(f[i]);
-  return v;
-}
-
 std::vector<int> ModelReader::Ints(const std::string& word, size_t n, long long min,
                                    long long max) {
-  RefuseCount(static_cast<long long>(n), 2, word);
-  const std::vector<std::string_view> f = Expect(word);
-  if (f.size() != n) {
-    Fail("\"" + word + "\" holds " + std::to_string(f.size()) + " numbers, not " +
-         std::to_string(n));
-  }
+  const std::vector<std::string_view> f = ExpectFields(word, n);
   std::vector<int> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<int>(Whole(f[i], min, max));
   return v;

@@ -1,7 +1,6 @@
 // The text of a model file: lines of a word followed by numbers or words,
 // written so that every number reads back to the same value (the fewest
-// digits that do, at most nine for single precision and seventeen for
-// double), and read with every
+// digits that do, at most nine for single precision), and read with every
 // count bounded by what the rest of the text can hold before anything is
 // allocated. A fault ends the run naming the file, the line and the value.
 #pragma once
@@ -17,19 +16,26 @@ class ModelWriter {
  public:
   // "word" and then each value, space-separated, ending the line.
   void Line(const std::string& word, const std::vector<std::string>& values = {});
-  // A line of single-precision numbers (may be long).
-  void Floats(const std::string& word, const float* v, size_t n);
-  void Doubles(const std::string& word, const double* v, size_t n);
-  void Ints(const std::string& word, const int* v, size_t n);
+  // A line of numbers (may be long).
+  void Floats(const std::string& word, const float* v, size_t n) { Numbers(word, v, n); }
+  void Ints(const std::string& word, const int* v, size_t n) { Numbers(word, v, n); }
   // A line as it stands (must hold no line end).
   void Raw(const std::string& line);
   const std::string& text() const { return text_; }
 
   static std::string Of(int v);
   static std::string Of(float v);
-  static std::string Of(double v);
 
  private:
+  template <typename T>
+  void Numbers(const std::string& word, const T* v, size_t n) {
+    text_ += word;
+    for (size_t i = 0; i < n; ++i) {
+      text_ += ' ';
+      text_ += Of(v[i]);
+    }
+    text_ += '\n';
+  }
   std::string text_;
 };
 
@@ -52,10 +58,8 @@ class ModelReader {
   // Field parsers: whole numbers in [min, max]; finite numbers.
   long long Whole(std::string_view field, long long min, long long max) const;
   float Single(std::string_view field) const;
-  double Double(std::string_view field) const;
   // "word" followed by exactly n numbers.
   std::vector<float> Floats(const std::string& word, size_t n);
-  std::vector<double> Doubles(const std::string& word, size_t n);
   std::vector<int> Ints(const std::string& word, size_t n, long long min, long long max);
 
   // Bytes not yet read: a count of items of at least item_bytes each that
@@ -72,6 +76,8 @@ class ModelReader {
 
  private:
   std::vector<std::string_view> Fields(std::string_view line) const;
+  // The fields of the next line, which must be word and exactly n more.
+  std::vector<std::string_view> ExpectFields(const std::string& word, size_t n);
   std::string text_;
   std::string path_;
   size_t at_ = 0;
