@@ -23,8 +23,10 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }
 
 std::string Gzipped(const std::string& text, const std::string& path) {
+  // One call of deflate takes at most 4 GiB.
   z_stream z{};
-  if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (text.size() > 0xffffffffu ||
+      deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     OnErrorExit(kUnspecifiedError, "Cannot compress model file " + path);
   }
   std::string out(deflateBound(&z, text.size()) + 64, '\0');
@@ -35,7 +37,7 @@ std::string Gzipped(const std::string& text, const std::string& path) {
   const int rc = deflate(&z, Z_FINISH);
   const size_t written = out.size() - z.avail_out;
   deflateEnd(&z);
-  if (rc != Z_STREAM_END || text.size() > 0xffffffffu) {
+  if (rc != Z_STREAM_END) {
     OnErrorExit(kUnspecifiedError, "Cannot compress model file " + path);
   }
   out.resize(written);
