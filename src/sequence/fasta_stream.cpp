@@ -150,12 +150,17 @@ constexpr size_t kBufferSize = 1 << 16;
 
 }  // namespace
 
-FastaStream::FastaStream(const std::string& path) : path_(path), buffer_(kBufferSize) {
+FastaStream::FastaStream(const std::string& given)
+    : path_(given == "-" ? "standard input" : given), buffer_(kBufferSize) {
+  const std::string& path = path_;
   // zlib reads plain files as they stand and gzip files (one member or
-  // several) decompressed.
-  gzFile f = gzopen(path.c_str(), "rb");
+  // several) decompressed; "-" is standard input (a copy of its descriptor,
+  // which stays open).
+  const int in = given == "-" ? dup(STDIN_FILENO) : -1;
+  gzFile f = given == "-" ? (in >= 0 ? gzdopen(in, "rb") : nullptr) : gzopen(path.c_str(), "rb");
   if (f == nullptr) {
     Diagnose("cannot open " + path + ": " + SystemReason());
+    if (in >= 0) close(in);
     OnErrorExit(kUnspecifiedError, "Sequence file not found");
   }
   file_.reset(f);  // from here on closed by its owner, also when the checks below fail

@@ -14,7 +14,7 @@ namespace varnik {
 class FastaStream {
  public:
   // Fails (the program's error) when the file cannot be opened or does not
-  // start with a header line.
+  // start with a header line. "-" reads standard input.
   explicit FastaStream(const std::string& path);
   FastaStream(const FastaStream&) = delete;
   FastaStream& operator=(const FastaStream&) = delete;

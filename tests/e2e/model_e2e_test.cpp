@@ -211,6 +211,13 @@ TEST(ModelFileScanTest, TheCoreOfTheTrainingWindowsChoosesTheCandidates) {
                           " windows scored (those holding the model's core)"),
             std::string::npos)
       << some.err;
+  // "-" reads standard input, plain or compressed, to the same lines.
+  for (const char* feed : {"cat genome.fa", "gzip -c genome.fa"}) {
+    const auto piped = testing::RunCommand("cd '" + dir.path() + "' && " + feed + " | '" +
+                                           VARNIK_BINARY + "' " + scan + "m - 2>/dev/null");
+    EXPECT_EQ(piped.status, 0) << feed;
+    EXPECT_EQ(piped.out, some.out) << feed;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, ModelFileRunTest,
