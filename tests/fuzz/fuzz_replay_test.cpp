@@ -21,8 +21,7 @@ TEST(FuzzReplayTest, SeedsAndSavedFindingsReadCleanly) {
   for (const Target& t :
        {Target{"fasta_windows", FuzzFastaWindows}, Target{"parameters", FuzzParameters},
         Target{"mask", FuzzMask}, Target{"saved_model", FuzzSavedModel},
-        Target{"model_file", FuzzModelFile},
-        Target{"sequence_stream", FuzzSequenceStream}}) {
+        Target{"model_file", FuzzModelFile}, Target{"sequence_stream", FuzzSequenceStream}}) {
     for (const char* kind : {"corpus", "regressions"}) {
       const auto dir = root / kind / t.name;
       if (!std::filesystem::exists(dir)) continue;
