@@ -348,9 +348,9 @@ class Run {
     }
   }
 
-  // Keeps the best L FS_percent_to_keep ranked positions (in ranking order)
-  // of both sets; returns the new length.
-  int CutToRankedPositions(int L, SequenceSet& positives, SequenceSet& negatives) const {
+  // The best L FS_percent_to_keep ranked positions of windows of L letters,
+  // in ranking order.
+  std::vector<int> RankedPositions(int L) const {
     const int kept = static_cast<int>(static_cast<float>(L) * settings_.FS_percent_to_keep);
     if (kept < 1 || kept > static_cast<int>(base_info_.size())) {
       OnErrorExit(kUnspecifiedError, "Feature selection keeps no window position (" +
@@ -360,6 +360,12 @@ class Run {
     }
     std::vector<int> positions;
     for (int k = 0; k < kept; ++k) positions.push_back(base_info_[k].feature);
+    return positions;
+  }
+
+  // Keeps the ranked positions of both sets; returns the new length.
+  int CutToRankedPositions(int L, SequenceSet& positives, SequenceSet& negatives) const {
+    const std::vector<int> positions = RankedPositions(L);
     KeepPositions(positives, positions);
     return KeepPositions(negatives, positions);
   }
@@ -421,10 +427,7 @@ class Run {
       for (int f : mask_flags_) w.mask.push_back(f != 0 ? 1 : 0);
       masked = static_cast<int>(std::count(w.mask.begin(), w.mask.end(), 1));
     }
-    if (settings_.FSAlgorithm == kFSRFE) {
-      const int kept = static_cast<int>(static_cast<float>(masked) * settings_.FS_percent_to_keep);
-      for (int k = 0; k < kept; ++k) w.kept.push_back(base_info_[k].feature);
-    }
+    if (settings_.FSAlgorithm == kFSRFE) w.kept = RankedPositions(masked);
     if (settings_.FSAlgorithm == kFSGA) {
       for (int j = 0; j < static_cast<int>(ga_flags_.size()); ++j) {
         if (ga_flags_[j] != 0) w.kept.push_back(j);

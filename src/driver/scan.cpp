@@ -12,7 +12,6 @@
 #include "core/output_file.h"
 #include "core/parallel.h"
 #include "core/progress.h"
-#include "driver/model_file.h"
 #include "driver/score.h"
 #include "sequence/fasta_stream.h"
 #include "sequence/protein.h"
@@ -123,15 +122,14 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
     }
   }
   // [parameters] model fasta [output]
-  const bool self_contained = i < args.size() && IsModelFile(args[i]);
-  const size_t n_model = self_contained ? 1 : 2;
+  const size_t n_model = ModelArguments(args, i);
   if (args.size() < i + n_model + 1 || args.size() > i + n_model + 2) {
     std::fprintf(stderr, "%s\n", kScanUsageLine);
     return 1;
   }
-  size_t at = i;
+  const size_t at = i + n_model;
   std::vector<std::string> inputs;
-  SavedScorer scorer = OpenScorer(args, at, inputs, threads, progress_lines);
+  SavedScorer scorer = OpenScorer(args, i, n_model, inputs, threads, progress_lines);
   const std::string fasta = args[at];
   const std::string output = args.size() > at + 1 ? args[at + 1] : "";
   inputs.push_back(fasta);
@@ -191,37 +189,29 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
           std::vector<const char*> batch;
           std::vector<float*> target;
           std::vector<float> scores(2 * kBatch);
+          long long own = 0;
           auto flush = [&] {
+            own += static_cast<long long>(batch.size());
             scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(),
                              scratch.get());
             for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
             batch.clear();
             target.clear();
           };
-          long long own = 0;
+          // A candidate window joins the batch; any other gets no score.
+          auto take = [&](const char* window, float& score) {
+            if (!candidate(window)) {
+              score = kNotScored;
+              return;
+            }
+            batch.push_back(scorer.Prepare(window, cut.data() + batch.size() * width));
+            target.push_back(&score);
+          };
           for (int p = begin; p < end; ++p) {
-            const char* forward = letters.data() + p;
-            if (candidate(forward)) {
-              batch.push_back(scorer.Prepare(forward, cut.data() + batch.size() * width));
-              target.push_back(&plus[p]);
-            } else {
-              plus[p] = kNotScored;
-            }
-            if (o.both) {
-              const char* reverse = complement.data() + (n - static_cast<size_t>(p) - W);
-              if (candidate(reverse)) {
-                batch.push_back(scorer.Prepare(reverse, cut.data() + batch.size() * width));
-                target.push_back(&minus[p]);
-              } else {
-                minus[p] = kNotScored;
-              }
-            }
-            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) {
-              own += static_cast<long long>(batch.size());
-              flush();
-            }
+            take(letters.data() + p, plus[p]);
+            if (o.both) take(complement.data() + (n - static_cast<size_t>(p) - W), minus[p]);
+            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
           }
-          own += static_cast<long long>(batch.size());
           flush();
           scored += own;
         });

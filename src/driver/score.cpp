@@ -114,17 +114,18 @@ const char* SavedScorer::Prepare(const char* window, char* out) const {
   return out;
 }
 
-SavedScorer OpenScorer(const std::vector<std::string>& args, size_t& first,
+size_t ModelArguments(const std::vector<std::string>& args, size_t first) {
+  return first < args.size() && IsModelFile(args[first]) ? 1 : 2;
+}
+
+SavedScorer OpenScorer(const std::vector<std::string>& args, size_t first, size_t n_model,
                        std::vector<std::string>& inputs, int threads, bool progress) {
-  if (first < args.size() && IsModelFile(args[first])) {
+  if (n_model == 1) {
     inputs = {args[first]};
-    ++first;
-    return SavedScorer(args[first - 1], threads, progress);
+    return SavedScorer(args[first], threads, progress);
   }
-  if (first + 1 >= args.size()) OnErrorExit(kUnspecifiedError, "a model file is needed");
   inputs = {args[first], args[first + 1], args[first + 1] + ".svm"};
-  first += 2;
-  return SavedScorer(args[first - 2], args[first - 1], threads, progress);
+  return SavedScorer(args[first], args[first + 1], threads, progress);
 }
 
 void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
@@ -159,15 +160,14 @@ void OpenOutput(OutputFile& out, const std::string& output) {
 
 int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
   // score model fasta [output], or score parameters model fasta [output].
-  const bool self_contained = args.size() >= 3 && IsModelFile(args[2]);
-  const size_t n_model = self_contained ? 1 : 2;
+  const size_t n_model = ModelArguments(args, 2);
   if (args.size() < 3 + n_model || args.size() > 4 + n_model) {
     std::fprintf(stderr, "%s\n", kScoreUsageLine);
     return 1;
   }
-  size_t at = 2;
+  const size_t at = 2 + n_model;
   std::vector<std::string> inputs;
-  const SavedScorer scorer = OpenScorer(args, at, inputs, threads, progress);
+  const SavedScorer scorer = OpenScorer(args, 2, n_model, inputs, threads, progress);
   const std::string& fasta_path = args[at];
   const std::string output = args.size() > at + 1 ? args[at + 1] : "";
   inputs.push_back(fasta_path);

@@ -70,10 +70,13 @@ class SavedScorer {
 // Opens the output file, or standard output when the name is empty.
 void OpenOutput(OutputFile& out, const std::string& output);
 
-// The scorer of a command's model arguments: a self-contained model file
-// (then args[first] is it) or a parameters file and a saved SVM. Sets
-// inputs to the files it reads and first to the argument after the model.
-SavedScorer OpenScorer(const std::vector<std::string>& args, size_t& first,
+// How many arguments from args[first] name the model: 1 for a self-contained
+// model file (told by its first line), 2 for a parameters file and a saved
+// SVM.
+size_t ModelArguments(const std::vector<std::string>& args, size_t first);
+// The scorer of the n_model arguments from args[first] (there must be as
+// many). Sets inputs to the files it reads.
+SavedScorer OpenScorer(const std::vector<std::string>& args, size_t first, size_t n_model,
                        std::vector<std::string>& inputs, int threads, bool progress);
 
 // Refuses an output file that is one of the inputs or the scorer's mask file.
