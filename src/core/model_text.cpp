@@ -99,10 +99,28 @@ std::vector<std::string_view> ModelReader::Expect(const std::string& word) {
   return fields;
 }
 
+std::vector<std::string_view> ModelReader::Expect(const std::string& word, size_t n,
+                                                  const char* takes) {
+  std::vector<std::string_view> f = Expect(word);
+  if (f.size() != n) Fail("\"" + word + "\" takes " + takes);
+  return f;
+}
+
+std::vector<std::string_view> ModelReader::ExpectList(const std::string& word, long long max,
+                                                      size_t per_item) {
+  std::vector<std::string_view> f = Expect(word);
+  if (f.empty()) Fail("\"" + word + "\" takes a count");
+  const long long n = Whole(f[0], 0, max);
+  if (f.size() != static_cast<size_t>(n) * per_item + 1) {
+    Fail("\"" + word + "\" holds " + std::to_string(f.size() - 1) + " values, not the " +
+         std::to_string(static_cast<size_t>(n) * per_item) + " its count gives");
+  }
+  f.erase(f.begin());
+  return f;
+}
+
 long long ModelReader::ExpectCount(const std::string& word, long long min, long long max) {
-  const std::vector<std::string_view> f = Expect(word);
-  if (f.size() != 1) Fail("\"" + word + "\" takes one number");
-  return Whole(f[0], min, max);
+  return Whole(Expect(word, 1, "one number")[0], min, max);
 }
 
 long long ModelReader::Whole(std::string_view field, long long min, long long max) const {

@@ -50,6 +50,12 @@ class ModelReader {
   std::string_view NextLine();
   // The next line, which must start with word: its fields after the word.
   std::vector<std::string_view> Expect(const std::string& word);
+  // The next line must be word and n more fields; else the run ends with
+  // "\"word\" takes <takes>".
+  std::vector<std::string_view> Expect(const std::string& word, size_t n, const char* takes);
+  // The next line must be "word n" and n items of per_item fields each, with
+  // n <= max: the items' fields.
+  std::vector<std::string_view> ExpectList(const std::string& word, long long max, size_t per_item);
   // The next line must be "word n" with min <= n <= max.
   long long ExpectCount(const std::string& word, long long min, long long max);
   // Whether the next line starts with word (without taking it).

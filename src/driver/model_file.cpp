@@ -148,9 +148,7 @@ SelfContainedModel ParseModelFile(std::string text, const std::string& path) {
   if (code < 0) {
     r.Fail("unknown method \"" + (method.empty() ? std::string() : std::string(method[0])) + "\"");
   }
-  const std::vector<std::string_view> threshold = r.Expect("threshold");
-  if (threshold.size() != 1) r.Fail("\"threshold\" takes one number");
-  const float t = r.Single(threshold[0]);
+  const float t = r.Single(r.Expect("threshold", 1, "one number")[0]);
   constexpr long long kLetters = 1 << 28;
   ModelWindow& w = m.window;
   w.record_length = static_cast<int>(r.ExpectCount("record_length", 0, kLetters));
@@ -158,30 +156,21 @@ SelfContainedModel ParseModelFile(std::string text, const std::string& path) {
   w.sequence_length = static_cast<int>(r.ExpectCount("sequence_length", 0, kLetters));
   w.protein = Flag(r, "protein") != 0;
   w.read_length = static_cast<int>(r.ExpectCount("read_length", 1, kLetters));
-  const std::vector<std::string_view> mask = r.Expect("mask");
-  if (mask.empty()) r.Fail("\"mask\" takes a count");
-  const long long n_mask = r.Whole(mask[0], 0, kLetters);
-  if (n_mask != 0 && n_mask != w.read_length) {
-    r.Fail("the mask has " + std::to_string(n_mask) + " flags, the window " +
+  const std::vector<std::string_view> mask = r.ExpectList("mask", kLetters, 1);
+  if (!mask.empty() && static_cast<long long>(mask.size()) != w.read_length) {
+    r.Fail("the mask has " + std::to_string(mask.size()) + " flags, the window " +
            std::to_string(w.read_length) + " letters");
   }
-  if (static_cast<long long>(mask.size()) != n_mask + 1) r.Fail("the mask's count is not its own");
-  int masked = w.read_length;
-  if (n_mask > 0) {
-    masked = 0;
-    for (long long i = 1; i <= n_mask; ++i) {
-      w.mask.push_back(static_cast<int>(r.Whole(mask[i], 0, 1)));
-      masked += w.mask.back();
-    }
+  int masked = mask.empty() ? w.read_length : 0;
+  for (std::string_view flag : mask) {
+    w.mask.push_back(static_cast<int>(r.Whole(flag, 0, 1)));
+    masked += w.mask.back();
   }
-  const std::vector<std::string_view> kept = r.Expect("kept");
-  if (kept.empty()) r.Fail("\"kept\" takes a count");
-  const long long n_kept = r.Whole(kept[0], 0, masked);
-  if (static_cast<long long>(kept.size()) != n_kept + 1)
-    r.Fail("the count of kept positions is not its own");
+  const std::vector<std::string_view> kept = r.ExpectList("kept", masked, 1);
+  const long long n_kept = static_cast<long long>(kept.size());
   std::vector<char> seen(static_cast<size_t>(masked), 0);
-  for (long long i = 1; i <= n_kept; ++i) {
-    const int p = static_cast<int>(r.Whole(kept[i], 0, masked - 1));
+  for (std::string_view field : kept) {
+    const int p = static_cast<int>(r.Whole(field, 0, masked - 1));
     if (seen[p]++) r.Fail("position " + std::to_string(p) + " is kept twice");
     w.kept.push_back(p);
   }
@@ -191,14 +180,10 @@ SelfContainedModel ParseModelFile(std::string text, const std::string& path) {
     r.Fail("the window length " + std::to_string(w.length) + " is not the " +
            std::to_string(expected) + " letters the cut leaves");
   }
-  const std::vector<std::string_view> core = r.Expect("core");
-  if (core.empty()) r.Fail("\"core\" takes a count");
-  const long long n_core = r.Whole(core[0], 0, w.protein ? 0 : w.read_length);
-  if (static_cast<long long>(core.size()) != 2 * n_core + 1)
-    r.Fail("the core's count is not its own");
-  for (long long i = 0; i < n_core; ++i) {
-    const int p = static_cast<int>(r.Whole(core[2 * i + 1], 0, w.read_length - 1));
-    const std::string_view letter = core[2 * i + 2];
+  const std::vector<std::string_view> core = r.ExpectList("core", w.protein ? 0 : w.read_length, 2);
+  for (size_t i = 0; i < core.size(); i += 2) {
+    const int p = static_cast<int>(r.Whole(core[i], 0, w.read_length - 1));
+    const std::string_view letter = core[i + 1];
     if (letter.size() != 1 || std::string_view("ACGT").find(letter[0]) == std::string_view::npos) {
       r.Fail("a core letter must be one of A, C, G, T, not \"" + std::string(letter) + "\"");
     }
@@ -213,8 +198,7 @@ SelfContainedModel ParseModelFile(std::string text, const std::string& path) {
     r.Fail("the cut of " + std::to_string(w.sequence_length) + " letters is not the " +
            std::to_string(w.read_length) + " read");
   }
-  const std::vector<std::string_view> training = r.Expect("training");
-  if (training.size() != 2) r.Fail("\"training\" takes the two counts");
+  const std::vector<std::string_view> training = r.Expect("training", 2, "the two counts");
   m.training_positives = static_cast<int>(r.Whole(training[0], 0, 1LL << 31));
   m.training_negatives = static_cast<int>(r.Whole(training[1], 0, 1LL << 31));
   const long long n_settings = r.ExpectCount("settings", 0, 1000);

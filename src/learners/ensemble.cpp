@@ -326,8 +326,7 @@ std::unique_ptr<Recognizer> ReadEnsemblePayload(ModelReader& r, const Settings& 
   R->multiensemble.n_ensembles = static_cast<int>(n);
   R->multiensemble.ensemble.resize(static_cast<size_t>(n));
   for (Ensemble& e : R->multiensemble.ensemble) {
-    const std::vector<std::string_view> g = r.Expect("ensemble");
-    if (g.size() != 2) r.Fail("\"ensemble\" takes a count and a threshold");
+    const std::vector<std::string_view> g = r.Expect("ensemble", 2, "a count and a threshold");
     const long long T = r.Whole(g[0], 0, 1 << 30);
     r.RefuseCount(T, 8, "base classifiers");
     e.n_classifiers = static_cast<int>(T);

@@ -167,8 +167,8 @@ std::unique_ptr<Recognizer> ReadStackedPayload(ModelReader& r, const Settings& s
   const long long n = r.Whole(f[0], 1, 64);
   auto R = std::make_unique<StackedRecognizer>(settings);
   for (long long i = 0; i < n; ++i) {
-    const std::vector<std::string_view> g = r.Expect("component");
-    if (g.size() != 2) r.Fail("\"component\" takes a stacking bit and a threshold");
+    const std::vector<std::string_view> g =
+        r.Expect("component", 2, "a stacking bit and a threshold");
     const int bit = static_cast<int>(r.Whole(g[0], 1, 1 << 30));
     const Method* m = MethodOfBit(bit);
     if (m == nullptr || m->read == nullptr) {

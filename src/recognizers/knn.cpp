@@ -345,8 +345,8 @@ void KnnRecognizer::WritePayload(ModelWriter& w) const {
 }
 
 std::unique_ptr<Recognizer> ReadKnnPayload(ModelReader& r, const Settings& settings, int L) {
-  const std::vector<std::string_view> f = r.Expect("knn");
-  if (f.size() != 4) r.Fail("\"knn\" takes k, the two counts and the window length");
+  const std::vector<std::string_view> f =
+      r.Expect("knn", 4, "k, the two counts and the window length");
   auto R = std::make_unique<KnnRecognizer>(settings);
   R->k = static_cast<int>(r.Whole(f[0], 0, 1 << 30));
   const long long n_pos = r.Whole(f[1], 0, 1 << 30), n_neg = r.Whole(f[2], 0, 1 << 30);

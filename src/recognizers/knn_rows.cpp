@@ -53,8 +53,8 @@ void KnnRowRecognizer::WritePayload(ModelWriter& w) const {
 }
 
 std::unique_ptr<RowRecognizer> ReadKnnRowsPayload(ModelReader& r, const Settings& settings) {
-  const std::vector<std::string_view> f = r.Expect("knn_rows");
-  if (f.size() != 3) r.Fail("\"knn_rows\" takes the row length, k and the count");
+  const std::vector<std::string_view> f =
+      r.Expect("knn_rows", 3, "the row length, k and the count");
   const int dim = static_cast<int>(r.Whole(f[0], 1, 1 << 20));
   const int k = static_cast<int>(r.Whole(f[1], 0, 1 << 30));
   const long long n = r.Whole(f[2], 0, 1 << 30);

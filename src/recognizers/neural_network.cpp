@@ -177,8 +177,8 @@ void NeuralNetRecognizer::WritePayload(ModelWriter& w) const {
 }
 
 std::unique_ptr<Recognizer> ReadNetworkPayload(ModelReader& r, const Settings& settings, int L) {
-  const std::vector<std::string_view> f = r.Expect("network");
-  if (f.size() != 4) r.Fail("\"network\" takes the inputs, the hidden units, A and B");
+  const std::vector<std::string_view> f =
+      r.Expect("network", 4, "the inputs, the hidden units, A and B");
   auto R = std::make_unique<NeuralNetRecognizer>(settings);
   R->nn_inputs = static_cast<int>(r.Whole(f[0], 0, 1 << 28));
   R->nn_hidden = static_cast<int>(r.Whole(f[1], 1, 1 << 28));
