@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "learners/methods.h"
 #include "learners/parameter_search.h"
 
 namespace varnik {
@@ -297,8 +298,7 @@ void SetMultiEnsembleThreshold(EnsembleRecognizer& R, const std::vector<const ch
 }
 
 void EnsembleRecognizer::WritePayload(ModelWriter& w) const {
-  w.Line("ensembles",
-         {ModelWriter::Of(multiensemble.n_ensembles), base_learner == kC45 ? "C45" : "SVM"});
+  w.Line("ensembles", {ModelWriter::Of(multiensemble.n_ensembles), MethodName(base_learner)});
   for (const Ensemble& e : multiensemble.ensemble) {
     w.Line("ensemble", {ModelWriter::Of(e.n_classifiers), ModelWriter::Of(e.threshold)});
     w.Floats("alpha", e.alpha.data(), static_cast<size_t>(e.n_classifiers));
@@ -313,13 +313,11 @@ void EnsembleRecognizer::WritePayload(ModelWriter& w) const {
 }
 
 std::unique_ptr<Recognizer> ReadEnsemblePayload(ModelReader& r, const Settings& settings, int L) {
-  const std::vector<std::string_view> f = r.Expect("ensembles");
-  if (f.size() != 2 || (f[1] != "C45" && f[1] != "SVM")) {
-    r.Fail("\"ensembles\" takes a count and C45 or SVM");
-  }
+  const std::vector<std::string_view> f = r.Expect("ensembles", 2, "a count and C45 or SVM");
+  const int base = MethodOfName(std::string(f[1]));
+  if (base != kC45 && base != kSVM) r.Fail("\"ensembles\" takes a count and C45 or SVM");
   const long long n = r.Whole(f[0], 1, 1 << 30);
   r.RefuseCount(n, 12, "ensembles");
-  const int base = f[1] == "C45" ? kC45 : kSVM;
   TreeEngine engine;
   if (base == kC45) ReadWindowNames(engine, L);
   auto R = std::make_unique<EnsembleRecognizer>(settings, settings.R_method, base, &engine, L);

@@ -148,8 +148,8 @@ void SaveStackingOutputs(const std::string& path, const StackedRecognizer& R,
 }
 
 void StackedRecognizer::WritePayload(ModelWriter& w) const {
-  w.Line("stacked", {ModelWriter::Of(static_cast<int>(components.size())),
-                     stacker->method() == kSVM ? "SVM" : "kNN"});
+  w.Line("stacked",
+         {ModelWriter::Of(static_cast<int>(components.size())), MethodName(stacker->method())});
   for (const StackingComponent& c : components) {
     w.Line("component", {ModelWriter::Of(c.bit), ModelWriter::Of(c.recognizer->threshold())});
     c.recognizer->WritePayload(w);
@@ -160,10 +160,9 @@ void StackedRecognizer::WritePayload(ModelWriter& w) const {
 }
 
 std::unique_ptr<Recognizer> ReadStackedPayload(ModelReader& r, const Settings& settings, int L) {
-  const std::vector<std::string_view> f = r.Expect("stacked");
-  if (f.size() != 2 || (f[1] != "SVM" && f[1] != "kNN")) {
-    r.Fail("\"stacked\" takes a count and SVM or kNN");
-  }
+  const std::vector<std::string_view> f = r.Expect("stacked", 2, "a count and SVM or kNN");
+  const int stacker = MethodOfName(std::string(f[1]));
+  if (stacker != kSVM && stacker != kKNN) r.Fail("\"stacked\" takes a count and SVM or kNN");
   const long long n = r.Whole(f[0], 1, 64);
   auto R = std::make_unique<StackedRecognizer>(settings);
   for (long long i = 0; i < n; ++i) {
@@ -184,7 +183,7 @@ std::unique_ptr<Recognizer> ReadStackedPayload(ModelReader& r, const Settings& s
   R->scale_a = r.Floats("scale_a", static_cast<size_t>(n));
   R->scale_b = r.Floats("scale_b", static_cast<size_t>(n));
   const int d = static_cast<int>(n);
-  if (f[1] == "SVM") {
+  if (stacker == kSVM) {
     R->stacker = std::make_unique<SvmRowRecognizer>(settings, d, ReadSvmModel(r, 0));
   } else {
     R->stacker = ReadKnnRowsPayload(r, settings);
