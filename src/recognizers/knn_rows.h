@@ -19,15 +19,10 @@ float kNearestNeighbour(const float* x, const std::vector<const float*>& rows, i
 // The k-NN stacker: the scaled training rows are its prototypes (a copy).
 class KnnRowRecognizer : public RowRecognizer {
  public:
+  // One label per row.
   KnnRowRecognizer(const Settings& settings, int dim, int k, const ScalarData& rows,
                    std::vector<int> labels)
-      : RowRecognizer(settings, kKNN, dim),
-        k_(k),
-        protos_(rows.values),
-        labels_(std::move(labels)) {
-    for (int i = 0; i < rows.ndata; ++i)
-      rows_.push_back(protos_.data() + static_cast<size_t>(i) * dim);
-  }
+      : KnnRowRecognizer(settings, dim, k, rows.values, std::move(labels)) {}
   // The prototypes as rows of dim numbers, one after another.
   KnnRowRecognizer(const Settings& settings, int dim, int k, std::vector<float> rows,
                    std::vector<int> labels)
