@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/error.h"
@@ -16,6 +18,7 @@
 #include "driver/parameters.h"
 #include "driver/saved_model.h"
 #include "sequence/fasta.h"
+#include "sequence/fasta_index.h"
 #include "sequence/fasta_stream.h"
 #include "sequence/protein.h"
 #include "svm/svm_wd_table.h"
@@ -137,6 +140,17 @@ int FuzzSequenceStream(const uint8_t* data, size_t size) {
   });
   close(fd);
   return 0;
+}
+
+int FuzzFastaIndex(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  return Refusing([&] {
+    const std::vector<IndexedRecord> records = ParseFastaIndex(text, "fuzz.fa.fai");
+    std::set<std::string> names;
+    for (const IndexedRecord& r : records) {
+      if (r.name.empty() || !names.insert(r.name).second) __builtin_trap();
+    }
+  });
 }
 
 }  // namespace varnik

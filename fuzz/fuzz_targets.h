@@ -25,5 +25,8 @@ int FuzzModelFile(const uint8_t* data, size_t size);
 // Long sequences read piece by piece (the scan command's reader), plain or
 // gzip-compressed.
 int FuzzSequenceStream(const uint8_t* data, size_t size);
+// The index beside a FASTA file (".fai"); what it gives must have names,
+// each once.
+int FuzzFastaIndex(const uint8_t* data, size_t size);
 
 }  // namespace varnik

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build-fuzz}
 shift $(( $# >= 2 ? 2 : $# ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fasta_windows parameters mask saved_model model_file sequence_stream)
+[ ${#targets[@]} -gt 0 ] || targets=(fasta_windows parameters mask saved_model model_file sequence_stream fasta_index)
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNIK_FUZZ=ON -DVARNIK_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null

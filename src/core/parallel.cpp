@@ -1,6 +1,7 @@
 #include "core/parallel.h"
 
 #include <sched.h>
+#include <sys/mman.h>
 
 #include <string>
 
@@ -16,6 +17,24 @@ int AvailableCores() {
     if (n > 0) return n;
   }
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+namespace {
+
+// Room for the tasks' scratch and the allocator's per-thread arenas.
+constexpr size_t kReservedBytes = size_t{512} << 20;
+
+}  // namespace
+
+AddressReserve::AddressReserve() {
+  void* block =
+      mmap(nullptr, kReservedBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  block_ = block == MAP_FAILED ? nullptr : block;
+}
+
+void AddressReserve::Release() {
+  if (block_ != nullptr) munmap(block_, kReservedBytes);
+  block_ = nullptr;
 }
 
 void NoteFewerThreads(int started, int wanted) {

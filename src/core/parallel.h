@@ -20,6 +20,22 @@ int AvailableCores();
 // threads could be started.
 void NoteFewerThreads(int started, int wanted);
 
+// Address space held while threads are started: when the system refuses a
+// thread (the address-space limit reached by their stacks, say), it is given
+// back, so that the tasks of the threads that did start still find room for
+// their own memory.
+class AddressReserve {
+ public:
+  AddressReserve();
+  ~AddressReserve() { Release(); }
+  AddressReserve(const AddressReserve&) = delete;
+  AddressReserve& operator=(const AddressReserve&) = delete;
+  void Release();
+
+ private:
+  void* block_ = nullptr;
+};
+
 // Runs task(i, worker) for every i in [0, n) on up to `threads` threads
 // (worker in [0, threads) names the thread, for per-thread scratch space).
 // Tasks are taken in increasing order by whichever thread is free.
@@ -42,16 +58,20 @@ void ParallelFor(int n, int threads, Task task) {
     }
   };
   std::vector<std::thread> pool;
+  pool.reserve(static_cast<size_t>(threads - 1));
+  AddressReserve reserve;
   for (int w = 1; w < threads; ++w) {
     // When the system will not start more threads, the ones started share
     // the tasks (the results are the same for any number).
     try {
       pool.emplace_back(work, w);
     } catch (const std::system_error&) {
+      reserve.Release();
       NoteFewerThreads(static_cast<int>(pool.size()) + 1, threads);
       break;
     }
   }
+  reserve.Release();
   work(0);
   for (std::thread& t : pool) t.join();
   for (const std::exception_ptr& e : failure) {

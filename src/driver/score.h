@@ -16,8 +16,8 @@ namespace varnik {
 
 inline constexpr const char* kScoreUsageLine = "varnik score [parameters] model fasta [output]";
 inline constexpr const char* kScanUsageLine =
-    "varnik scan [--strands plus|both] [--min-score X] [--all-windows] [parameters] model fasta "
-    "[output]";
+    "varnik scan [--strands plus|both] [--min-score X] [--all-windows] "
+    "[--format bed|bedgraph|bigwig|tsv] [--output FILE] [parameters] model fasta [output]";
 
 // A saved model with what cuts its windows: a self-contained model file, or
 // a saved SVM with the parameters file of its training. Weighted-degree
@@ -88,9 +88,10 @@ void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer
 // threshold), to the output file or standard output. Returns the exit status.
 int RunScore(const std::vector<std::string>& args, int threads, bool progress);
 
-// args[1] is "scan": slides the model's window over every position of the
+// args[1] is "scan": slides the model's window over the positions of the
 // records (and of their reverse complements with --strands both) and writes
-// a BED line per window scoring above the threshold (or --min-score).
+// a BED line per window scoring above the threshold (or --min-score), or the
+// scored windows' sites as a bedGraph, bigWig or TSV track.
 int RunScan(const std::vector<std::string>& args, int threads, bool progress);
 
 }  // namespace varnik

@@ -208,6 +208,7 @@ bool FastaStream::NextRecord(std::string& name) {
   while (in_record_ && Read(skip, sizeof skip) > 0) {
   }
   if (Peek() < 0) return false;
+  header_line_ = line_;
   // The header line: ">" then the name up to the first blank.
   ++at_;
   name.clear();

@@ -27,6 +27,8 @@ class FastaStream {
   // outside the alphabet ends the run with an error naming the record and
   // the line.
   size_t Read(char* out, size_t max);
+  // The line of the file holding the current record's header.
+  long long header_line() const { return header_line_; }
 
  private:
   int Peek();  // the next byte, or -1 at the end
@@ -44,7 +46,8 @@ class FastaStream {
   bool line_start_ = true;
   bool eof_ = false;
   long long line_ = 1;  // of the file, for messages
-  std::string name_;    // of the current record
+  long long header_line_ = 0;
+  std::string name_;  // of the current record
 };
 
 // Whether the first bytes are gzip's magic number.

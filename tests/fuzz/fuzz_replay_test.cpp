@@ -21,7 +21,8 @@ TEST(FuzzReplayTest, SeedsAndSavedFindingsReadCleanly) {
   for (const Target& t :
        {Target{"fasta_windows", FuzzFastaWindows}, Target{"parameters", FuzzParameters},
         Target{"mask", FuzzMask}, Target{"saved_model", FuzzSavedModel},
-        Target{"model_file", FuzzModelFile}, Target{"sequence_stream", FuzzSequenceStream}}) {
+        Target{"model_file", FuzzModelFile}, Target{"sequence_stream", FuzzSequenceStream},
+        Target{"fasta_index", FuzzFastaIndex}}) {
     for (const char* kind : {"corpus", "regressions"}) {
       const auto dir = root / kind / t.name;
       if (!std::filesystem::exists(dir)) continue;
