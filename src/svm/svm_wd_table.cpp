@@ -36,22 +36,16 @@ std::unique_ptr<WdTable> WdTable::Build(const svm_model& model) {
   const int cap = std::min(T.d_, n);
   T.beta_prefix_.assign(static_cast<size_t>(cap) + 1, 0);
   for (int j = 1; j <= cap; ++j) T.beta_prefix_[j] = w.beta_prefix(j);
-  T.sv_ = model.sv_letters;
+  T.sv_letters_.reserve(static_cast<size_t>(model.l) * static_cast<size_t>(n));
+  for (const std::string& s : model.sv_letters)
+    T.sv_letters_.insert(T.sv_letters_.end(), s.begin(), s.end());
   T.coef_ = model.sv_coef[0];
-  T.root_.resize(static_cast<size_t>(n));
-  std::vector<int> members(static_cast<size_t>(model.l));
-  for (int t = 0; t < n; ++t) {
-    for (int i = 0; i < model.l; ++i) members[i] = i;
-    T.root_[t] = T.BuildNode(t, 0, members, 0, model.l);
-  }
   // The table letters: the vectors' four most frequent letters (DNA; every
   // letter when there are more than five, as in amino-acid windows). A
   // window with another letter at a position walks that position's tree
   // from its root.
   long long count[256] = {};
-  for (const std::string& s : T.sv_) {
-    for (char c : s) ++count[static_cast<unsigned char>(c)];
-  }
+  for (unsigned char c : T.sv_letters_) ++count[c];
   std::vector<int> present;
   for (int c = 0; c < 256; ++c) {
     if (count[c] > 0) present.push_back(c);
@@ -63,6 +57,22 @@ std::unique_ptr<WdTable> WdTable::Build(const svm_model& model) {
   for (size_t k = 0; k < present.size(); ++k) T.code_[present[k]] = static_cast<unsigned char>(k);
   T.codes_ = static_cast<int>(present.size());
   T.letter_of_ = present;
+  T.root_.resize(static_cast<size_t>(n));
+  // While the trees are built, the letters by position (a tree reads one
+  // position of many vectors at a time).
+  T.columns_.resize(T.sv_letters_.size());
+  const size_t l = static_cast<size_t>(model.l);
+  for (size_t v = 0; v < l; ++v) {
+    for (int p = 0; p < n; ++p)
+      T.columns_[static_cast<size_t>(p) * l + v] = T.letters(static_cast<int32_t>(v))[p];
+  }
+  T.nodes_.reserve(static_cast<size_t>(2.0 * model.l * n));
+  std::vector<int> members(l), scratch(l);
+  for (int t = 0; t < n; ++t) {
+    for (int i = 0; i < model.l; ++i) members[i] = i;
+    T.root_[t] = T.BuildNode(t, 0, members, scratch, 0, model.l);
+  }
+  std::vector<unsigned char>().swap(T.columns_);
   // As many levels as keep a position's table within 4,096 entries.
   int levels = 0;
   for (long long size = T.codes_; size <= 4096 && levels < 16; size *= T.codes_) ++levels;
@@ -74,6 +84,21 @@ std::unique_ptr<WdTable> WdTable::Build(const svm_model& model) {
     T.BuildEntries(t);
   }
   return table;
+}
+
+size_t WdTable::bytes() const {
+  return nodes_.size() * sizeof(Node) + others_.size() * sizeof(Other) +
+         entries_.size() * sizeof(Entry) + sv_letters_.size() + coef_.size() * sizeof(double);
+}
+
+int32_t WdTable::ChildOf(const Node& node, unsigned char letter) const {
+  const unsigned char code = code_[letter];
+  if (code < 4) return node.child[code];
+  if (node.others < 0) return -1;
+  for (const Other* o = &others_[static_cast<size_t>(node.others)]; o->letter != 0; ++o) {
+    if (o->letter == letter) return o->node;
+  }
+  return -1;
 }
 
 // Every combination of the last levels_[t] letters' codes, walked down the
@@ -96,28 +121,20 @@ void WdTable::BuildEntries(int t) {
     while (true) {
       const Node& node = nodes_[at];
       if (node.single >= 0) {
-        const std::string& x = sv_[node.single];
+        const unsigned char* x = letters(node.single);
         int k = depth;
-        while (k < L && static_cast<unsigned char>(x[t - k]) == z[t - k]) ++k;
+        while (k < L && x[t - k] == z[t - k]) ++k;
         if (k > depth) e.sum += coef_[node.single] * static_cast<double>(P[k] - P[depth]);
-        if (k == L) {  // the comparison goes on past the table
-          e.single = node.single;
-          e.coef = coef_[node.single];
-          for (int j = 0; j < 8 && t - L - j >= 0; ++j) {
-            e.ahead |= static_cast<uint64_t>(static_cast<unsigned char>(x[t - L - j])) << (8 * j);
-          }
-        }
+        if (k == L) e.single = node.single;  // the comparison goes on past the table
         break;
       }
       if (depth == L) {
         e.node = at;
         break;
       }
-      const unsigned char c = z[t - depth];
-      int g = 0;
-      while (g < node.count && child_letter_[node.first + g] != c) ++g;
-      if (g == node.count) break;
-      at = child_node_[node.first + g];
+      const int32_t child = ChildOf(node, z[t - depth]);
+      if (child < 0) break;
+      at = child;
       ++depth;
       e.sum += nodes_[at].weight;
     }
@@ -126,8 +143,10 @@ void WdTable::BuildEntries(int t) {
 }
 
 // The node of the vectors members[begin, end), whose letters t, t - 1, ...,
-// t - depth + 1 agree; its children split them by the letter at t - depth.
-int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, int begin, int end) {
+// t - depth + 1 agree; its children split them by the letter at t - depth,
+// in the order of the letters, each keeping the order of its members.
+int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, std::vector<int>& scratch,
+                           int begin, int end) {
   const int32_t index = static_cast<int32_t>(nodes_.size());
   nodes_.emplace_back();
   if (depth > 0) {
@@ -143,28 +162,78 @@ int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, int begi
   }
   if (depth >= limit) return index;
   const int at = t - depth;
-  auto letter = [&](int m) { return static_cast<unsigned char>(sv_[members[m]][at]); };
-  std::stable_sort(members.begin() + begin, members.begin() + end, [&](int a, int b) {
-    return static_cast<unsigned char>(sv_[a][at]) < static_cast<unsigned char>(sv_[b][at]);
-  });
-  std::vector<int> group_start;
-  for (int m = begin; m < end; ++m) {
-    if (m == begin || letter(m) != letter(m - 1)) group_start.push_back(m);
+  const unsigned char* column = columns_.data() + static_cast<size_t>(at) * coef_.size();
+  auto letter = [&](int m) { return column[members[m]]; };
+  // Sorted by the letter at t - depth, keeping the members' order within a
+  // letter: by insertion for a few members, else by counting.
+  if (end - begin <= 16) {
+    for (int m = begin + 1; m < end; ++m) {
+      const int moved = members[m];
+      const unsigned char c = column[moved];
+      int j = m;
+      for (; j > begin && column[members[j - 1]] > c; --j) members[j] = members[j - 1];
+      members[j] = moved;
+    }
+  } else {
+    int counts[256] = {};
+    for (int m = begin; m < end; ++m) ++counts[letter(m)];
+    int start[256];
+    for (int c = 0, next = begin; c < 256; ++c) {
+      start[c] = next;
+      next += counts[c];
+    }
+    for (int m = begin; m < end; ++m) scratch[start[letter(m)]++] = members[m];
+    std::copy(scratch.begin() + begin, scratch.begin() + end, members.begin() + begin);
   }
-  group_start.push_back(end);
-  const int groups = static_cast<int>(group_start.size()) - 1;
-  const int32_t first = static_cast<int32_t>(child_node_.size());
-  nodes_[index].first = first;
-  nodes_[index].count = groups;
-  for (int g = 0; g < groups; ++g) {
-    child_letter_.push_back(letter(group_start[g]));
-    child_node_.push_back(-1);
+  std::vector<Other> others;  // children of letters without a code (rare)
+  for (int first = begin; first < end;) {
+    const unsigned char c = letter(first);
+    int last = first + 1;
+    while (last < end && letter(last) == c) ++last;
+    const int32_t child = BuildNode(t, depth + 1, members, scratch, first, last);
+    if (code_[c] < 4) {
+      nodes_[index].child[code_[c]] = child;
+    } else {
+      others.push_back({c, child});
+    }
+    first = last;
   }
-  for (int g = 0; g < groups; ++g) {
-    const int32_t child = BuildNode(t, depth + 1, members, group_start[g], group_start[g + 1]);
-    child_node_[first + g] = child;
+  if (!others.empty()) {
+    nodes_[index].others = static_cast<int32_t>(others_.size());
+    others_.insert(others_.end(), others.begin(), others.end());
+    others_.push_back({0, -1});
   }
   return index;
+}
+
+int WdTable::Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const {
+  const unsigned char* x = letters(v);
+  int k = depth;
+  while (k < limit && x[t - k] == z[t - k]) ++k;
+  return k;
+}
+
+int WdTable::FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const {
+  const int first = t - depth;  // compared first, then the letters before it
+  if (first < 15 || limit - depth <= 2) return Match(t, z, v, depth, limit);
+  const unsigned char* x = letters(v);
+  uint64_t a = 0, b = 0;
+  std::memcpy(&a, z + first - 7, 8);
+  std::memcpy(&b, x + first - 7, 8);
+  int k = depth;
+  uint64_t differ = a ^ b;  // byte 7 is letter first, byte 0 letter first - 7
+  if (differ == 0) {
+    std::memcpy(&a, z + first - 15, 8);
+    std::memcpy(&b, x + first - 15, 8);
+    differ = a ^ b;
+    k += 8;
+    if (differ == 0) {
+      k += 8;
+      return k >= limit ? limit : Match(t, z, v, k, limit);
+    }
+  }
+  k += __builtin_clzll(differ) / 8;
+  return k < limit ? k : limit;
 }
 
 void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double& sum) const {
@@ -174,72 +243,101 @@ void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double&
   while (true) {
     if (node->single >= 0) {
       // One vector left: its letters further back, compared directly.
-      const unsigned char* x = reinterpret_cast<const unsigned char*>(sv_[node->single].data());
-      int k = depth;
-      while (k < limit && x[t - k] == z[t - k]) ++k;
+      const int k = Match(t, z, node->single, depth, limit);
       if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
       return;
     }
     if (depth >= limit) return;
-    const unsigned char c = z[t - depth];
-    const unsigned char* letters = child_letter_.data() + node->first;
-    int g = 0;
-    while (g < node->count && letters[g] != c) ++g;
-    if (g == node->count) return;
-    node = &nodes_[child_node_[node->first + g]];
+    const int32_t child = ChildOf(*node, z[t - depth]);
+    if (child < 0) return;
+    node = &nodes_[child];
     ++depth;
     sum += node->weight;
   }
 }
 
-void WdTable::AddPosition(int t, const unsigned char* z, double& sum) const {
+int64_t WdTable::EntryIndex(int t, const unsigned char* z) const {
   const int L = levels_[t];
-  size_t index = 0;
+  int64_t index = 0;
   for (int j = L - 1; j >= 0; --j) {
     const unsigned char code = code_[z[t - j]];
-    if (code == kNoCode) {
-      Walk(t, z, root_[t], 0, sum);  // a letter the table does not know
+    if (code == kNoCode) return -1;  // a letter the table does not know
+    index = index * codes_ + code;
+  }
+  return static_cast<int64_t>(entry_start_[t]) + index;
+}
+
+template <bool kFast>
+void WdTable::AddPosition(int t, const unsigned char* z, int64_t entry, double& sum) const {
+  if (entry < 0) {
+    Walk(t, z, root_[t], 0, sum);
+    return;
+  }
+  const int L = levels_[t];
+  const Entry& e = entries_[static_cast<size_t>(entry)];
+  sum += e.sum;
+  const int64_t* P = beta_prefix_.data();
+  const int limit = std::min(d_, t + 1);
+  if (e.single >= 0) {
+    // One vector left: its letters further back.
+    const int k = kFast ? FastMatch(t, z, e.single, L, limit) : Match(t, z, e.single, L, limit);
+    if (k > L) sum += coef_[e.single] * static_cast<double>(P[k] - P[L]);
+    return;
+  }
+  if (e.node < 0) return;
+  if (!kFast) {
+    Walk(t, z, e.node, L, sum);
+    return;
+  }
+  // Walk, with the single vectors' letters compared 16 at a time.
+  const Node* node = &nodes_[e.node];
+  int depth = L;
+  while (true) {
+    if (node->single >= 0) {
+      const int k = FastMatch(t, z, node->single, depth, limit);
+      if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
       return;
     }
-    index = index * static_cast<size_t>(codes_) + code;
-  }
-  const Entry& e = entries_[entry_start_[t] + index];
-  sum += e.sum;
-  if (e.node >= 0) {
-    Walk(t, z, e.node, L, sum);
-  } else if (e.single >= 0) {
-    // One vector left: its next letters are in the entry, the rest in the
-    // vector.
-    const int limit = std::min(d_, t + 1);
-    const int first = t - L;  // the letter at depth L
-    uint64_t mine = 0;
-    if (first >= 7) {
-      std::memcpy(&mine, z + first - 7, 8);
-      mine = __builtin_bswap64(mine);  // byte j: z[first - j]
-    } else {
-      for (int j = 0; j <= first; ++j) mine |= static_cast<uint64_t>(z[first - j]) << (8 * j);
-    }
-    const uint64_t differ = mine ^ e.ahead;
-    int k = L + (differ == 0 ? 8 : __builtin_ctzll(differ) / 8);
-    if (k > limit) k = limit;
-    if (k == L + 8) {
-      const unsigned char* x = reinterpret_cast<const unsigned char*>(sv_[e.single].data());
-      while (k < limit && x[t - k] == z[t - k]) ++k;
-    }
-    if (k > L) sum += e.coef * static_cast<double>(beta_prefix_[k] - beta_prefix_[L]);
+    if (depth >= limit) return;
+    const int32_t child = ChildOf(*node, z[t - depth]);
+    if (child < 0) return;
+    node = &nodes_[child];
+    ++depth;
+    sum += node->weight;
   }
 }
 
 double WdTable::Decision(const unsigned char* z) const {
   double sum = 0;
-  for (int t = 0; t < n_; ++t) AddPosition(t, z, sum);
+  for (int t = 0; t < n_; ++t) AddPosition<false>(t, z, EntryIndex(t, z), sum);
   return sum / denominator_ - rho_;
 }
 
 void WdTable::Decisions(const unsigned char* const* z, int count, double* out) const {
   for (int i = 0; i < count; ++i) out[i] = 0;
+  // The windows' look-ups are independent: each window's entry is found
+  // and fetched ahead of its turn, and what the entry leads to a few turns
+  // later, so that the waits for memory overlap.
+  constexpr int kFar = 16, kNear = 8, kRing = 32;
+  int64_t ring[kRing];
   for (int t = 0; t < n_; ++t) {
-    for (int i = 0; i < count; ++i) AddPosition(t, z[i], out[i]);
+    for (int i = 0; i < std::min(count, kFar); ++i) ring[i % kRing] = EntryIndex(t, z[i]);
+    for (int i = 0; i < count; ++i) {
+      if (i + kFar < count) {
+        const int64_t e = EntryIndex(t, z[i + kFar]);
+        ring[(i + kFar) % kRing] = e;
+        if (e >= 0) __builtin_prefetch(&entries_[static_cast<size_t>(e)]);
+      }
+      if (i + kNear < count) {
+        const int64_t e = ring[(i + kNear) % kRing];
+        if (e >= 0) {
+          const Entry& f = entries_[static_cast<size_t>(e)];
+          if (f.node >= 0) __builtin_prefetch(&nodes_[static_cast<size_t>(f.node)]);
+          if (f.single >= 0) __builtin_prefetch(letters(f.single) + t - levels_[t]);
+        }
+      }
+      AddPosition<true>(t, z[i], ring[i % kRing], out[i]);
+    }
   }
   for (int i = 0; i < count; ++i) out[i] = out[i] / denominator_ - rho_;
 }

@@ -27,45 +27,65 @@ class WdTable {
   double Decision(const unsigned char* window) const;
   // The same for many windows at once, out[i] for windows[i]: position by
   // position over all of them, so that one position's tree stays in the
-  // processor's cache (each value is the number Decision gives).
+  // processor's cache, each window's look-ups fetched ahead of its turn.
+  // Each value is the number Decision gives, to the last bit.
   void Decisions(const unsigned char* const* windows, int count, double* out) const;
   // Nodes over all positions (for tests and the memory figure).
   size_t nodes() const { return nodes_.size(); }
+  // The bytes the tables take.
+  size_t bytes() const;
 
  private:
-  struct Node {
-    double weight = 0;   // beta_depth times the coefficients of the vectors through it
-    int32_t first = -1;  // its children: child_letter_/child_node_[first, first + count)
-    int32_t count = 0;
-    int32_t single = -1;  // one vector alone below: compared letter by letter from here
+  static constexpr unsigned char kNoCode = 255;
+  // A node of a position's tree: the vectors whose letters t, t - 1, ...,
+  // t - depth + 1 agree.
+  struct alignas(32) Node {
+    double weight = 0;                    // beta_depth times the coefficients of its vectors
+    int32_t child[4] = {-1, -1, -1, -1};  // by the code of the letter at t - depth
+    int32_t single = -1;                  // one vector alone below: compared letter by letter
+    int32_t others = -1;  // children of letters without a code: others_[others ..], up to a 0
   };
-  int32_t BuildNode(int t, int depth, std::vector<int>& members, int begin, int end);
+  struct Other {
+    unsigned char letter;
+    int32_t node;
+  };
+  int32_t BuildNode(int t, int depth, std::vector<int>& members, std::vector<int>& scratch,
+                    int begin, int end);
+  int32_t ChildOf(const Node& node, unsigned char letter) const;
   // The walk down position t's tree from a node at `depth` (its weight
   // counted), adding the weights of the matching depths to sum.
   void Walk(int t, const unsigned char* z, int32_t node, int depth, double& sum) const;
-  void AddPosition(int t, const unsigned char* z, double& sum) const;
+  // How far back from depth the letters of vector v and of z agree (at most
+  // limit): letter by letter, or 16 at a time.
+  int Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
+  int FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
+  const unsigned char* letters(int32_t v) const {
+    return sv_letters_.data() + static_cast<size_t>(v) * static_cast<size_t>(n_);
+  }
   // The first levels of each position's tree as one table indexed by the
-  // codes of the last letters (the most recent first): the weight of their
-  // matching depths and the node where the walk goes on (-1: it stopped).
+  // codes of the last letters (the most recent last): the weight of their
+  // matching depths and where the walk goes on.
   struct Entry {
     double sum = 0;
     int32_t node = -1;    // a tree node to walk on from, or
     int32_t single = -1;  // one vector left, whose letters are compared from the last level
-    uint64_t ahead = 0;   // that vector's next 8 letters (byte j: depth levels + j)
-    double coef = 0;      // and its coefficient
   };
   void BuildEntries(int t);
+  // The entry of window z at position t in entries_; -1 when one of its
+  // letters has no code.
+  int64_t EntryIndex(int t, const unsigned char* z) const;
+  template <bool kFast>
+  void AddPosition(int t, const unsigned char* z, int64_t entry, double& sum) const;
 
   int n_ = 0, d_ = 0;
   double denominator_ = 1, rho_ = 0;
-  std::vector<int64_t> beta_prefix_;  // sum of beta_k for k = 1 .. j, j up to min(d, n)
-  std::vector<std::string> sv_;       // the vectors' letters
+  std::vector<int64_t> beta_prefix_;       // sum of beta_k for k = 1 .. j, j up to min(d, n)
+  std::vector<unsigned char> sv_letters_;  // the vectors' letters, n_ each
+  std::vector<unsigned char> columns_;     // the same by position, while building
   std::vector<double> coef_;
   std::vector<Node> nodes_;
-  std::vector<unsigned char> child_letter_;
-  std::vector<int32_t> child_node_;
-  std::vector<int32_t> root_;  // by end position
-  static constexpr unsigned char kNoCode = 255;
+  std::vector<Other> others_;
+  std::vector<int32_t> root_;        // by end position
   int codes_ = 0;                    // the table letters' codes: 0 .. codes_ - 1
   unsigned char code_[256] = {};     // by letter; kNoCode for letters outside the table
   std::vector<int> letter_of_;       // by code
