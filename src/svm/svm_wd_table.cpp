@@ -12,6 +12,8 @@ namespace {
 // Beyond this many nodes the tables would take gigabytes: the model is
 // scored the exact way instead.
 constexpr double kMostNodes = 64.0 * 1024 * 1024;
+// Tables this small stay in the caches while windows are scored.
+constexpr size_t kCachedBytes = size_t{8} << 20;
 
 }  // namespace
 
@@ -125,7 +127,12 @@ void WdTable::BuildEntries(int t) {
         int k = depth;
         while (k < L && x[t - k] == z[t - k]) ++k;
         if (k > depth) e.sum += coef_[node.single] * static_cast<double>(P[k] - P[depth]);
-        if (k == L) e.single = node.single;  // the comparison goes on past the table
+        if (k == L) {  // the comparison goes on past the table
+          e.single = node.single;
+          for (int j = 0; j < 8 && t - L - j >= 0; ++j) {
+            e.ahead |= static_cast<uint64_t>(x[t - L - j]) << (8 * (7 - j));
+          }
+        }
         break;
       }
       if (depth == L) {
@@ -158,6 +165,7 @@ int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, std::vec
   const int limit = std::min(d_, t + 1);
   if (end - begin == 1) {
     nodes_[index].single = members[begin];
+    Ahead(t, members[begin], depth, nodes_[index].ahead);
     return index;
   }
   if (depth >= limit) return index;
@@ -204,6 +212,14 @@ int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, std::vec
     others_.push_back({0, -1});
   }
   return index;
+}
+
+void WdTable::Ahead(int t, int32_t v, int depth, uint64_t out[2]) const {
+  const unsigned char* x = letters(v);
+  out[0] = out[1] = 0;
+  for (int j = 0; j < 16 && t - depth - j >= 0; ++j) {
+    out[j / 8] |= static_cast<uint64_t>(x[t - depth - j]) << (8 * (7 - j % 8));
+  }
 }
 
 int WdTable::Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const {
@@ -279,8 +295,18 @@ void WdTable::AddPosition(int t, const unsigned char* z, int64_t entry, double& 
   const int64_t* P = beta_prefix_.data();
   const int limit = std::min(d_, t + 1);
   if (e.single >= 0) {
-    // One vector left: its letters further back.
-    const int k = kFast ? FastMatch(t, z, e.single, L, limit) : Match(t, z, e.single, L, limit);
+    // One vector left: its letters further back (the first eight in the
+    // entry).
+    int k = L;
+    if (kFast && t - L >= 7) {
+      uint64_t mine = 0;
+      std::memcpy(&mine, z + t - L - 7, 8);
+      const uint64_t differ = mine ^ e.ahead;
+      k = differ != 0 ? L + __builtin_clzll(differ) / 8 : FastMatch(t, z, e.single, L + 8, limit);
+      if (k > limit) k = limit;
+    } else {
+      k = kFast ? FastMatch(t, z, e.single, L, limit) : Match(t, z, e.single, L, limit);
+    }
     if (k > L) sum += coef_[e.single] * static_cast<double>(P[k] - P[L]);
     return;
   }
@@ -294,7 +320,23 @@ void WdTable::AddPosition(int t, const unsigned char* z, int64_t entry, double& 
   int depth = L;
   while (true) {
     if (node->single >= 0) {
-      const int k = FastMatch(t, z, node->single, depth, limit);
+      int k = depth;
+      const int first = t - depth;
+      if (first >= 15) {
+        uint64_t mine[2];
+        std::memcpy(&mine[0], z + first - 7, 8);
+        std::memcpy(&mine[1], z + first - 15, 8);
+        uint64_t differ = mine[0] ^ node->ahead[0];
+        if (differ == 0) {
+          differ = mine[1] ^ node->ahead[1];
+          k += 8;
+        }
+        k = differ != 0 ? k + __builtin_clzll(differ) / 8
+                        : FastMatch(t, z, node->single, depth + 16, limit);
+        if (k > limit) k = limit;
+      } else {
+        k = Match(t, z, node->single, depth, limit);
+      }
       if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
       return;
     }
@@ -315,10 +357,18 @@ double WdTable::Decision(const unsigned char* z) const {
 
 void WdTable::Decisions(const unsigned char* const* z, int count, double* out) const {
   for (int i = 0; i < count; ++i) out[i] = 0;
+  if (bytes() < kCachedBytes) {
+    // Tables the processor's caches hold: nothing to fetch ahead.
+    for (int t = 0; t < n_; ++t) {
+      for (int i = 0; i < count; ++i) AddPosition<true>(t, z[i], EntryIndex(t, z[i]), out[i]);
+    }
+    for (int i = 0; i < count; ++i) out[i] = out[i] / denominator_ - rho_;
+    return;
+  }
   // The windows' look-ups are independent: each window's entry is found
   // and fetched ahead of its turn, and what the entry leads to a few turns
   // later, so that the waits for memory overlap.
-  constexpr int kFar = 16, kNear = 8, kRing = 32;
+  constexpr int kFar = 16, kNear = 8, kNext = 4, kRing = 32;
   int64_t ring[kRing];
   for (int t = 0; t < n_; ++t) {
     for (int i = 0; i < std::min(count, kFar); ++i) ring[i % kRing] = EntryIndex(t, z[i]);
@@ -333,7 +383,18 @@ void WdTable::Decisions(const unsigned char* const* z, int count, double* out) c
         if (e >= 0) {
           const Entry& f = entries_[static_cast<size_t>(e)];
           if (f.node >= 0) __builtin_prefetch(&nodes_[static_cast<size_t>(f.node)]);
-          if (f.single >= 0) __builtin_prefetch(letters(f.single) + t - levels_[t]);
+        }
+      }
+      if (i + kNext < count) {
+        // The node after the entry's, by the window's letter there.
+        const int64_t e = ring[(i + kNext) % kRing];
+        const int L = levels_[t];
+        if (e >= 0 && entries_[static_cast<size_t>(e)].node >= 0 && L < std::min(d_, t + 1)) {
+          const Node& node = nodes_[static_cast<size_t>(entries_[static_cast<size_t>(e)].node)];
+          const unsigned char code = code_[z[i + kNext][t - L]];
+          if (node.single < 0 && code < 4 && node.child[code] >= 0) {
+            __builtin_prefetch(&nodes_[static_cast<size_t>(node.child[code])]);
+          }
         }
       }
       AddPosition<true>(t, z[i], ring[i % kRing], out[i]);

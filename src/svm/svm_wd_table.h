@@ -40,9 +40,12 @@ class WdTable {
   // A node of a position's tree: the vectors whose letters t, t - 1, ...,
   // t - depth + 1 agree.
   struct alignas(32) Node {
-    double weight = 0;                    // beta_depth times the coefficients of its vectors
-    int32_t child[4] = {-1, -1, -1, -1};  // by the code of the letter at t - depth
-    int32_t single = -1;                  // one vector alone below: compared letter by letter
+    double weight = 0;  // beta_depth times the coefficients of its vectors
+    union {
+      int32_t child[4] = {-1, -1, -1, -1};  // by the code of the letter at t - depth
+      uint64_t ahead[2];  // of a single vector: its letters at t - depth, t - depth - 1, ...
+    };
+    int32_t single = -1;  // one vector alone below: compared letter by letter
     int32_t others = -1;  // children of letters without a code: others_[others ..], up to a 0
   };
   struct Other {
@@ -59,6 +62,9 @@ class WdTable {
   // limit): letter by letter, or 16 at a time.
   int Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
   int FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
+  // The letters of v at t - depth, t - depth - 1, ..., 16 of them as FastMatch
+  // loads a window's (0 before the window's start).
+  void Ahead(int t, int32_t v, int depth, uint64_t out[2]) const;
   const unsigned char* letters(int32_t v) const {
     return sv_letters_.data() + static_cast<size_t>(v) * static_cast<size_t>(n_);
   }
@@ -69,6 +75,7 @@ class WdTable {
     double sum = 0;
     int32_t node = -1;    // a tree node to walk on from, or
     int32_t single = -1;  // one vector left, whose letters are compared from the last level
+    uint64_t ahead = 0;   // its letters there: byte 7 - j the one at depth levels + j
   };
   void BuildEntries(int t);
   // The entry of window z at position t in entries_; -1 when one of its
