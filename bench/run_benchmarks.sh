@@ -203,3 +203,51 @@ for method in "PWM" "kNN\nCross-validate parameters: false\nK: 3" "C45" "C45\nTr
   printf "Recognition_method: $method\nSeed: 5\n" > "$work/model_bench.params"
   (cd "$work" && "$OLDPWD/$build/bench/model_bench" medium_train_ medium_test_ model_bench.params 5)
 done
+
+echo "== Genome scanning: wd tables, a large model, PWM, candidates of a donor model"
+# OLD_VARNIK=path/to/an/older/varnik adds its figures beside these, in the same sitting.
+if [ ! -f "$work/ten.fa" ]; then
+  { echo ">ten"; for _ in 1 2 3 4 5; do grep -hv '^>' "$work/medium_train_pos" "$work/medium_train_neg"; done |
+      tr -d '\n' | head -c 10000000 | fold -w 80; echo; } > "$work/ten.fa"
+fi
+printf 'Recognition_method: SVM\nKernel: 5\nDegree (WD): 22\nCross-validate parameters: false\nSeed: 3\n' > "$work/wd.params"
+[ -f "$work/wd.model" ] || (cd "$work" && "$OLDPWD/$varnik" --model wd.model medium_train_ NIL wd.params wd_model.report >/dev/null 2>&1) || true
+scan_rate() {  # binary, model, fasta, extra options: seconds and windows per second (one thread)
+  local s
+  s=$(cd "$work" && REPEATS=1 best_of "$1" --threads 1 scan --min-score 1e30 $4 "$2" "$3")
+  echo "$s $(awk -v n="$(grep -v '^>' "$work/$3" | tr -d '\n' | wc -c)" -v s="$s" 'BEGIN { printf "%.0f", (n - 99) / s }')"
+}
+for binary in "$PWD/$varnik" ${OLD_VARNIK:+"$(realpath "$OLD_VARNIK")"}; do
+  set -- $(scan_rate "$binary" wd.model ten.fa --all-windows)
+  echo "$binary: wd model (7,490 vectors, 100 letters, degree 22), every position of 10 million letters, plus strand: $1 s, $2 windows per second"
+done
+[ -f "$work/big.model" ] || /usr/bin/python3 "$here/make_wd_model.py" "$work/wd.model" "$work/big.model" 200000 60 7
+printf '>short\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGT\n' > "$work/short.fa"
+for binary in "$PWD/$varnik" ${OLD_VARNIK:+"$(realpath "$OLD_VARNIK")"}; do
+  (cd "$work" && /usr/bin/time -f "%e %M" -o big.time "$binary" --threads 1 scan --all-windows big.model short.fa >/dev/null 2>&1) || true
+  read -r secs kb < "$work/big.time"
+  echo "$binary: 200,000 vectors of 60 letters ($(du -h "$work/big.model" | cut -f1)): read and tabled in $secs s, peak memory $((kb / 1024)) MB"
+done
+if [ -f "$work/pwm60.model" ]; then
+  set -- $(scan_rate "$PWD/$varnik" pwm60.model ten.fa --all-windows)
+  echo "PWM of 60 letters, every position of 10 million letters, plus strand: $1 s, $2 windows per second"
+fi
+# A donor model whose windows all hold GT (the worm donors), and a 100-Mb
+# genome in 10-Mb records: its candidates on both strands, two threads.
+worm="$here/../../shared/data/splice_celegans"
+if [ -f "$worm/donor_train_pos" ]; then
+  [ -f "$work/genome100.fa" ] || /usr/bin/python3 "$here/make_genome.py" "$work/genome100.fa" 100000000 10000000 5
+  head -n 10000 "$worm/donor_train_pos" > "$work/worm_pos"; head -n 90000 "$worm/donor_train_neg" > "$work/worm_neg"
+  printf 'Recognition_method: SVM\nKernel: 5\nDegree (WD): 20\nC: 1\nCross-validate parameters: false\nSeed: 3\n' > "$work/worm_wd.params"
+  printf 'Recognition_method: PWM\nSeed: 3\n' > "$work/worm_pwm.params"
+  for m in pwm wd; do
+    [ -f "$work/worm_$m.model" ] || (cd "$work" && "$OLDPWD/$varnik" --model "worm_$m.model" worm_ NIL "worm_$m.params" "worm_$m.report" >/dev/null 2>&1) || true
+    (cd "$work" && /usr/bin/time -f "%e %M" -o genome.time "$OLDPWD/$varnik" --threads 2 scan --strands both "worm_$m.model" genome100.fa > "genome_$m.bed" 2> genome.err) || true
+    read -r secs kb < "$work/genome.time"
+    scored=$(sed -nE 's/.* ([0-9]+) windows scored.*/\1/p' "$work/genome.err")
+    echo "worm donor $m model ($(grep '^core' "$work/worm_$m.model")), 100 Mb, both strands, 2 threads: $secs s wall," \
+         "peak $((kb / 1024)) MB, $scored candidates scored ($(awk -v n="$scored" -v s="$secs" 'BEGIN { printf "%.0f", n / s }') per second), $(wc -l < "$work/genome_$m.bed") above the threshold"
+  done
+else
+  echo "(no ../shared/data/splice_celegans: the genome-scale scan needs its donor windows)"
+fi

@@ -268,7 +268,25 @@ class ModelReader {
     while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
     if (pos_ < text_.size()) ++pos_;
   }
+  // A run of at most 15 digits: the whole number it writes (exactly what
+  // strtod and strtol give for it; the letters of string-kernel vectors are
+  // such numbers).
+  static bool Digits(const char* s, size_t n, int64_t& v) {
+    if (n == 0 || n > 15) return false;
+    v = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const unsigned d = static_cast<unsigned>(s[i] - '0');
+      if (d > 9) return false;
+      v = 10 * v + d;
+    }
+    return true;
+  }
   static bool ParseDouble(const char* s, size_t n, double& v) {
+    int64_t whole = 0;
+    if (Digits(s, n, whole)) {
+      v = static_cast<double>(whole);
+      return true;
+    }
     if (n == 0 || n > 400) return false;
     char buf[401];
     std::memcpy(buf, s, n);
@@ -280,6 +298,11 @@ class ModelReader {
     return end == buf + n && errno != ERANGE && std::isfinite(v);
   }
   static bool ParseInt(const char* s, size_t n, int& v) {
+    int64_t whole = 0;
+    if (n <= 9 && Digits(s, n, whole)) {
+      v = static_cast<int>(whole);
+      return true;
+    }
     if (n == 0 || n > 20) return false;
     char buf[21];
     std::memcpy(buf, s, n);

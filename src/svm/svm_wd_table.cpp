@@ -70,10 +70,21 @@ std::unique_ptr<WdTable> WdTable::Build(const svm_model& model) {
   }
   T.nodes_.reserve(static_cast<size_t>(2.0 * model.l * n));
   std::vector<int> members(l), scratch(l);
+  T.single_at_.assign(l, -1);
+  T.single_depth_.assign(l, 0);
   for (int t = 0; t < n; ++t) {
     for (int i = 0; i < model.l; ++i) members[i] = i;
     T.root_[t] = T.BuildNode(t, 0, members, scratch, 0, model.l);
+    // The single vectors' next letters, vector by vector (in the order of
+    // their letters in memory).
+    for (size_t v = 0; v < l; ++v) {
+      if (T.single_at_[v] < 0) continue;
+      T.Ahead(t, static_cast<int32_t>(v), T.single_depth_[v], T.nodes_[T.single_at_[v]].ahead);
+      T.single_at_[v] = -1;
+    }
   }
+  std::vector<int32_t>().swap(T.single_at_);
+  std::vector<int>().swap(T.single_depth_);
   std::vector<unsigned char>().swap(T.columns_);
   // As many levels as keep a position's table within 4,096 entries.
   int levels = 0;
@@ -165,7 +176,8 @@ int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, std::vec
   const int limit = std::min(d_, t + 1);
   if (end - begin == 1) {
     nodes_[index].single = members[begin];
-    Ahead(t, members[begin], depth, nodes_[index].ahead);
+    single_at_[members[begin]] = index;
+    single_depth_[members[begin]] = depth;
     return index;
   }
   if (depth >= limit) return index;
@@ -216,6 +228,12 @@ int32_t WdTable::BuildNode(int t, int depth, std::vector<int>& members, std::vec
 
 void WdTable::Ahead(int t, int32_t v, int depth, uint64_t out[2]) const {
   const unsigned char* x = letters(v);
+  const int first = t - depth;
+  if (first >= 15) {
+    std::memcpy(&out[0], x + first - 7, 8);
+    std::memcpy(&out[1], x + first - 15, 8);
+    return;
+  }
   out[0] = out[1] = 0;
   for (int j = 0; j < 16 && t - depth - j >= 0; ++j) {
     out[j / 8] |= static_cast<uint64_t>(x[t - depth - j]) << (8 * (7 - j % 8));

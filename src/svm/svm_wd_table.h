@@ -89,6 +89,8 @@ class WdTable {
   std::vector<int64_t> beta_prefix_;       // sum of beta_k for k = 1 .. j, j up to min(d, n)
   std::vector<unsigned char> sv_letters_;  // the vectors' letters, n_ each
   std::vector<unsigned char> columns_;     // the same by position, while building
+  std::vector<int32_t> single_at_;         // while building: the node each vector is alone in
+  std::vector<int> single_depth_;          // and its depth
   std::vector<double> coef_;
   std::vector<Node> nodes_;
   std::vector<Other> others_;
