@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -23,9 +24,12 @@ class Progress {
 
   // n more pieces done (from any thread).
   void Advance(long long n = 1);
+  // The same; a line that is due also tells detail() (where the work
+  // stands), which is asked for only then.
+  void Advance(long long n, const std::function<std::string()>& detail);
 
  private:
-  void Print(long long done, bool last);
+  void Print(long long done, bool last, const std::string& detail = "");
 
   bool enabled_;
   std::string what_;

@@ -88,6 +88,9 @@ struct Settings {
   // Progress lines on standard error (--progress, or standard error is a
   // terminal).
   bool progress = false;
+  // What the kernel caches of the SVM trainings running at once may take, in
+  // bytes (--memory; 0: half of the machine's physical memory).
+  long long memory_bytes = 0;
   // Standard output carries data (score, scan): every message goes to
   // standard error.
   bool messages_on_stderr = false;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -54,10 +55,12 @@ void WriteElapsed(OutputFile& out, const char* label, std::time_t since) {
 
 class Run {
  public:
-  Run(const std::vector<std::string>& args, int threads, bool progress, std::string model_path)
+  Run(const std::vector<std::string>& args, int threads, bool progress, std::string model_path,
+      long long memory_bytes)
       : args_(args), model_path_(std::move(model_path)) {
     settings_.threads = threads;
     settings_.progress = progress;
+    settings_.memory_bytes = memory_bytes;
   }
 
   int Execute() {
@@ -554,16 +557,20 @@ void PrintHelp() {
       "varnik score [parameters] model fasta [output]: scores every window of the FASTA\n"
       "file with a saved model (cut as the model file, or the parameters of a saved SVM,\n"
       "say), one line name, score, call each\n"
-      "varnik scan [--strands plus|both] [--min-score X] [--all-windows] [parameters] model\n"
-      "fasta [output]:\n"
-      "slides the saved model's window over every position of the records (and their\n"
-      "reverse complements with --strands both); a BED line for each window scoring\n"
-      "above the model's threshold (or X). With a model file that records a core, only\n"
-      "the windows holding it are scored, unless --all-windows\n"
+      "varnik scan [--strands plus|both] [--min-score X] [--all-windows]\n"
+      "  [--format bed|bedgraph|bigwig|tsv] [--output FILE] [parameters] model fasta [output]:\n"
+      "slides the saved model's window over the records (and their reverse complements\n"
+      "with --strands both): BED lines for the windows scoring above the model's\n"
+      "threshold (or X), or a bedGraph, bigWig or TSV of the scored windows' sites. With a\n"
+      "model file that records a core, only the windows holding it (and only A, C, G, T)\n"
+      "are scored, unless --all-windows. With --output every argument after the model is\n"
+      "a FASTA file; - is standard input.\n"
       "FASTA files may be gzip-compressed.\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"
       "  --progress     progress lines on standard error (given when it is a terminal)\n"
+      "  --memory SIZE  what the SVM trainings' kernel caches may take (K, M, G; default:\n"
+      "                 half of the machine's memory); the models are the same for any SIZE\n"
       "  -h, --help     this text\n"
       "  --version      the program's version\n");
 }
@@ -576,8 +583,32 @@ void PrintHelp() {
 struct LeadingOptions {
   int threads = 1;
   bool progress = false;
-  std::string model;  // --model FILE, for training runs
+  std::string model;           // --model FILE, for training runs
+  long long memory_bytes = 0;  // --memory SIZE (0: not given)
 };
+
+// "--memory SIZE": a number of bytes, with K, M or G for 1024, 1024^2 or
+// 1024^3 of them.
+long long ParseMemory(const std::string& text) {
+  char* end = nullptr;
+  const double x = std::strtod(text.c_str(), &end);
+  double unit = 1;
+  if (end != nullptr && *end != '\0' && end[1] == '\0') {
+    unit = *end == 'K' || *end == 'k'   ? 1024.0
+           : *end == 'M' || *end == 'm' ? 1048576.0
+           : *end == 'G' || *end == 'g' ? 1073741824.0
+                                        : 0;
+    if (unit != 0) ++end;
+  }
+  const double bytes = x * unit;
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' ||
+      !(bytes >= 1) || bytes > 9.0e18) {
+    OnErrorExit(
+        kUnspecifiedError,
+        "--memory must be a size such as 4G, 500M or 2000000 (bytes), not \"" + text + "\"");
+  }
+  return static_cast<long long>(bytes);
+}
 
 LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   auto parse = [](const std::string& text, const std::string& where) {
@@ -592,8 +623,14 @@ LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   LeadingOptions o;
   bool threads_given = false;
   o.progress = isatty(STDERR_FILENO) != 0;
-  while (args.size() > 1 &&
-         (args[1] == "--threads" || args[1] == "--progress" || args[1] == "--model")) {
+  while (args.size() > 1 && (args[1] == "--threads" || args[1] == "--progress" ||
+                             args[1] == "--model" || args[1] == "--memory")) {
+    if (args[1] == "--memory") {
+      if (args.size() < 3) OnErrorExit(kUnspecifiedError, "--memory needs a size");
+      o.memory_bytes = ParseMemory(args[2]);
+      args.erase(args.begin() + 1, args.begin() + 3);
+      continue;
+    }
     if (args[1] == "--progress") {
       o.progress = true;
       args.erase(args.begin() + 1);
@@ -624,8 +661,8 @@ namespace {
 // output: score and scan.
 bool WritesData(const std::vector<std::string>& args) {
   size_t i = 1;
-  while (i < args.size() &&
-         (args[i] == "--threads" || args[i] == "--progress" || args[i] == "--model")) {
+  while (i < args.size() && (args[i] == "--threads" || args[i] == "--progress" ||
+                             args[i] == "--model" || args[i] == "--memory")) {
     i += args[i] == "--progress" ? 1 : 2;
   }
   return i < args.size() && (args[i] == "score" || args[i] == "scan");
@@ -678,7 +715,7 @@ int RunVarnik(const std::vector<std::string>& given) {
     std::printf("%s\n", kUsageLine);
     return 1;
   }
-  Run run(args, o.threads, o.progress, o.model);
+  Run run(args, o.threads, o.progress, o.model, o.memory_bytes);
   return run.Execute();
 }
 

@@ -120,9 +120,11 @@ FractionChoice CrossValidateFeatureSelection(float step, const SequenceSet& posi
           parts[f] = SvmFoldCounts(pp, nn, keep, F, f, s, rng);
         }
       } else {
+        Settings each = s;  // the folds' trainings share the memory
+        each.memory_bytes = MemoryPerTraining(s, std::min(F, s.threads));
         ParallelFor(F, s.threads, [&](int f, int) {
           SvmRandom own = rng;  // SVM training draws nothing here
-          parts[f] = SvmFoldCounts(pp, nn, keep, F, f, s, own);
+          parts[f] = SvmFoldCounts(pp, nn, keep, F, f, each, own);
         });
       }
       FoldCounts c;
@@ -236,9 +238,11 @@ std::vector<int> GAFeatureSelection(const SequenceSet& positives, const Sequence
   const int threads = std::max(1, s.threads);
   std::vector<SvmRandom> svm_rngs(static_cast<size_t>(threads), svm_rng);
   std::vector<std::unique_ptr<SelectionEvaluator>> evaluators;
+  Settings each = s;  // the evaluators' trainings share the memory
+  each.memory_bytes = MemoryPerTraining(s, threads);
   for (int w = 0; w < threads; ++w) {
     evaluators.push_back(
-        std::make_unique<SelectionEvaluator>(positives, negatives, L, s, svm_rngs[w]));
+        std::make_unique<SelectionEvaluator>(positives, negatives, L, each, svm_rngs[w]));
   }
   const int places = 2 * P + 1;
   std::vector<Individual> pop(static_cast<size_t>(places), Individual(static_cast<size_t>(L), 0));

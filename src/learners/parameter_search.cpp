@@ -16,6 +16,11 @@
 
 namespace varnik {
 
+long long MemoryPerTraining(const Settings& s, int concurrent) {
+  const long long total = s.memory_bytes > 0 ? s.memory_bytes : svm_default_memory();
+  return std::max(1LL, total / std::max(1, concurrent));
+}
+
 Fold CyclicFold(int m, int folds, int f) {
   Fold fold;
   const int s = m / folds;
@@ -81,6 +86,7 @@ SearchChoice GridSearch(const Settings& settings, OutputFile& out, int F, SvmRan
     r.C = grid[row].C;
     r.threads = 1;  // the pieces already fill the threads
     r.progress = false;
+    r.memory_bytes = MemoryPerTraining(settings, settings.threads);
     return r;
   };
   std::vector<Counts> counts(static_cast<size_t>(rows) * F);

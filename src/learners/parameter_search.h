@@ -11,6 +11,10 @@
 
 namespace varnik {
 
+// The kernel-cache budget of each of `concurrent` SVM trainings that run at
+// once: the run's --memory (or the default) shared among them.
+long long MemoryPerTraining(const Settings& s, int concurrent);
+
 // The cyclic folds: of m items, fold f tests the s = m / folds items at
 // positions f*s .. f*s + s - 1 (modulo m) and trains on the m - s items that
 // follow them cyclically.

@@ -55,12 +55,13 @@ namespace {
 // Checks the parameters and trains; the model is made independent of the
 // problem as a stored model.
 std::unique_ptr<svm_model> TrainChecked(const svm_problem& prob, const svm_parameter& param,
-                                        SvmRandom& rng, svm_run* run, int threads,
-                                        bool show_progress) {
+                                        SvmRandom& rng, svm_run* run, const Settings& settings) {
   if (const char* error = svm_check_parameter(prob, param)) OnErrorExit(kUnspecifiedError, error);
   svm_run own;
   if (run == nullptr) run = &own;
-  run->threads = std::max(1, threads);
+  run->threads = std::max(1, settings.threads);
+  run->memory_bytes = settings.memory_bytes;
+  const bool show_progress = settings.progress;
   Progress progress(show_progress, "SVM training, solver steps", 0);
   if (run->progress == nullptr) run->progress = &progress;
   std::unique_ptr<svm_model> trained = svm_train(prob, param, rng, run);
@@ -108,8 +109,7 @@ std::unique_ptr<svm_model> TrainSVMClassifier(const std::vector<const char*>& po
   }
   svm_parameter param = RecognizerParameters(settings, length, settings.Degree);
   param.eps = 0.001;
-  std::unique_ptr<svm_model> model =
-      TrainChecked(prob, param, rng, run, settings.threads, settings.progress);
+  std::unique_ptr<svm_model> model = TrainChecked(prob, param, rng, run, settings);
   if ((settings.Kernel == wd || settings.Kernel == wds) && settings.Verbose > 1 && out != nullptr) {
     out->Printf("WD(S) degree = %d\n", model->param.degree);
   }
@@ -229,7 +229,7 @@ std::unique_ptr<svm_model> TrainSVMClassifierRealInputs(const std::vector<const 
   }
   svm_parameter param = RecognizerParameters(settings, dim, 3);
   param.eps = 0.01;
-  return TrainChecked(prob, param, rng, nullptr, settings.threads, settings.progress);
+  return TrainChecked(prob, param, rng, nullptr, settings);
 }
 
 float SVMRealOutput(const svm_model& model, const float* row, int dim) {

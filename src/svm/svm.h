@@ -100,6 +100,7 @@ struct svm_run {
   int threads = 1;                   // for the entries of long kernel columns
   int column_piece = 0;              // entries per thread at least (0: the engine's choice)
   Progress* progress = nullptr;      // told of the solver's steps, when set
+  long long memory_bytes = 0;        // what its kernel cache may take (0: svm_default_memory())
   double (*wd_kernel)(const svm_node* x, const svm_node* y, int d) = nullptr;
   double (*wds_kernel)(const svm_node* x, const svm_node* y, int d, double sigma) = nullptr;
 };
@@ -107,6 +108,10 @@ struct svm_run {
 // The engine's own pseudo-random numbers for its shuffles: a generator in the
 // C library's unseeded initial state, kept by the caller for the whole run.
 using SvmRandom = CRandom;
+
+// What kernel caches may take unless told: half of the machine's physical
+// memory (read when asked).
+long long svm_default_memory();
 
 // Null when the parameter set is usable, else the reason.
 const char* svm_check_parameter(const svm_problem& prob, const svm_parameter& param);

@@ -1,11 +1,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 #include <utility>
 
+#include "core/error.h"
 #include "svm/internal/solver.h"
 
 namespace varnik {
@@ -15,18 +18,27 @@ namespace {
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double TAU = 1e-12;
 
-// A quarter of the machine's memory: a larger kernel cache could exhaust it.
-long long SafeCacheBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 1LL << 30;
-  return static_cast<long long>(pages) * page_size / 4;
-}
-
-long long CacheBytes(double megabytes) {
-  const double bytes = megabytes * 1048576.0;
-  const double cap = static_cast<double>(SafeCacheBytes());
-  return static_cast<long long>(bytes < cap ? bytes : cap);
+// The cache a training asks for (cache_size, in MB) within the run's budget;
+// says once per process when the budget, not the request, leaves columns of
+// the problem out (they are computed again when needed: the same model).
+long long CacheBytes(double megabytes, const svm_run* run, int l) {
+  const double asked = megabytes * 1048576.0;
+  const long long budget =
+      run != nullptr && run->memory_bytes > 0 ? run->memory_bytes : svm_default_memory();
+  const double whole = static_cast<double>(l) * l * sizeof(float) + 32.0 * l;
+  if (static_cast<double>(budget) < whole && asked > static_cast<double>(budget)) {
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) {
+      char text[300];
+      std::snprintf(text, sizeof text,
+                    "the kernel cache may take %.1f MB (--memory), the %d windows' kernel columns "
+                    "%.1f MB: columns left out are computed again when needed (the same model, "
+                    "more time)",
+                    static_cast<double>(budget) / 1048576.0, l, whole / 1048576.0);
+      Warn(text);
+    }
+  }
+  return static_cast<long long>(asked < static_cast<double>(budget) ? asked : budget);
 }
 
 // The change of the objective a step on the pair would bring (second-order
@@ -37,10 +49,18 @@ inline double ObjectiveDecrease(double grad_diff, double quad) {
 
 }  // namespace
 
+long long svm_default_memory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 1LL << 30;
+  return static_cast<long long>(pages) * page_size / 2;
+}
+
 Cache::Cache(int l, long long size_bytes) : head_(static_cast<size_t>(l)) {
-  size_ = std::min(size_bytes, SafeCacheBytes()) / static_cast<long long>(sizeof(float));
+  size_ = size_bytes / static_cast<long long>(sizeof(float));
   size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
   size_ = std::max(size_, 2LL * l);             // at least two columns
+  budget_ = size_;
   lru_head_.next = lru_head_.prev = &lru_head_;
 }
 
@@ -67,6 +87,8 @@ int Cache::get_data(int index, float** data, int len) {
   Head* h = &head_[index];
   if (h->len) lru_delete(h);
   const int more = len - h->len;
+  requested_ += len;
+  if (more > 0) missed_ += more;
   if (more > 0) {
     while (size_ < more) {  // free least recently used columns
       Head* old = lru_head_.next;
@@ -109,7 +131,7 @@ SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed c
              svm_run* run)
     : Kernel(prob.l, prob.x.data(), param, run),
       y_(y, y + prob.l),
-      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size, run, prob.l))),
       QD_(static_cast<size_t>(prob.l)) {
   for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
 }
@@ -134,7 +156,7 @@ void SVC_Q::swap_index(int i, int j) {
 
 ONE_CLASS_Q::ONE_CLASS_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run)
     : Kernel(prob.l, prob.x.data(), param, run),
-      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size, run, prob.l))),
       QD_(static_cast<size_t>(prob.l)) {
   for (int i = 0; i < prob.l; ++i) QD_[i] = kernel(i, i);
 }
@@ -156,7 +178,7 @@ void ONE_CLASS_Q::swap_index(int i, int j) {
 SVR_Q::SVR_Q(const svm_problem& prob, const svm_parameter& param, svm_run* run)
     : Kernel(prob.l, prob.x.data(), param, run),
       l_(prob.l),
-      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size))),
+      cache_(std::make_unique<Cache>(prob.l, CacheBytes(param.cache_size, run, prob.l))),
       sign_(static_cast<size_t>(2 * prob.l)),
       index_(static_cast<size_t>(2 * prob.l)),
       QD_(static_cast<size_t>(2 * prob.l)) {
@@ -253,7 +275,21 @@ void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed cha
       counter = 1;  // shrink at the next step
     }
     ++iter;
-    if (si->progress != nullptr && iter % 1000 == 0) si->progress->Advance(1000);
+    if (si->progress != nullptr && iter % 1000 == 0) {
+      si->progress->Advance(1000, [this] {
+        char text[200];
+        const Cache* c = Q->cache();
+        std::snprintf(text, sizeof text, "active %d of %d, largest violation %.3g", active_size, l,
+                      violation_);
+        std::string detail = text;
+        if (c != nullptr) {
+          std::snprintf(text, sizeof text, ", kernel cache %lld MB, %.1f%% of entries found",
+                        c->bytes_used() >> 20, 100.0 * c->hit_rate());
+          detail += text;
+        }
+        return detail;
+      });
+    }
     take_step(i, j);
   }
   if (iter >= max_iter) {
@@ -457,6 +493,7 @@ int Solver::select_working_set(int& out_i, int& out_j) {
       }
     }
   }
+  violation_ = Gmax + Gmax2;
   if (Gmax + Gmax2 < eps || Gmin_idx == -1) return 1;
   out_i = Gmax_idx;
   out_j = Gmin_idx;
@@ -584,6 +621,7 @@ int Solver_NU::select_working_set(int& out_i, int& out_j) {
       }
     }
   }
+  violation_ = std::max(Gmaxp + Gmaxp2, Gmaxn + Gmaxn2);
   if (std::max(Gmaxp + Gmaxp2, Gmaxn + Gmaxn2) < eps || Gmin_idx == -1) return 1;
   out_i = y[Gmin_idx] == +1 ? Gmaxp_idx : Gmaxn_idx;
   out_j = Gmin_idx;

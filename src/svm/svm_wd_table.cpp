@@ -290,7 +290,8 @@ void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double&
   }
 }
 
-int64_t WdTable::EntryIndex(int t, const unsigned char* z) const {
+__attribute__((always_inline)) inline int64_t WdTable::EntryIndex(int t,
+                                                                  const unsigned char* z) const {
   const int L = levels_[t];
   int64_t index = 0;
   for (int j = L - 1; j >= 0; --j) {
@@ -302,7 +303,8 @@ int64_t WdTable::EntryIndex(int t, const unsigned char* z) const {
 }
 
 template <bool kFast>
-void WdTable::AddPosition(int t, const unsigned char* z, int64_t entry, double& sum) const {
+__attribute__((always_inline)) inline void WdTable::AddPosition(int t, const unsigned char* z,
+                                                                int64_t entry, double& sum) const {
   if (entry < 0) {
     Walk(t, z, root_[t], 0, sum);
     return;

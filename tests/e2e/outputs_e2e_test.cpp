@@ -307,5 +307,37 @@ TEST(ThreadsTest, ThreadsThatCannotStartLeaveTheWorkToTheOthers) {
 #endif
 }
 
+// The kernel caches' budget changes the time a training takes, never its
+// model or report: a budget of two columns, a large one and the default.
+TEST(MemoryTest, TheBudgetOfTheKernelCachesLeavesTheModelAsItIs) {
+  TempDir dir;
+  const std::string ex = testing::ExamplesDir() + "/";
+  for (const char* kernel : {"Kernel: 5\nDegree (WD): 4\n", "Kernel: 2\nGamma: 0.05\n"}) {
+    WriteFile(dir / "p",
+              std::string("Recognition_method: SVM\nCross-validate parameters: F\n") + kernel);
+    std::string model, report;
+    for (const char* memory : {"--memory 20K", "--memory 2G", ""}) {
+      const auto r = RunVarnikSplit(dir.path(), std::string(memory) + " --model m " + ex +
+                                                    "donor_train_ " + ex + "donor_test_ p run");
+      ASSERT_EQ(r.status, 0) << memory << r.err;
+      EXPECT_EQ(r.err.find("the kernel cache may take") != std::string::npos,
+                std::string(memory) == "--memory 20K")
+          << memory << r.err;
+      if (model.empty()) {
+        model = ReadFile(dir / "m");
+        report = WithoutTimes(ReadFile(dir / "run"));
+      } else {
+        EXPECT_EQ(ReadFile(dir / "m"), model) << kernel << memory;
+        EXPECT_EQ(WithoutTimes(ReadFile(dir / "run")), report) << kernel << memory;
+      }
+    }
+  }
+  for (const char* bad : {"--memory 0", "--memory 12X", "--memory -5M", "--memory", "--memory G"}) {
+    const auto r = RunVarnikSplit(dir.path(), std::string(bad) + " tr_ NIL p run");
+    EXPECT_EQ(r.status, 1) << bad;
+    EXPECT_NE((r.out + r.err).find("--memory"), std::string::npos) << bad << r.out << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace varnik

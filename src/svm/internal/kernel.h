@@ -13,6 +13,8 @@
 namespace varnik {
 
 // Columns of the matrix Q of the dual problem.
+class Cache;
+
 class QMatrix {
  public:
   virtual ~QMatrix() = default;
@@ -20,6 +22,8 @@ class QMatrix {
   virtual const float* get_Q(int column, int len) = 0;
   virtual const double* get_QD() const = 0;
   virtual void swap_index(int i, int j) = 0;
+  // Its column cache, for the progress lines (null when it has none).
+  virtual const Cache* cache() const { return nullptr; }
 };
 
 // Sparse dot product.

@@ -26,6 +26,13 @@ class Cache {
     return h.len > entry ? h.data.data() : nullptr;
   }
   void swap_index(int i, int j);
+  // What the columns take, and the share of the entries asked for that were
+  // there already.
+  long long bytes_used() const { return (budget_ - size_) * static_cast<long long>(sizeof(float)); }
+  double hit_rate() const {
+    return requested_ > 0 ? 1.0 - static_cast<double>(missed_) / static_cast<double>(requested_)
+                          : 0;
+  }
 
  private:
   struct Head {
@@ -39,6 +46,8 @@ class Cache {
   void release(Head* h);
 
   long long size_;  // remaining budget in numbers
+  long long budget_ = 0;
+  long long requested_ = 0, missed_ = 0;
   std::vector<Head> head_;
   Head lru_head_;
 };
@@ -50,6 +59,7 @@ class SVC_Q : public Kernel {
   const float* get_Q(int i, int len) override;
   const double* get_QD() const override { return QD_.data(); }
   void swap_index(int i, int j) override;
+  const Cache* cache() const override { return cache_.get(); }
 
  private:
   std::vector<signed char> y_;
@@ -64,6 +74,7 @@ class ONE_CLASS_Q : public Kernel {
   const float* get_Q(int i, int len) override;
   const double* get_QD() const override { return QD_.data(); }
   void swap_index(int i, int j) override;
+  const Cache* cache() const override { return cache_.get(); }
 
  private:
   std::unique_ptr<Cache> cache_;
@@ -77,6 +88,7 @@ class SVR_Q : public Kernel {
   const float* get_Q(int i, int len) override;
   const double* get_QD() const override { return QD_.data(); }
   void swap_index(int i, int j) override;
+  const Cache* cache() const override { return cache_.get(); }
 
  private:
   int l_;
@@ -115,6 +127,7 @@ class Solver {
   std::vector<double> alpha;
   QMatrix* Q = nullptr;
   const double* QD = nullptr;
+  double violation_ = 0;  // of the last working-set selection, for the progress lines
   double eps = 0;
   double Cp = 0, Cn = 0;
   std::vector<double> p;
