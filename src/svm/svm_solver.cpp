@@ -78,9 +78,17 @@ void Cache::lru_insert(Head* h) {
 
 void Cache::release(Head* h) {
   size_ += h->len;
-  h->data.clear();
-  h->data.shrink_to_fit();
   h->len = 0;
+  // Kept, counted in the budget, for a later column (a few of them, within an
+  // eighth of the budget): no allocation per column once the cache is full.
+  const long long capacity = static_cast<long long>(h->data.capacity());
+  if (spare_.size() < 8 && spare_numbers_ + capacity <= budget_ / 8) {
+    h->data.clear();
+    spare_.push_back(std::move(h->data));
+    spare_numbers_ += capacity;
+    size_ -= capacity;
+  }
+  h->data = std::vector<float>();
 }
 
 int Cache::get_data(int index, float** data, int len) {
@@ -90,8 +98,23 @@ int Cache::get_data(int index, float** data, int len) {
   requested_ += len;
   if (more > 0) missed_ += more;
   if (more > 0) {
-    while (size_ < more) {  // free least recently used columns
-      Head* old = lru_head_.next;
+    if (h->len == 0 && !spare_.empty()) {
+      // A new column in a spare's memory.
+      const long long capacity = static_cast<long long>(spare_.back().capacity());
+      h->data = std::move(spare_.back());
+      spare_.pop_back();
+      spare_numbers_ -= capacity;
+      size_ += capacity;
+    }
+    while (size_ < more) {
+      if (!spare_.empty()) {  // spares go first
+        const long long capacity = static_cast<long long>(spare_.back().capacity());
+        spare_.pop_back();
+        spare_numbers_ -= capacity;
+        size_ += capacity;
+        continue;
+      }
+      Head* old = lru_head_.next;  // then the least recently used columns
       lru_delete(old);
       release(old);
     }

@@ -45,6 +45,10 @@ class Cache {
   void lru_insert(Head* h);
   void release(Head* h);
 
+  // Given-up columns keep their memory for the next ones (a few, within the
+  // budget's slack): no allocation per column once the cache is full.
+  std::vector<std::vector<float>> spare_;
+  long long spare_numbers_ = 0;
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
   long long requested_ = 0, missed_ = 0;
