@@ -127,7 +127,7 @@ int Cache::get_data(int index, float** data, int len) {
   return len;
 }
 
-void Cache::swap_index(int i, int j) {
+void Cache::swap_heads(int i, int j) {
   if (i == j) return;
   if (head_[i].len) lru_delete(&head_[i]);
   if (head_[j].len) lru_delete(&head_[j]);
@@ -135,19 +135,33 @@ void Cache::swap_index(int i, int j) {
   std::swap(head_[i].len, head_[j].len);
   if (head_[i].len) lru_insert(&head_[i]);
   if (head_[j].len) lru_insert(&head_[j]);
-  if (i > j) std::swap(i, j);
+  pending_.emplace_back(std::min(i, j), std::max(i, j));
+}
+
+void Cache::apply_swaps() {
+  if (pending_.empty()) return;
+  // Column by column, every waiting swap in turn: a column that holds i but
+  // not j is given up.
   for (Head* h = lru_head_.next; h != &lru_head_;) {
     Head* next = h->next;
-    if (h->len > i) {
+    for (const auto& [i, j] : pending_) {
+      if (h->len <= i) continue;
       if (h->len > j) {
         std::swap(h->data[i], h->data[j]);
-      } else {  // holds i but not j: give the column up
+      } else {
         lru_delete(h);
         release(h);
+        break;
       }
     }
     h = next;
   }
+  pending_.clear();
+}
+
+void Cache::swap_index(int i, int j) {
+  swap_heads(i, j);
+  apply_swaps();
 }
 
 SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed char* y,
@@ -171,7 +185,12 @@ const float* SVC_Q::get_Q(int i, int len) {
 }
 
 void SVC_Q::swap_index(int i, int j) {
-  cache_->swap_index(i, j);
+  swap_index_later(i, j);
+  cache_->apply_swaps();
+}
+
+void SVC_Q::swap_index_later(int i, int j) {
+  cache_->swap_heads(i, j);
   Kernel::swap_index(i, j);
   std::swap(y_[i], y_[j]);
   std::swap(QD_[i], QD_[j]);
@@ -193,7 +212,12 @@ const float* ONE_CLASS_Q::get_Q(int i, int len) {
 }
 
 void ONE_CLASS_Q::swap_index(int i, int j) {
-  cache_->swap_index(i, j);
+  swap_index_later(i, j);
+  cache_->apply_swaps();
+}
+
+void ONE_CLASS_Q::swap_index_later(int i, int j) {
+  cache_->swap_heads(i, j);
   Kernel::swap_index(i, j);
   std::swap(QD_[i], QD_[j]);
 }
@@ -238,8 +262,12 @@ void SVR_Q::swap_index(int i, int j) {
   std::swap(QD_[i], QD_[j]);
 }
 
-void Solver::swap_index(int i, int j) {
-  Q->swap_index(i, j);
+void Solver::swap_index(int i, int j, bool later) {
+  if (later) {
+    Q->swap_index_later(i, j);
+  } else {
+    Q->swap_index(i, j);
+  }
   std::swap(y[i], y[j]);
   std::swap(G[i], G[j]);
   std::swap(alpha_status[i], alpha_status[j]);
@@ -555,13 +583,14 @@ void Solver::do_shrinking() {
       --active_size;
       while (active_size > i) {
         if (!be_shrunk(active_size, Gmax1, Gmax2)) {
-          swap_index(i, active_size);
+          swap_index(i, active_size, true);
           break;
         }
         --active_size;
       }
     }
   }
+  Q->finish_swaps();  // the cache's columns follow the swaps at once
 }
 
 double Solver::calculate_rho() {
@@ -692,13 +721,14 @@ void Solver_NU::do_shrinking() {
       --active_size;
       while (active_size > i) {
         if (!be_shrunk(active_size, Gmax1, Gmax2, Gmax3, Gmax4)) {
-          swap_index(i, active_size);
+          swap_index(i, active_size, true);
           break;
         }
         --active_size;
       }
     }
   }
+  Q->finish_swaps();  // the cache's columns follow the swaps at once
 }
 
 double Solver_NU::calculate_rho() {

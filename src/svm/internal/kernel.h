@@ -22,6 +22,9 @@ class QMatrix {
   virtual const float* get_Q(int column, int len) = 0;
   virtual const double* get_QD() const = 0;
   virtual void swap_index(int i, int j) = 0;
+  // A swap whose cached entries follow at finish_swaps (for many at once).
+  virtual void swap_index_later(int i, int j) { swap_index(i, j); }
+  virtual void finish_swaps() {}
   // Its column cache, for the progress lines (null when it has none).
   virtual const Cache* cache() const { return nullptr; }
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/progress.h"
@@ -26,6 +27,11 @@ class Cache {
     return h.len > entry ? h.data.data() : nullptr;
   }
   void swap_index(int i, int j);
+  // The same in two parts, for many swaps at once: the columns change hands
+  // at once, their entries when apply_swaps is called (one pass over the
+  // columns for all of them; no column may be read in between).
+  void swap_heads(int i, int j);
+  void apply_swaps();
   // What the columns take, and the share of the entries asked for that were
   // there already.
   long long bytes_used() const { return (budget_ - size_) * static_cast<long long>(sizeof(float)); }
@@ -52,6 +58,7 @@ class Cache {
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
   long long requested_ = 0, missed_ = 0;
+  std::vector<std::pair<int, int>> pending_;  // swaps whose entries wait, i < j
   std::vector<Head> head_;
   Head lru_head_;
 };
@@ -63,6 +70,8 @@ class SVC_Q : public Kernel {
   const float* get_Q(int i, int len) override;
   const double* get_QD() const override { return QD_.data(); }
   void swap_index(int i, int j) override;
+  void swap_index_later(int i, int j) override;
+  void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
 
  private:
@@ -78,6 +87,8 @@ class ONE_CLASS_Q : public Kernel {
   const float* get_Q(int i, int len) override;
   const double* get_QD() const override { return QD_.data(); }
   void swap_index(int i, int j) override;
+  void swap_index_later(int i, int j) override;
+  void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
 
  private:
@@ -153,7 +164,8 @@ class Solver {
   bool is_upper_bound(int i) const { return alpha_status[i] == UPPER_BOUND; }
   bool is_lower_bound(int i) const { return alpha_status[i] == LOWER_BOUND; }
   bool is_free(int i) const { return alpha_status[i] == FREE; }
-  void swap_index(int i, int j);
+  // later: the kernel cache's entries follow at Q->finish_swaps().
+  void swap_index(int i, int j, bool later = false);
   void reconstruct_gradient();
   virtual int select_working_set(int& i, int& j);
   virtual double calculate_rho();
