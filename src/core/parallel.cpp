@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 
+#include <chrono>
 #include <string>
 
 #include "core/error.h"
@@ -43,6 +44,103 @@ void NoteFewerThreads(int started, int wanted) {
   if (said.exchange(true)) return;
   Warn("only " + std::to_string(started) + " of " + std::to_string(wanted) +
        " threads could be started; the work goes on with them (same results)");
+}
+
+ThreadTeam::ThreadTeam(int threads) {
+  AddressReserve reserve;
+  for (int w = 1; w < threads; ++w) {
+    try {
+      workers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      reserve.Release();
+      NoteFewerThreads(static_cast<int>(workers_.size()) + 1, threads);
+      break;
+    }
+  }
+}
+
+ThreadTeam::~ThreadTeam() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+namespace {
+
+// How long a thread looks for the next run before it sleeps.
+constexpr auto kLook = std::chrono::microseconds(200);
+
+// Looks until ready() or the time is up; true when ready.
+template <typename Ready>
+bool LookFor(Ready ready) {
+  const auto until = std::chrono::steady_clock::now() + kLook;
+  for (int n = 0;; ++n) {
+    if (ready()) return true;
+    if ((n & 63) == 63 && std::chrono::steady_clock::now() > until) return false;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+}
+
+}  // namespace
+
+void ThreadTeam::TakeParts() {
+  for (int p = next_++; p < parts_; p = next_++) {
+    try {
+      (*task_)(p);
+    } catch (...) {
+      failure_[static_cast<size_t>(p)] = std::current_exception();
+    }
+  }
+}
+
+void ThreadTeam::Work() {
+  long long seen = 0;
+  while (true) {
+    auto fresh = [&] { return stop_.load() || generation_.load() != seen; };
+    if (!LookFor(fresh)) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, fresh);
+    }
+    if (stop_) return;
+    seen = generation_.load();
+    TakeParts();
+    if (busy_.fetch_sub(1) == 1) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_.notify_one();
+    }
+  }
+}
+
+void ThreadTeam::Run(int parts, const std::function<void(int)>& task) {
+  if (parts <= 0) return;
+  failure_.assign(static_cast<size_t>(parts), nullptr);
+  if (workers_.empty() || parts == 1) {
+    for (int p = 0; p < parts; ++p) task(p);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    task_ = &task;
+    parts_ = parts;
+    next_ = 0;
+    busy_ = static_cast<int>(workers_.size());
+    ++generation_;
+  }
+  wake_.notify_all();
+  TakeParts();
+  auto finished = [&] { return busy_.load() == 0; };
+  if (!LookFor(finished)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, finished);
+  }
+  for (const std::exception_ptr& e : failure_) {
+    if (e) std::rethrow_exception(e);
+  }
 }
 
 }  // namespace varnik

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -78,6 +81,37 @@ void ParallelFor(int n, int threads, Task task) {
     if (e) std::rethrow_exception(e);
   }
 }
+
+// Threads started once and given work many times (the steps of a solver):
+// Run costs a wake-up, not a thread start. The caller's thread takes part.
+// Threads the system will not start leave their share to the others.
+class ThreadTeam {
+ public:
+  explicit ThreadTeam(int threads);
+  ~ThreadTeam();
+  ThreadTeam(const ThreadTeam&) = delete;
+  ThreadTeam& operator=(const ThreadTeam&) = delete;
+  int size() const { return static_cast<int>(workers_.size()) + 1; }
+  // task(p) for every p in [0, parts), spread over the team; returns when all
+  // are done. A failure is rethrown after all are done, the lowest p's first.
+  void Run(int parts, const std::function<void(int)>& task);
+
+ private:
+  void Work();
+  void TakeParts();
+  std::vector<std::thread> workers_;
+  // Between runs close together the threads wait by looking (a wake-up
+  // through the system would cost more than short work), then sleep.
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::atomic<long long> generation_{0};
+  std::atomic<bool> stop_{false};
+  const std::function<void(int)>* task_ = nullptr;
+  int parts_ = 0;
+  std::atomic<int> next_{0};
+  std::atomic<int> busy_{0};  // workers still in the current generation
+  std::vector<std::exception_ptr> failure_;
+};
 
 // The range [0, n) cut into `parts` contiguous pieces of nearly equal size:
 // piece p is [Begin(p), Begin(p + 1)).

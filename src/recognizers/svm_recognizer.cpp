@@ -61,9 +61,25 @@ std::unique_ptr<svm_model> TrainChecked(const svm_problem& prob, const svm_param
   if (run == nullptr) run = &own;
   run->threads = std::max(1, settings.threads);
   run->memory_bytes = settings.memory_bytes;
+  // The threads of the kernel columns, started once for the training.
+  std::unique_ptr<ThreadTeam> team;
+  if (run->threads > 1 && run->team == nullptr) {
+    team = std::make_unique<ThreadTeam>(run->threads);
+    run->team = team.get();
+  }
   const bool show_progress = settings.progress;
   Progress progress(show_progress, "SVM training, solver steps", 0);
   if (run->progress == nullptr) run->progress = &progress;
+  // The caller's run keeps no pointer to what ends here.
+  struct Forget {
+    svm_run* run;
+    const Progress* progress;
+    const ThreadTeam* team;
+    ~Forget() {
+      if (run->progress == progress) run->progress = nullptr;
+      if (team != nullptr && run->team == team) run->team = nullptr;
+    }
+  } forget{run, &progress, team.get()};
   std::unique_ptr<svm_model> trained = svm_train(prob, param, rng, run);
   return svm_model_as_stored(*trained);
 }

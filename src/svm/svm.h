@@ -94,12 +94,15 @@ void svm_prepare_prediction(svm_model& model);
 // Optional companion of a training call: counts gathered while training, and
 // replacements for the string kernels (benchmarks compare the fast kernels
 // with the plain formulas this way).
+class ThreadTeam;
+
 struct svm_run {
   long long iterations = 0;          // solver steps over all sub-problems
   long long kernel_evaluations = 0;  // kernel values computed (cache misses)
   int threads = 1;                   // for the entries of long kernel columns
   int column_piece = 0;              // entries per thread at least (0: the engine's choice)
   Progress* progress = nullptr;      // told of the solver's steps, when set
+  ThreadTeam* team = nullptr;        // threads kept for the columns (else started per column)
   long long memory_bytes = 0;        // what its kernel cache may take (0: svm_default_memory())
   double (*wd_kernel)(const svm_node* x, const svm_node* y, int d) = nullptr;
   double (*wds_kernel)(const svm_node* x, const svm_node* y, int d, double sigma) = nullptr;

@@ -305,6 +305,7 @@ void Solver::reconstruct_gradient() {
 void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed char* y_in,
                    double* alpha_in, double Cp_in, double Cn_in, double eps_in, SolutionInfo* si,
                    int shrinking) {
+  team_ = si->team;
   initialise_state(l_in, Q_in, p_in, y_in, alpha_in, Cp_in, Cn_in, eps_in);
   initialise_gradient();
 
@@ -463,7 +464,9 @@ void Solver::update_pair(int i, int j, double Q_ij) {
 
 void Solver::update_gradients(int i, int j, const float* Q_i, const float* Q_j,
                               double delta_alpha_i, double delta_alpha_j) {
-  for (int k = 0; k < active_size; ++k) G[k] += Q_i[k] * delta_alpha_i + Q_j[k] * delta_alpha_j;
+  Spread(active_size, [&](int begin, int end, int) {
+    for (int k = begin; k < end; ++k) G[k] += Q_i[k] * delta_alpha_i + Q_j[k] * delta_alpha_j;
+  });
   // G_bar follows the variables that reach or leave their upper bound.
   const bool ui = is_upper_bound(i);
   const bool uj = is_upper_bound(j);
@@ -499,21 +502,81 @@ int Solver::select_working_set(int& out_i, int& out_j) {
   int Gmin_idx = -1;
   double obj_diff_min = INF;
 
-  for (int t = 0; t < active_size; ++t) {
-    if (y[t] == +1) {
-      if (!is_upper_bound(t) && -G[t] >= Gmax) {
-        Gmax = -G[t];
-        Gmax_idx = t;
+  // Each piece finds its own best as the one-piece loop would (a later equal
+  // value wins); the pieces' bests are then taken in order by the same rule,
+  // so the pair chosen is the one of a single loop.
+  const int parts = spread_parts(active_size);
+  struct Best {
+    double value;
+    int index;
+  };
+  std::vector<Best> firsts(static_cast<size_t>(parts), Best{-INF, -1});
+  Spread(active_size, [&](int begin, int end, int part) {
+    Best b{-INF, -1};
+    for (int t = begin; t < end; ++t) {
+      if (y[t] == +1) {
+        if (!is_upper_bound(t) && -G[t] >= b.value) b = {-G[t], t};
+      } else {
+        if (!is_lower_bound(t) && G[t] >= b.value) b = {G[t], t};
       }
-    } else {
-      if (!is_lower_bound(t) && G[t] >= Gmax) {
-        Gmax = G[t];
-        Gmax_idx = t;
-      }
+    }
+    firsts[static_cast<size_t>(part)] = b;
+  });
+  for (const Best& b : firsts) {
+    if (b.value >= Gmax) {
+      Gmax = b.value;
+      Gmax_idx = b.index;
     }
   }
   const int i = Gmax_idx;
   const float* Q_i = i != -1 ? Q->get_Q(i, active_size) : nullptr;
+
+  if (parts > 1) {
+    struct Second {
+      double gmax2, obj;
+      int index;
+    };
+    std::vector<Second> seconds(static_cast<size_t>(parts), Second{-INF, INF, -1});
+    Spread(active_size, [&](int begin, int end, int part) {
+      Second s{-INF, INF, -1};
+      for (int j = begin; j < end; ++j) {
+        if (y[j] == +1) {
+          if (!is_lower_bound(j)) {
+            const double grad_diff = Gmax + G[j];
+            if (G[j] >= s.gmax2) s.gmax2 = G[j];
+            if (grad_diff > 0) {
+              const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
+              const double obj_diff = ObjectiveDecrease(grad_diff, quad);
+              if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
+            }
+          }
+        } else {
+          if (!is_upper_bound(j)) {
+            const double grad_diff = Gmax - G[j];
+            if (-G[j] >= s.gmax2) s.gmax2 = -G[j];
+            if (grad_diff > 0) {
+              const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
+              const double obj_diff = ObjectiveDecrease(grad_diff, quad);
+              if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
+            }
+          }
+        }
+      }
+      seconds[static_cast<size_t>(part)] = s;
+    });
+    for (const Second& s : seconds) {
+      if (s.gmax2 >= Gmax2) Gmax2 = s.gmax2;
+      if (s.index != -1 && s.obj <= obj_diff_min) {
+        Gmin_idx = s.index;
+        obj_diff_min = s.obj;
+      }
+    }
+    violation_ = Gmax + Gmax2;
+    if (Gmax + Gmax2 < eps || Gmin_idx == -1) return 1;
+    out_i = Gmax_idx;
+    out_j = Gmin_idx;
+    return 0;
+  }
 
   for (int j = 0; j < active_size; ++j) {
     if (y[j] == +1) {

@@ -34,6 +34,7 @@ void solve_c_svc(const svm_problem& prob, const svm_parameter& param, double* al
   SVC_Q Q(prob, param, y.data(), run);
   Solver s;
   si->progress = run != nullptr ? run->progress : nullptr;
+  si->team = run != nullptr ? run->team : nullptr;
   s.Solve(l, Q, minus_ones.data(), y.data(), alpha, Cp, Cn, param.eps, si, param.shrinking);
   for (int i = 0; i < l; ++i) alpha[i] *= y[i];
 }
@@ -59,6 +60,7 @@ void solve_nu_svc(const svm_problem& prob, const svm_parameter& param, double* a
   SVC_Q Q(prob, param, y.data(), run);
   Solver_NU s;
   si->progress = run != nullptr ? run->progress : nullptr;
+  si->team = run != nullptr ? run->team : nullptr;
   s.Solve(l, Q, zeros.data(), y.data(), alpha, 1.0, 1.0, param.eps, si, param.shrinking);
   const double r = si->r;
   for (int i = 0; i < l; ++i) alpha[i] *= y[i] / r;
@@ -80,6 +82,7 @@ void solve_one_class(const svm_problem& prob, const svm_parameter& param, double
   ONE_CLASS_Q Q(prob, param, run);
   Solver s;
   si->progress = run != nullptr ? run->progress : nullptr;
+  si->team = run != nullptr ? run->team : nullptr;
   s.Solve(l, Q, zeros.data(), ones.data(), alpha, 1.0, 1.0, param.eps, si, param.shrinking);
 }
 
@@ -98,6 +101,7 @@ void solve_epsilon_svr(const svm_problem& prob, const svm_parameter& param, doub
   SVR_Q Q(prob, param, run);
   Solver s;
   si->progress = run != nullptr ? run->progress : nullptr;
+  si->team = run != nullptr ? run->team : nullptr;
   s.Solve(2 * l, Q, linear_term.data(), y.data(), alpha2.data(), param.C, param.C, param.eps, si,
           param.shrinking);
   for (int i = 0; i < l; ++i) alpha[i] = alpha2[i] - alpha2[i + l];
@@ -122,6 +126,7 @@ void solve_nu_svr(const svm_problem& prob, const svm_parameter& param, double* a
   SVR_Q Q(prob, param, run);
   Solver_NU s;
   si->progress = run != nullptr ? run->progress : nullptr;
+  si->team = run != nullptr ? run->team : nullptr;
   s.Solve(2 * l, Q, linear_term.data(), y.data(), alpha2.data(), C, C, param.eps, si,
           param.shrinking);
   for (int i = 0; i < l; ++i) alpha[i] = alpha2[i] - alpha2[i + l];

@@ -205,10 +205,15 @@ void Kernel::fill_column(int i, int start, int len, float* data, Mirror mirror, 
   if (run_ != nullptr && run_->column_piece > 0) grain = run_->column_piece;
   const int parts = std::max(1, std::min(threads, n / grain));
   std::vector<long long> computed(static_cast<size_t>(parts), 0);
-  ParallelFor(parts, parts, [&](int p, int) {
+  auto piece = [&](int p) {
     computed[p] = column_piece(i, start + PieceBegin(n, parts, p),
                                start + PieceBegin(n, parts, p + 1), data, mirror, factor);
-  });
+  };
+  if (run_ != nullptr && run_->team != nullptr) {
+    run_->team->Run(parts, piece);
+  } else {
+    ParallelFor(parts, parts, [&](int p, int) { piece(p); });
+  }
   if (run_ != nullptr) {
     for (long long c : computed) run_->kernel_evaluations += c;
   }

@@ -123,6 +123,7 @@ struct SolutionInfo {
   double r = 0;  // Solver_NU only
   long long iterations = 0;
   Progress* progress = nullptr;  // told of the steps, when set
+  ThreadTeam* team = nullptr;    // for the loops over long active sets, when set
 };
 
 // minimise 1/2 a'Qa + p'a subject to y'a = delta, 0 <= a_t <= C_t.
@@ -143,6 +144,22 @@ class Solver {
   QMatrix* Q = nullptr;
   const double* QD = nullptr;
   double violation_ = 0;  // of the last working-set selection, for the progress lines
+  ThreadTeam* team_ = nullptr;
+  // f(begin, end) over contiguous pieces of [0, n): on the team when n is
+  // long enough to pay for it, else at once.
+  template <typename F>
+  void Spread(int n, F f) {
+    constexpr int kLong = 16384;
+    const int parts = team_ != nullptr && n >= kLong ? std::min(team_->size(), n / 8192) : 1;
+    if (parts <= 1) {
+      f(0, n, 0);
+      return;
+    }
+    team_->Run(parts, [&](int p) { f(PieceBegin(n, parts, p), PieceBegin(n, parts, p + 1), p); });
+  }
+  int spread_parts(int n) const {
+    return team_ != nullptr && n >= 16384 ? std::max(1, std::min(team_->size(), n / 8192)) : 1;
+  }
   double eps = 0;
   double Cp = 0, Cn = 0;
   std::vector<double> p;
