@@ -29,12 +29,20 @@ long long CacheBytes(double megabytes, const svm_run* run, int l) {
   if (static_cast<double>(budget) < whole && asked > static_cast<double>(budget)) {
     static std::atomic<bool> said{false};
     if (!said.exchange(true)) {
+      auto size = [](double bytes) {
+        char out[32];
+        if (bytes < 1048576.0) {
+          std::snprintf(out, sizeof out, "%.0f KB", bytes / 1024.0);
+        } else {
+          std::snprintf(out, sizeof out, "%.0f MB", bytes / 1048576.0);
+        }
+        return std::string(out);
+      };
       char text[300];
       std::snprintf(text, sizeof text,
-                    "the kernel cache may take %.1f MB (--memory), the %d windows' kernel columns "
-                    "%.1f MB: columns left out are computed again when needed (the same model, "
-                    "more time)",
-                    static_cast<double>(budget) / 1048576.0, l, whole / 1048576.0);
+                    "the kernel cache may take %s (--memory), the %d windows' kernel columns %s: "
+                    "columns left out are computed again when needed (the same model, more time)",
+                    size(static_cast<double>(budget)).c_str(), l, size(whole).c_str());
       Warn(text);
     }
   }
