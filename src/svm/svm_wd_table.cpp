@@ -270,6 +270,26 @@ int WdTable::FastMatch(int t, const unsigned char* z, int32_t v, int depth, int 
   return k < limit ? k : limit;
 }
 
+int WdTable::NodeMatch(int t, const unsigned char* z, const Node& node, int depth,
+                       int limit) const {
+  const int first = t - depth;
+  if (first < 15) return Match(t, z, node.single, depth, limit);
+  // The node's 16 letters, then the vector's own.
+  uint64_t mine[2];
+  std::memcpy(&mine[0], z + first - 7, 8);
+  std::memcpy(&mine[1], z + first - 15, 8);
+  int k = depth;
+  uint64_t differ = mine[0] ^ node.ahead[0];
+  if (differ == 0) {
+    differ = mine[1] ^ node.ahead[1];
+    k += 8;
+  }
+  k = differ != 0 ? k + __builtin_clzll(differ) / 8
+                  : FastMatch(t, z, node.single, depth + 16, limit);
+  return k < limit ? k : limit;
+}
+
+template <bool kFast>
 void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double& sum) const {
   const int64_t* P = beta_prefix_.data();
   const int limit = std::min(d_, t + 1);
@@ -277,7 +297,8 @@ void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double&
   while (true) {
     if (node->single >= 0) {
       // One vector left: its letters further back, compared directly.
-      const int k = Match(t, z, node->single, depth, limit);
+      const int k =
+          kFast ? NodeMatch(t, z, *node, depth, limit) : Match(t, z, node->single, depth, limit);
       if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
       return;
     }
@@ -306,7 +327,7 @@ template <bool kFast>
 __attribute__((always_inline)) inline void WdTable::AddPosition(int t, const unsigned char* z,
                                                                 int64_t entry, double& sum) const {
   if (entry < 0) {
-    Walk(t, z, root_[t], 0, sum);
+    Walk<false>(t, z, root_[t], 0, sum);
     return;
   }
   const int L = levels_[t];
@@ -331,42 +352,7 @@ __attribute__((always_inline)) inline void WdTable::AddPosition(int t, const uns
     return;
   }
   if (e.node < 0) return;
-  if (!kFast) {
-    Walk(t, z, e.node, L, sum);
-    return;
-  }
-  // Walk, with the single vectors' letters compared 16 at a time.
-  const Node* node = &nodes_[e.node];
-  int depth = L;
-  while (true) {
-    if (node->single >= 0) {
-      int k = depth;
-      const int first = t - depth;
-      if (first >= 15) {
-        uint64_t mine[2];
-        std::memcpy(&mine[0], z + first - 7, 8);
-        std::memcpy(&mine[1], z + first - 15, 8);
-        uint64_t differ = mine[0] ^ node->ahead[0];
-        if (differ == 0) {
-          differ = mine[1] ^ node->ahead[1];
-          k += 8;
-        }
-        k = differ != 0 ? k + __builtin_clzll(differ) / 8
-                        : FastMatch(t, z, node->single, depth + 16, limit);
-        if (k > limit) k = limit;
-      } else {
-        k = Match(t, z, node->single, depth, limit);
-      }
-      if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
-      return;
-    }
-    if (depth >= limit) return;
-    const int32_t child = ChildOf(*node, z[t - depth]);
-    if (child < 0) return;
-    node = &nodes_[child];
-    ++depth;
-    sum += node->weight;
-  }
+  Walk<kFast>(t, z, e.node, L, sum);
 }
 
 double WdTable::Decision(const unsigned char* z) const {

@@ -57,11 +57,14 @@ class WdTable {
   int32_t ChildOf(const Node& node, unsigned char letter) const;
   // The walk down position t's tree from a node at `depth` (its weight
   // counted), adding the weights of the matching depths to sum.
+  // kFast: single vectors compared through their nodes' letters.
+  template <bool kFast>
   void Walk(int t, const unsigned char* z, int32_t node, int depth, double& sum) const;
   // How far back from depth the letters of vector v and of z agree (at most
   // limit): letter by letter, or 16 at a time.
   int Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
   int FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
+  int NodeMatch(int t, const unsigned char* z, const Node& node, int depth, int limit) const;
   // The letters of v at t - depth, t - depth - 1, ..., 16 of them as FastMatch
   // loads a window's (0 before the window's start).
   void Ahead(int t, int32_t v, int depth, uint64_t out[2]) const;
