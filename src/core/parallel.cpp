@@ -46,7 +46,7 @@ void NoteFewerThreads(int started, int wanted) {
        " threads could be started; the work goes on with them (same results)");
 }
 
-ThreadTeam::ThreadTeam(int threads) {
+ThreadTeam::ThreadTeam(int threads) : look_(threads <= AvailableCores()) {
   AddressReserve reserve;
   for (int w = 1; w < threads; ++w) {
     try {
@@ -75,7 +75,8 @@ constexpr auto kLook = std::chrono::microseconds(200);
 
 // Looks until ready() or the time is up; true when ready.
 template <typename Ready>
-bool LookFor(Ready ready) {
+bool LookFor(Ready ready, bool look) {
+  if (!look) return ready();
   const auto until = std::chrono::steady_clock::now() + kLook;
   for (int n = 0;; ++n) {
     if (ready()) return true;
@@ -102,7 +103,7 @@ void ThreadTeam::Work() {
   long long seen = 0;
   while (true) {
     auto fresh = [&] { return stop_.load() || generation_.load() != seen; };
-    if (!LookFor(fresh)) {
+    if (!LookFor(fresh, look_)) {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, fresh);
     }
@@ -134,7 +135,7 @@ void ThreadTeam::Run(int parts, const std::function<void(int)>& task) {
   wake_.notify_all();
   TakeParts();
   auto finished = [&] { return busy_.load() == 0; };
-  if (!LookFor(finished)) {
+  if (!LookFor(finished, look_)) {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, finished);
   }

@@ -111,6 +111,8 @@ class ThreadTeam {
   std::atomic<int> next_{0};
   std::atomic<int> busy_{0};  // workers still in the current generation
   std::vector<std::exception_ptr> failure_;
+  // Looking costs a core: only when every thread has one of its own.
+  bool look_ = true;
 };
 
 // The range [0, n) cut into `parts` contiguous pieces of nearly equal size:
