@@ -504,23 +504,13 @@ void Solver::store_solution(double* alpha_out, SolutionInfo* si, long long itera
 }
 
 int Solver::select_working_set(int& out_i, int& out_j) {
-  double Gmax = -INF;
-  double Gmax2 = -INF;
-  int Gmax_idx = -1;
-  int Gmin_idx = -1;
-  double obj_diff_min = INF;
-
-  // Each piece finds its own best as the one-piece loop would (a later equal
+  // Each piece finds its own best as one loop over all would (a later equal
   // value wins); the pieces' bests are then taken in order by the same rule,
-  // so the pair chosen is the one of a single loop.
+  // so the pair chosen is the one of a single loop, whatever the pieces.
   const int parts = spread_parts(active_size);
-  struct Best {
-    double value;
-    int index;
-  };
-  std::vector<Best> firsts(static_cast<size_t>(parts), Best{-INF, -1});
+  firsts_.assign(static_cast<size_t>(parts), First{-INF, -1});
   Spread(active_size, [&](int begin, int end, int part) {
-    Best b{-INF, -1};
+    First b{-INF, -1};
     for (int t = begin; t < end; ++t) {
       if (y[t] == +1) {
         if (!is_upper_bound(t) && -G[t] >= b.value) b = {-G[t], t};
@@ -528,9 +518,11 @@ int Solver::select_working_set(int& out_i, int& out_j) {
         if (!is_lower_bound(t) && G[t] >= b.value) b = {G[t], t};
       }
     }
-    firsts[static_cast<size_t>(part)] = b;
+    firsts_[static_cast<size_t>(part)] = b;
   });
-  for (const Best& b : firsts) {
+  double Gmax = -INF;
+  int Gmax_idx = -1;
+  for (const First& b : firsts_) {
     if (b.value >= Gmax) {
       Gmax = b.value;
       Gmax_idx = b.index;
@@ -539,80 +531,42 @@ int Solver::select_working_set(int& out_i, int& out_j) {
   const int i = Gmax_idx;
   const float* Q_i = i != -1 ? Q->get_Q(i, active_size) : nullptr;
 
-  if (parts > 1) {
-    struct Second {
-      double gmax2, obj;
-      int index;
-    };
-    std::vector<Second> seconds(static_cast<size_t>(parts), Second{-INF, INF, -1});
-    Spread(active_size, [&](int begin, int end, int part) {
-      Second s{-INF, INF, -1};
-      for (int j = begin; j < end; ++j) {
-        if (y[j] == +1) {
-          if (!is_lower_bound(j)) {
-            const double grad_diff = Gmax + G[j];
-            if (G[j] >= s.gmax2) s.gmax2 = G[j];
-            if (grad_diff > 0) {
-              const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
-              const double obj_diff = ObjectiveDecrease(grad_diff, quad);
-              if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
-            }
-          }
-        } else {
-          if (!is_upper_bound(j)) {
-            const double grad_diff = Gmax - G[j];
-            if (-G[j] >= s.gmax2) s.gmax2 = -G[j];
-            if (grad_diff > 0) {
-              const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
-              const double obj_diff = ObjectiveDecrease(grad_diff, quad);
-              if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
-            }
+  seconds_.assign(static_cast<size_t>(parts), Second{-INF, INF, -1});
+  Spread(active_size, [&](int begin, int end, int part) {
+    Second s{-INF, INF, -1};
+    for (int j = begin; j < end; ++j) {
+      if (y[j] == +1) {
+        if (!is_lower_bound(j)) {
+          const double grad_diff = Gmax + G[j];
+          if (G[j] >= s.gmax2) s.gmax2 = G[j];
+          if (grad_diff > 0) {
+            const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
+            const double obj_diff = ObjectiveDecrease(grad_diff, quad);
+            if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
           }
         }
-      }
-      seconds[static_cast<size_t>(part)] = s;
-    });
-    for (const Second& s : seconds) {
-      if (s.gmax2 >= Gmax2) Gmax2 = s.gmax2;
-      if (s.index != -1 && s.obj <= obj_diff_min) {
-        Gmin_idx = s.index;
-        obj_diff_min = s.obj;
+      } else {
+        if (!is_upper_bound(j)) {
+          const double grad_diff = Gmax - G[j];
+          if (-G[j] >= s.gmax2) s.gmax2 = -G[j];
+          if (grad_diff > 0) {
+            const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
+            const double obj_diff = ObjectiveDecrease(grad_diff, quad);
+            if (obj_diff <= s.obj) s = {s.gmax2, obj_diff, j};
+          }
+        }
       }
     }
-    violation_ = Gmax + Gmax2;
-    if (Gmax + Gmax2 < eps || Gmin_idx == -1) return 1;
-    out_i = Gmax_idx;
-    out_j = Gmin_idx;
-    return 0;
-  }
-
-  for (int j = 0; j < active_size; ++j) {
-    if (y[j] == +1) {
-      if (!is_lower_bound(j)) {
-        const double grad_diff = Gmax + G[j];
-        if (G[j] >= Gmax2) Gmax2 = G[j];
-        if (grad_diff > 0) {
-          const double quad = QD[i] + QD[j] - 2.0 * y[i] * Q_i[j];
-          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
-          if (obj_diff <= obj_diff_min) {
-            Gmin_idx = j;
-            obj_diff_min = obj_diff;
-          }
-        }
-      }
-    } else {
-      if (!is_upper_bound(j)) {
-        const double grad_diff = Gmax - G[j];
-        if (-G[j] >= Gmax2) Gmax2 = -G[j];
-        if (grad_diff > 0) {
-          const double quad = QD[i] + QD[j] + 2.0 * y[i] * Q_i[j];
-          const double obj_diff = ObjectiveDecrease(grad_diff, quad);
-          if (obj_diff <= obj_diff_min) {
-            Gmin_idx = j;
-            obj_diff_min = obj_diff;
-          }
-        }
-      }
+    seconds_[static_cast<size_t>(part)] = s;
+  });
+  double Gmax2 = -INF;
+  int Gmin_idx = -1;
+  double obj_diff_min = INF;
+  for (const Second& s : seconds_) {
+    if (s.gmax2 >= Gmax2) Gmax2 = s.gmax2;
+    if (s.index != -1 && s.obj <= obj_diff_min) {
+      Gmin_idx = s.index;
+      obj_diff_min = s.obj;
     }
   }
   violation_ = Gmax + Gmax2;

@@ -149,17 +149,29 @@ class Solver {
   // long enough to pay for it, else at once.
   template <typename F>
   void Spread(int n, F f) {
-    constexpr int kLong = 16384;
-    const int parts = team_ != nullptr && n >= kLong ? std::min(team_->size(), n / 8192) : 1;
+    const int parts = spread_parts(n);
     if (parts <= 1) {
       f(0, n, 0);
       return;
     }
     team_->Run(parts, [&](int p) { f(PieceBegin(n, parts, p), PieceBegin(n, parts, p + 1), p); });
   }
+  // The pieces Spread cuts [0, n) into: one per thread of the team, of at
+  // least 8192 items, for loops of 16384 items or more.
   int spread_parts(int n) const {
     return team_ != nullptr && n >= 16384 ? std::max(1, std::min(team_->size(), n / 8192)) : 1;
   }
+  // The pieces' bests of the working-set selection (kept from step to step).
+  struct First {
+    double value;
+    int index;
+  };
+  struct Second {
+    double gmax2, obj;
+    int index;
+  };
+  std::vector<First> firsts_;
+  std::vector<Second> seconds_;
   double eps = 0;
   double Cp = 0, Cn = 0;
   std::vector<double> p;
