@@ -47,16 +47,7 @@ void NoteFewerThreads(int started, int wanted) {
 }
 
 ThreadTeam::ThreadTeam(int threads) : look_(threads <= AvailableCores()) {
-  AddressReserve reserve;
-  for (int w = 1; w < threads; ++w) {
-    try {
-      workers_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      reserve.Release();
-      NoteFewerThreads(static_cast<int>(workers_.size()) + 1, threads);
-      break;
-    }
-  }
+  StartThreads(threads, workers_, [this](int) { Work(); });
 }
 
 ThreadTeam::~ThreadTeam() {

@@ -39,6 +39,24 @@ class AddressReserve {
   void* block_ = nullptr;
 };
 
+// Starts threads running work(w) for w = 1 .. threads - 1 into pool (the
+// caller is thread 0). When the system will not start more, the ones started
+// share the work (the results are the same for any number): said once.
+template <typename Work>
+void StartThreads(int threads, std::vector<std::thread>& pool, Work work) {
+  pool.reserve(static_cast<size_t>(std::max(threads - 1, 0)));
+  AddressReserve reserve;
+  for (int w = 1; w < threads; ++w) {
+    try {
+      pool.emplace_back(work, w);
+    } catch (const std::system_error&) {
+      reserve.Release();
+      NoteFewerThreads(static_cast<int>(pool.size()) + 1, threads);
+      break;
+    }
+  }
+}
+
 // Runs task(i, worker) for every i in [0, n) on up to `threads` threads
 // (worker in [0, threads) names the thread, for per-thread scratch space).
 // Tasks are taken in increasing order by whichever thread is free.
@@ -61,20 +79,7 @@ void ParallelFor(int n, int threads, Task task) {
     }
   };
   std::vector<std::thread> pool;
-  pool.reserve(static_cast<size_t>(threads - 1));
-  AddressReserve reserve;
-  for (int w = 1; w < threads; ++w) {
-    // When the system will not start more threads, the ones started share
-    // the tasks (the results are the same for any number).
-    try {
-      pool.emplace_back(work, w);
-    } catch (const std::system_error&) {
-      reserve.Release();
-      NoteFewerThreads(static_cast<int>(pool.size()) + 1, threads);
-      break;
-    }
-  }
-  reserve.Release();
+  StartThreads(threads, pool, work);
   work(0);
   for (std::thread& t : pool) t.join();
   for (const std::exception_ptr& e : failure) {
