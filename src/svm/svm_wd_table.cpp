@@ -247,46 +247,27 @@ int WdTable::Match(int t, const unsigned char* z, int32_t v, int depth, int limi
   return k;
 }
 
-int WdTable::FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const {
-  const int first = t - depth;  // compared first, then the letters before it
-  if (first < 15 || limit - depth <= 2) return Match(t, z, v, depth, limit);
+int WdTable::FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit,
+                       const uint64_t* ahead, int words) const {
   const unsigned char* x = letters(v);
-  uint64_t a = 0, b = 0;
-  std::memcpy(&a, z + first - 7, 8);
-  std::memcpy(&b, x + first - 7, 8);
   int k = depth;
-  uint64_t differ = a ^ b;  // byte 7 is letter first, byte 0 letter first - 7
-  if (differ == 0) {
-    std::memcpy(&a, z + first - 15, 8);
-    std::memcpy(&b, x + first - 15, 8);
-    differ = a ^ b;
-    k += 8;
-    if (differ == 0) {
-      k += 8;
-      return k >= limit ? limit : Match(t, z, v, k, limit);
+  // Eight letters at a time, those the entry or node keeps first; byte 7 of
+  // a word is the letter compared first, byte 0 the one 7 before it.
+  for (int w = 0;; ++w) {
+    const int first = t - k;
+    if (first < 7 || limit - k <= 2) return Match(t, z, v, k, limit);
+    uint64_t mine = 0, theirs = 0;
+    std::memcpy(&mine, z + first - 7, 8);
+    if (w < words) {
+      theirs = ahead[w];
+    } else {
+      std::memcpy(&theirs, x + first - 7, 8);
     }
-  }
-  k += __builtin_clzll(differ) / 8;
-  return k < limit ? k : limit;
-}
-
-int WdTable::NodeMatch(int t, const unsigned char* z, const Node& node, int depth,
-                       int limit) const {
-  const int first = t - depth;
-  if (first < 15) return Match(t, z, node.single, depth, limit);
-  // The node's 16 letters, then the vector's own.
-  uint64_t mine[2];
-  std::memcpy(&mine[0], z + first - 7, 8);
-  std::memcpy(&mine[1], z + first - 15, 8);
-  int k = depth;
-  uint64_t differ = mine[0] ^ node.ahead[0];
-  if (differ == 0) {
-    differ = mine[1] ^ node.ahead[1];
+    const uint64_t differ = mine ^ theirs;
+    if (differ != 0) return std::min(k + __builtin_clzll(differ) / 8, limit);
     k += 8;
+    if (k >= limit) return limit;
   }
-  k = differ != 0 ? k + __builtin_clzll(differ) / 8
-                  : FastMatch(t, z, node.single, depth + 16, limit);
-  return k < limit ? k : limit;
 }
 
 template <bool kFast>
@@ -297,8 +278,8 @@ void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double&
   while (true) {
     if (node->single >= 0) {
       // One vector left: its letters further back, compared directly.
-      const int k =
-          kFast ? NodeMatch(t, z, *node, depth, limit) : Match(t, z, node->single, depth, limit);
+      const int k = kFast ? FastMatch(t, z, node->single, depth, limit, node->ahead, 2)
+                          : Match(t, z, node->single, depth, limit);
       if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
       return;
     }
@@ -338,16 +319,8 @@ __attribute__((always_inline)) inline void WdTable::AddPosition(int t, const uns
   if (e.single >= 0) {
     // One vector left: its letters further back (the first eight in the
     // entry).
-    int k = L;
-    if (kFast && t - L >= 7) {
-      uint64_t mine = 0;
-      std::memcpy(&mine, z + t - L - 7, 8);
-      const uint64_t differ = mine ^ e.ahead;
-      k = differ != 0 ? L + __builtin_clzll(differ) / 8 : FastMatch(t, z, e.single, L + 8, limit);
-      if (k > limit) k = limit;
-    } else {
-      k = kFast ? FastMatch(t, z, e.single, L, limit) : Match(t, z, e.single, L, limit);
-    }
+    const int k =
+        kFast ? FastMatch(t, z, e.single, L, limit, &e.ahead, 1) : Match(t, z, e.single, L, limit);
     if (k > L) sum += coef_[e.single] * static_cast<double>(P[k] - P[L]);
     return;
   }

@@ -61,12 +61,14 @@ class WdTable {
   template <bool kFast>
   void Walk(int t, const unsigned char* z, int32_t node, int depth, double& sum) const;
   // How far back from depth the letters of vector v and of z agree (at most
-  // limit): letter by letter, or 16 at a time.
+  // limit), letter by letter.
   int Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
-  int FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
-  int NodeMatch(int t, const unsigned char* z, const Node& node, int depth, int limit) const;
-  // The letters of v at t - depth, t - depth - 1, ..., 16 of them as FastMatch
-  // loads a window's (0 before the window's start).
+  // The same 8 letters at a time: first the `words` words of ahead (what an
+  // entry or node keeps of v), then v's own letters.
+  int FastMatch(int t, const unsigned char* z, int32_t v, int depth, int limit,
+                const uint64_t* ahead = nullptr, int words = 0) const;
+  // The letters of v at t - depth, t - depth - 1, ..., 16 of them as two
+  // words FastMatch compares (0 before the window's start).
   void Ahead(int t, int32_t v, int depth, uint64_t out[2]) const;
   const unsigned char* letters(int32_t v) const {
     return sv_letters_.data() + static_cast<size_t>(v) * static_cast<size_t>(n_);
