@@ -120,20 +120,17 @@ constexpr auto kBase = [] {
   return t;
 }();
 
-// The records of the FASTA files with their lengths, for a track that
-// declares them first: from each file's index when it has one, else from a
+// The records of each FASTA file with their lengths, for a track that
+// declares them first: from the file's index when it has one, else from a
 // first pass over the file.
-std::vector<IndexedRecord> RecordLengths(const std::vector<std::string>& fastas,
-                                         std::vector<bool>& indexed) {
-  std::vector<IndexedRecord> all;
+std::vector<std::vector<IndexedRecord>> RecordLengths(const std::vector<std::string>& fastas) {
+  std::vector<std::vector<IndexedRecord>> all;
   std::unordered_map<std::string, std::string> file_of;
-  indexed.clear();
   for (const std::string& fasta : fastas) {
     struct stat st {};
     const std::string fai = FastaIndexPath(fasta);
     std::vector<IndexedRecord> records;
-    indexed.push_back(stat(fai.c_str(), &st) == 0 && S_ISREG(st.st_mode));
-    if (indexed.back()) {
+    if (stat(fai.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       records = ReadFastaIndex(fai);
     } else {
       FastaStream in(fasta);
@@ -145,7 +142,7 @@ std::vector<IndexedRecord> RecordLengths(const std::vector<std::string>& fastas,
         records.push_back({name, n});
       }
     }
-    for (IndexedRecord& r : records) {
+    for (const IndexedRecord& r : records) {
       const auto [at, fresh] = file_of.emplace(r.name, fasta);
       if (!fresh) {
         Diagnose("the record " + r.name + " is in " + at->second +
@@ -153,8 +150,8 @@ std::vector<IndexedRecord> RecordLengths(const std::vector<std::string>& fastas,
                  ": a bigWig track holds one record of a name");
         OnErrorExit(kUnspecifiedError, "Records of one name in a bigWig track");
       }
-      all.push_back(std::move(r));
     }
+    all.push_back(std::move(records));
   }
   return all;
 }
@@ -360,8 +357,8 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   std::vector<std::string> inputs;
   SavedScorer scorer = OpenScorer(args, i, n_model, inputs, threads, progress_lines);
   inputs.insert(inputs.end(), fastas.begin(), fastas.end());
-  std::vector<IndexedRecord> records;
-  std::vector<bool> indexed;
+  // The bigWig's chromosomes, file by file (none for the other formats).
+  std::vector<std::vector<IndexedRecord>> lengths(fastas.size());
   if (o.format == ScanFormat::kBigWig) {
     for (const std::string& f : fastas) inputs.push_back(FastaIndexPath(f));
   }
@@ -373,7 +370,11 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   }
   const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
   scorer.set_cutoff(cutoff);
-  if (o.format == ScanFormat::kBigWig) records = RecordLengths(fastas, indexed);
+  std::vector<IndexedRecord> records;  // of all files, in order
+  if (o.format == ScanFormat::kBigWig) {
+    lengths = RecordLengths(fastas);
+    for (const auto& file : lengths) records.insert(records.end(), file.begin(), file.end());
+  }
 
   // Without --all-windows only the windows that hold the model's core, and
   // only the four bases, are scored; the others get no line.
@@ -410,8 +411,8 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
         OnErrorExit(kUnspecifiedError, "Sequence contains errors");
       }
       const IndexedRecord* expected = nullptr;
-      if (!records.empty()) {
-        expected = record_index < records.size() ? &records[record_index] : nullptr;
+      if (o.format == ScanFormat::kBigWig) {
+        expected = in_file < lengths[f].size() ? &lengths[f][in_file] : nullptr;
         if (expected == nullptr || expected->name != name) {
           Diagnose(FastaIndexPath(fastas[f]) + " does not fit " + shown + ": its record " +
                    std::to_string(in_file + 1) + " is " +
@@ -505,9 +506,9 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
       ++record_index;
       ++in_file;
     }
-    if (!records.empty() && f + 1 == fastas.size() && record_index != records.size()) {
+    if (in_file < lengths[f].size()) {
       Diagnose(FastaIndexPath(fastas[f]) + " does not fit " + shown + ": it lists " +
-               records[record_index].name + ", which the file does not hold");
+               lengths[f][in_file].name + ", which the file does not hold");
       OnErrorExit(kUnspecifiedError, "FASTA index does not fit its file");
     }
   }
