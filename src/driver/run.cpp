@@ -610,6 +610,18 @@ long long ParseMemory(const std::string& text) {
   return static_cast<long long>(bytes);
 }
 
+namespace {
+
+// How many arguments the leading option args[i] takes with its name (0: it
+// is none).
+size_t LeadingOptionWidth(const std::vector<std::string>& args, size_t i) {
+  if (i >= args.size()) return 0;
+  if (args[i] == "--progress") return 1;
+  return args[i] == "--threads" || args[i] == "--model" || args[i] == "--memory" ? 2 : 0;
+}
+
+}  // namespace
+
 LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   auto parse = [](const std::string& text, const std::string& where) {
     char* end = nullptr;
@@ -623,8 +635,7 @@ LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
   LeadingOptions o;
   bool threads_given = false;
   o.progress = isatty(STDERR_FILENO) != 0;
-  while (args.size() > 1 && (args[1] == "--threads" || args[1] == "--progress" ||
-                             args[1] == "--model" || args[1] == "--memory")) {
+  while (LeadingOptionWidth(args, 1) > 0) {
     if (args[1] == "--memory") {
       if (args.size() < 3) OnErrorExit(kUnspecifiedError, "--memory needs a size");
       o.memory_bytes = ParseMemory(args[2]);
@@ -661,10 +672,7 @@ namespace {
 // output: score and scan.
 bool WritesData(const std::vector<std::string>& args) {
   size_t i = 1;
-  while (i < args.size() && (args[i] == "--threads" || args[i] == "--progress" ||
-                             args[i] == "--model" || args[i] == "--memory")) {
-    i += args[i] == "--progress" ? 1 : 2;
-  }
+  while (size_t width = LeadingOptionWidth(args, i)) i += width;
   return i < args.size() && (args[i] == "score" || args[i] == "scan");
 }
 
