@@ -1,6 +1,7 @@
 #include "driver/track_file.h"
 
 #include "core/error.h"
+#include "driver/score.h"
 
 #ifdef VARNIK_HAVE_BIGWIG
 // Local files only: no remote access, so none of libcurl's declarations.
@@ -51,10 +52,7 @@ void BigWigTrack::Fail(const std::string& what) {
 
 void BigWigTrack::Open(const std::string& path, const std::vector<IndexedRecord>& chromosomes) {
   InitLibrary();
-  if (!file_.Open(path)) {
-    Diagnose("cannot create " + path + ": " + SystemReason());
-    OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
-  }
+  OpenOutput(file_, path);
   chromosomes_ = chromosomes;
   std::vector<const char*> names;
   std::vector<uint32_t> lengths;
