@@ -19,6 +19,7 @@
 #include "core/random.h"
 #include "core/recognizer.h"
 #include "core/settings.h"
+#include "driver/curves.h"
 #include "driver/evaluation.h"
 #include "driver/file_roles.h"
 #include "driver/mask.h"
@@ -123,9 +124,9 @@ class Run {
     }
     Test();
     out_.Close();
-    std::fprintf(stderr, "varnik: test AUC %.4f, G-measure %.4f, error %.4f; report %s\n", auc_,
-                 static_cast<double>(results_.G_measure), static_cast<double>(results_.error),
-                 args_[4].c_str());
+    std::fprintf(stderr, "varnik: test %s, G-measure %.4f, error %.4f; report %s\n",
+                 MeasuresText(auc_, ap_).c_str(), static_cast<double>(results_.G_measure),
+                 static_cast<double>(results_.error), args_[4].c_str());
     return 0;
   }
 
@@ -155,7 +156,9 @@ class Run {
     }
     std::vector<NamedFile> outputs = {{args_[4], "report"},
                                       {args_[4] + "-auc", "AUC file"},
-                                      {args_[4] + "-roc.svg", "ROC picture"}};
+                                      {args_[4] + "-roc.svg", "ROC picture"},
+                                      {args_[4] + "-pr.svg", "precision-recall picture"},
+                                      {args_[4] + "-curve.tsv", "curve table"}};
     const std::string fifth = args_.size() > 5 ? args_[5] : "";
     if (fifth.compare(0, 12, "save-outputs") == 0) {
       outputs.push_back({args_[1] + args_[4], "training outputs file"});
@@ -503,9 +506,14 @@ class Run {
     WriteTestingResults(out_, r, positives.size());
     WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
     results_ = r;
-    auc_ = AucFromScores(sc_pos, sc_neg);
+    auc_ = DelongInterval(sc_pos, sc_neg);
+    ap_ = AveragePrecision(sc_pos, sc_neg);
     if (settings_.Write_AUC_data && !out_.direct()) {
-      WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_);
+      const OperatingPoint at{model_->threshold(), r.sensitivity, r.specificity, r.precision};
+      WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_, at);
+      WritePrPicture(args_[4] + "-pr.svg", "Precision-recall curve of " + args_[4], sc_pos, sc_neg,
+                     ap_, at);
+      WriteCurveTable(args_[4] + "-curve.tsv", sc_pos, sc_neg);
     }
   }
 
@@ -533,7 +541,8 @@ class Run {
   std::time_t start_ = 0;
   bool keep_training_ = false;
   EvaluationResults results_;  // of the test windows, for the closing summary
-  double auc_ = 0;
+  AucInterval auc_;
+  double ap_ = 0;
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cmath>
+#include <cstdio>
 #include <regex>
 
 #include "e2e/site_windows.h"
@@ -153,7 +155,7 @@ TEST(GzipInputTest, CompressedWindowsGiveTheSameReport) {
   EXPECT_NE(cut.out.find("cannot read cut_pos"), std::string::npos) << cut.out;
 }
 
-TEST(RocPictureTest, ItsAucIsTheOneOfTheTestScores) {
+TEST(RocPictureTest, PicturesAndCurveTableHoldTheFiguresOfTheTestScores) {
   TempDir dir;
   WriteWindows(dir, "tr_", 5);
   WriteWindows(dir, "te_", 6);
@@ -180,16 +182,56 @@ TEST(RocPictureTest, ItsAucIsTheOneOfTheTestScores) {
   const double low = above / pairs, high = (above + tied) / pairs;
   const std::string svg = ReadFile(dir / "run-roc.svg");
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(svg, m, std::regex("ROC curve of run: AUC = ([0-9.]+)</text>")));
+  ASSERT_TRUE(std::regex_search(
+      svg, m,
+      std::regex("ROC curve of run: AUC = ([0-9.]+) \\(95% CI ([0-9.]+) to ([0-9.]+)\\)</text>")));
   const double drawn = std::stod(m[1]);
+  const std::string interval = m[2].str() + " to " + m[3].str();
+  EXPECT_LT(std::stod(m[2]), drawn);
+  EXPECT_GE(std::stod(m[3]), drawn);
   EXPECT_GE(drawn, low - 5.1e-5);
   EXPECT_LE(drawn, high + 5.1e-5);
   EXPECT_NE(svg.find("<polyline"), std::string::npos);
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
   // The same figure closes the run on standard error.
   const std::string summary = ReadFile(dir / "summary");
-  ASSERT_TRUE(std::regex_search(summary, m, std::regex("test AUC ([0-9.]+), G-measure")));
+  ASSERT_TRUE(std::regex_search(
+      summary, m,
+      std::regex("test AUC ([0-9.]+) \\(95% CI ([0-9.]+ to [0-9.]+)\\), AP ([0-9.]+), G-measure")));
   EXPECT_EQ(std::stod(m[1]), drawn);
+  EXPECT_EQ(m[2].str(), interval);
+  const std::string ap = m[3];
+  // The precision-recall picture names the same AP and the positives' share.
+  const std::string pr = ReadFile(dir / "run-pr.svg");
+  char share[32];
+  std::snprintf(share, sizeof share, "%.2f%%", 100.0 * pos.size() / (pos.size() + neg.size()));
+  EXPECT_NE(pr.find("Precision-recall curve of run: AP = " + ap + ", positives " + share),
+            std::string::npos);
+  // Both mark the operating point with the run's threshold.
+  for (const std::string* picture : {&svg, &pr}) {
+    EXPECT_NE(picture->find("<circle"), std::string::npos);
+    EXPECT_NE(picture->find("&#9679; threshold "), std::string::npos);
+  }
+  // The curve table: one line per distinct score, counts adding up, and the
+  // AP summed from its lines.
+  const std::vector<std::string> rows = Lines(ReadFile(dir / "run-curve.tsv"));
+  ASSERT_GT(rows.size(), 2u);
+  EXPECT_EQ(rows[0], "threshold\tsensitivity\tspecificity\tprecision\tTP\tFP\tTN\tFN");
+  double sum = 0, last_tp = 0, last_threshold = INFINITY;
+  for (size_t k = 1; k < rows.size(); ++k) {
+    double t, sn, sp, prec, tp, fp, tn, fn;
+    ASSERT_EQ(std::sscanf(rows[k].c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf", &t, &sn, &sp, &prec,
+                          &tp, &fp, &tn, &fn),
+              8)
+        << rows[k];
+    EXPECT_LT(t, last_threshold);
+    EXPECT_EQ(tp + fn, static_cast<double>(pos.size()));
+    EXPECT_EQ(fp + tn, static_cast<double>(neg.size()));
+    sum += (tp - last_tp) / static_cast<double>(pos.size()) * tp / (tp + fp);
+    last_tp = tp;
+    last_threshold = t;
+  }
+  EXPECT_NEAR(sum, std::stod(ap), 5.1e-5);
   EXPECT_NE(summary.find("report run\n"), std::string::npos);
 }
 

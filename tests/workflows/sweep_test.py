@@ -63,9 +63,16 @@ def main(binary):
                 if row[column] != value:
                     fail("%s of %s: table %s, report %s" % (key, row["cell"], row[column], value))
             with open(os.path.join(cell, "stderr")) as f:
-                auc = re.search(r"test AUC (\S+),", f.read()).group(1)
+                m = re.search(r"test AUC (\S+) \(95% CI (\S+) to (\S+)\), AP (\S+),", f.read())
+            auc, low, high, ap = m.groups()
             if row["AUC"] != auc or not 0.5 < float(auc) <= 1:
                 fail("AUC of %s: %s, %s" % (row["cell"], row["AUC"], auc))
+            if (row["AUC_low"], row["AUC_high"], row["AP"]) != (low, high, ap) or \
+                    not float(low) <= float(auc) <= float(high) or not 0 < float(ap) <= 1:
+                fail("interval or AP of %s: %r, %s to %s, %s" % (row["cell"], row, low, high, ap))
+            # Snakemake's benchmark of the cell: wall seconds and peak memory.
+            if not float(row["wall_s"]) > 0 or not float(row["max_rss_MB"]) > 0:
+                fail("benchmark figures of %s: %r" % (row["cell"], row))
             with open(os.path.join(cell, "params")) as f:
                 params = f.read()
             for item in filter(None, row["settings"].split(";")):
@@ -75,7 +82,7 @@ def main(binary):
                 if "%s: %s\n" % (key, value) not in params.replace("True", "true").replace("False", "false"):
                     fail("setting %s not in the parameters of %s" % (item, row["cell"]))
         plots = os.path.join(work, "sweep-results", "plots")
-        for name in ("roc_best", "G_AUC_vs_K", "G_AUC_vs_C"):
+        for name in ("roc_best", "pr_best", "G_AUC_vs_K", "G_AUC_vs_C"):
             for suffix in ("svg", "png"):
                 if not os.path.getsize(os.path.join(plots, name + "." + suffix)):
                     fail("empty plot " + name)

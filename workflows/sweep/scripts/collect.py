@@ -1,14 +1,17 @@
 """One row per sweep cell: its settings and the figures of its varnik run.
 
 Run by the Snakefile's table rule (the `snakemake` object gives the cells);
-the figures come from the report (the test measures and the times) and from
-the run's closing line on standard error (the AUC of the test scores).
+the figures come from the report (the test measures), from the run's closing
+line on standard error (the AUC of the test scores with its 95 % interval, and
+the average precision) and from Snakemake's benchmark file of the cell (wall
+seconds and peak resident memory in MB).
 """
 import os
 import re
 
 COLUMNS = ["cell", "dataset", "method", "settings", "status", "message", "error", "sensitivity",
-           "specificity", "precision", "G", "F", "AUC", "training_s", "testing_s"]
+           "specificity", "precision", "G", "F", "AUC", "AUC_low", "AUC_high", "AP", "wall_s",
+           "max_rss_MB"]
 
 MEASURES = {"Error": "error", "Sensitivity (TP rate)": "sensitivity",
             "Specificity (TN rate)": "specificity", "Precision": "precision",
@@ -18,11 +21,6 @@ MEASURES = {"Error": "error", "Sensitivity (TP rate)": "sensitivity",
 def text(value):
     """A setting as the parameters file writes it (booleans in lower case)."""
     return str(value).lower() if isinstance(value, bool) else str(value)
-
-
-def seconds(hms):
-    h, m, s = (int(x) for x in hms.split(":"))
-    return 3600 * h + 60 * m + s
 
 
 def read(path):
@@ -48,13 +46,20 @@ def figures(directory):
             key, _, value = line.lstrip("=> ").partition(": ")
             if key in MEASURES and MEASURES[key] not in row:
                 row[MEASURES[key]] = value.strip()
-    for kind, column in (("TRAINING", "training_s"), ("TESTING", "testing_s")):
-        m = re.search(r"^%s time: (\d+:\d\d:\d\d)$" % kind, report, re.M)
-        if m:
-            row[column] = str(seconds(m.group(1)))
-    m = re.search(r"test AUC ([0-9.]+|nan)", read(os.path.join(directory, "stderr")))
+    summary = read(os.path.join(directory, "stderr"))
+    m = re.search(r"test AUC ([0-9.]+|undefined) \(95% CI (?:([0-9.]+) to ([0-9.]+)|undefined)\), "
+                  r"AP ([0-9.]+|undefined)", summary)
     if m:
-        row["AUC"] = m.group(1)
+        # An undefined figure stays an empty cell.
+        for column, value in zip(("AUC", "AUC_low", "AUC_high", "AP"), m.groups()):
+            if value and value != "undefined":
+                row[column] = value
+    benchmark = read(os.path.join(directory, "benchmark.tsv")).splitlines()
+    if len(benchmark) >= 2:
+        measured = dict(zip(benchmark[0].split("\t"), benchmark[1].split("\t")))
+        for key, column in (("s", "wall_s"), ("max_rss", "max_rss_MB")):
+            if measured.get(key, "NA") != "NA":
+                row[column] = measured[key]
     return row
 
 

@@ -1,6 +1,7 @@
-"""Plots of a sweep's table: the ROC curves of the best cell of every method
-(by AUC, then G) on one chart, and G and AUC against every swept parameter.
-Each as SVG and PNG. Run by the Snakefile's plots rule."""
+"""Plots of a sweep's table: the ROC curves and the precision-recall curves of
+the best cell of every method (by AUC, then G) on one chart each, and G and
+AUC against every swept parameter. Each as SVG and PNG. Run by the Snakefile's
+plots rule."""
 import csv
 import os
 from collections import defaultdict
@@ -41,6 +42,16 @@ def roc_points(path):
     return xs, ys
 
 
+def pr_points(path):
+    """The precision-recall steps of a run's curve table (report-curve.tsv)."""
+    recalls, precisions = [], []
+    with open(path) as f:
+        for row in csv.DictReader(f, delimiter="\t"):
+            recalls.append(float(row["sensitivity"]))
+            precisions.append(float(row["precision"]))
+    return recalls, precisions
+
+
 def save(figure, plots, name):
     for suffix in ("svg", "png"):
         figure.savefig(os.path.join(plots, "%s.%s" % (name, suffix)), dpi=120)
@@ -68,6 +79,20 @@ def main(table, directory, plots):
     ax.set_title("ROC curves, the best cell of each method")
     ax.legend(fontsize=7, loc="lower right")
     save(figure, plots, "roc_best")
+    figure, ax = plt.subplots(figsize=(5.5, 5.5))
+    for method, (_, r) in sorted(best.items()):
+        table = os.path.join(directory, r["cell"], "report-curve.tsv")
+        if os.path.exists(table):
+            recalls, precisions = pr_points(table)
+            ax.step(recalls, precisions, where="pre",
+                    label="%s, AP %s" % (method, r["AP"] or "undefined"))
+    ax.set_xlim(0, 1)
+    ax.set_ylim(0, 1.02)
+    ax.set_xlabel("recall (sensitivity)")
+    ax.set_ylabel("precision")
+    ax.set_title("Precision-recall curves, the best cell of each method")
+    ax.legend(fontsize=7, loc="lower left")
+    save(figure, plots, "pr_best")
     # G and AUC against every parameter that takes more than one value.
     values = defaultdict(lambda: defaultdict(list))  # parameter -> method -> [(value, G, AUC)]
     for r in rows:
