@@ -21,6 +21,7 @@
 #include "core/settings.h"
 #include "driver/curves.h"
 #include "driver/evaluation.h"
+#include "driver/explain.h"
 #include "driver/file_roles.h"
 #include "driver/mask.h"
 #include "driver/model_file.h"
@@ -574,6 +575,10 @@ void PrintHelp() {
       "model file that records a core, only the windows holding it (and only A, C, G, T)\n"
       "are scored, unless --all-windows. With --output every argument after the model is\n"
       "a FASTA file; - is standard input.\n"
+      "varnik explain model [output]: what a weighted-degree or linear SVM, or a PWM, of\n"
+      "a model file bases its decision on: the importance of every window position and\n"
+      "the strongest k-mers or the letters' weights, as a table (to standard output\n"
+      "without output) and a picture output.svg\n"
       "FASTA files may be gzip-compressed.\n"
       "  --threads N    work on N threads (default: VARNIK_THREADS, else every core);\n"
       "                 the results are the same for any N\n"
@@ -678,11 +683,11 @@ LeadingOptions TakeLeadingOptions(std::vector<std::string>& args) {
 namespace {
 
 // Whether the command (after the leading options) writes data to standard
-// output: score and scan.
+// output: score, scan and explain.
 bool WritesData(const std::vector<std::string>& args) {
   size_t i = 1;
   while (size_t width = LeadingOptionWidth(args, i)) i += width;
-  return i < args.size() && (args[i] == "score" || args[i] == "scan");
+  return i < args.size() && (args[i] == "score" || args[i] == "scan" || args[i] == "explain");
 }
 
 }  // namespace
@@ -700,6 +705,7 @@ int RunVarnik(const std::vector<std::string>& given) {
                     "and scan take theirs as an argument");
       }
       if (args[1] == "score") return RunScore(args, o.threads, o.progress);
+      if (args[1] == "explain") return RunExplain(args);
       return RunScan(args, o.threads, o.progress);
     } catch (const VarnikError& e) {
       throw e.OnStandardError();
