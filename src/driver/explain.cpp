@@ -346,7 +346,8 @@ void ExplainWd(const svm_model& model, const std::vector<int>& positions, const 
   }
   const double row_height = 16;
   c.y_top = 60 + row_height * static_cast<double>(rows.size());
-  c.high = std::max(1e-12, *std::max_element(e.importance.begin(), e.importance.end()));
+  c.high = 1e-12;
+  for (double v : e.importance) c.high = std::max(c.high, v);
   WritePictureHead(svg[0], c.width(), c.y_top + c.height + 50,
                    title + ": importance of each position and the strongest k-mers");
   const double strongest = e.top.empty() ? 1 : std::fabs(e.top[0].weight);

@@ -701,8 +701,8 @@ int RunVarnik(const std::vector<std::string>& given) {
       const LeadingOptions o = TakeLeadingOptions(args);
       if (!o.model.empty()) {
         OnErrorExit(kUnspecifiedError,
-                    "--model names the model a training run writes; score "
-                    "and scan take theirs as an argument");
+                    "--model names the model a training run writes; score, "
+                    "scan and explain take theirs as an argument");
       }
       if (args[1] == "score") return RunScore(args, o.threads, o.progress);
       if (args[1] == "explain") return RunExplain(args);
