@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <utility>
 
 #include "core/error.h"
@@ -457,7 +458,8 @@ const std::vector<std::string>& StackerWords() {
   return words;
 }
 
-void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
+void WarnAboutParameters(const ParameterFile& file, const Settings& s,
+                         const std::function<void(const std::string&)>& line_warning) {
   const Settings d;
   const std::vector<std::string>& lines = file.lines();
   auto at = [&](size_t line) { return file.source() + ":" + std::to_string(line + 1) + ": "; };
@@ -475,16 +477,16 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
       const size_t colon = line.find(':');
       const std::string name = line.substr(0, colon);
       const char* closest = suggestions_left-- > 0 ? ClosestKey(Trimmed(name)) : nullptr;
-      Warn(at(i) + "unknown key \"" + name + "\"" +
-           (closest != nullptr ? std::string(" (did you mean \"") + closest + "\"?)" : "") +
-           (colon == std::string::npos ? ": a line reads \"Key: value\"" : "") +
-           "; the line is ignored");
+      line_warning(at(i) + "unknown key \"" + name + "\"" +
+                   (closest != nullptr ? std::string(" (did you mean \"") + closest + "\"?)" : "") +
+                   (colon == std::string::npos ? ": a line reads \"Key: value\"" : "") +
+                   "; the line is ignored");
       continue;
     }
     const KeyEntry& known = KnownKeys()[key];
     if (first_line[key] != std::string::npos) {
-      Warn(at(i) + known.key + " is given again; the value on line " +
-           std::to_string(first_line[key] + 1) + " is used");
+      line_warning(at(i) + known.key + " is given again; the value on line " +
+                   std::to_string(first_line[key] + 1) + " is used");
       continue;
     }
     first_line[key] = i;
@@ -494,8 +496,8 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
     switch (known.kind) {
       case Kind::kString:
         if (std::count(line.begin(), line.end(), '"') < 2) {
-          Warn(at(i) + key_name + ": the value must stand in double quotes (\"" + value +
-               "\"); it is ignored and the default is used");
+          line_warning(at(i) + key_name + ": the value must stand in double quotes (\"" + value +
+                       "\"); it is ignored and the default is used");
         }
         break;
       case Kind::kWords: {
@@ -506,16 +508,17 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
         if (!matched) {
           std::string all;
           for (const std::string& w : *known.words) all += (all.empty() ? "" : ", ") + w;
-          Warn(at(i) + key_name + ": " + ReadAs(line, key_name, value) + " is none of " + all +
-               "; the default " + (*known.words)[d.*known.whole] + " is used");
+          line_warning(at(i) + key_name + ": " + ReadAs(line, key_name, value) + " is none of " +
+                       all + "; the default " + (*known.words)[d.*known.whole] + " is used");
         }
         break;
       }
       case Kind::kBoolean: {
         const char c = *separated;
         if (!(c == 'T' || c == 't' || c == 'F' || c == 'f')) {
-          Warn(at(i) + key_name + ": " + ReadAs(line, key_name, value) +
-               " is neither true nor false (only a first letter T or F counts); read as false");
+          line_warning(
+              at(i) + key_name + ": " + ReadAs(line, key_name, value) +
+              " is neither true nor false (only a first letter T or F counts); read as false");
         }
         break;
       }
@@ -525,13 +528,13 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
         errno = 0;
         const long n = std::strtol(text, &end, 10);
         if (end == text) {
-          Warn(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
+          line_warning(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
         } else if (errno == ERANGE || n > INT_MAX || n < INT_MIN) {
-          Warn(at(i) + key_name + ": \"" + value + "\" is out of range; read as " +
-               std::to_string(n < 0 ? INT_MIN : INT_MAX));
+          line_warning(at(i) + key_name + ": \"" + value + "\" is out of range; read as " +
+                       std::to_string(n < 0 ? INT_MIN : INT_MAX));
         } else if (!Trimmed(end).empty()) {
-          Warn(at(i) + key_name + ": \"" + value + "\" is not a whole number; read as " +
-               std::to_string(n));
+          line_warning(at(i) + key_name + ": \"" + value + "\" is not a whole number; read as " +
+                       std::to_string(n));
         }
         break;
       }
@@ -540,7 +543,7 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
         char* end = nullptr;
         std::strtod(text, &end);
         if (end == text) {
-          Warn(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
+          line_warning(at(i) + key_name + ": \"" + value + "\" is not a number; read as 0");
         }
         break;
       }
@@ -566,6 +569,15 @@ void WarnAboutParameters(const ParameterFile& file, const Settings& s) {
     }
     Warn(where + message);
   }
+}
+
+std::string ParameterLine(const std::string& key, const std::string& value) {
+  for (const KeyEntry& known : KnownKeys()) {
+    if (known.kind == Kind::kString && strcasecmp(known.key, key.c_str()) == 0) {
+      return key + ": \"" + value + "\"";
+    }
+  }
+  return key + ": " + value;
 }
 
 void CheckParameterValues(const ParameterFile& file, const Settings& s) {

@@ -1,9 +1,11 @@
 // The parameters file: "Key: value" lines, read once at the start of a run.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "core/output_file.h"
 #include "core/settings.h"
 
@@ -56,7 +58,14 @@ const std::vector<std::string>& StackerWords();
 // their double quotes, booleans that are neither true nor false, numbers that
 // do not parse, a neural network with Eta 0, a k search from Minimum_k above
 // Maximum_k. settings are the values loaded from the file.
-void WarnAboutParameters(const ParameterFile& file, const Settings& settings);
+// line_warning takes those of the lines (the unknown keys and the values);
+// the others always go to standard error.
+void WarnAboutParameters(const ParameterFile& file, const Settings& settings,
+                         const std::function<void(const std::string&)>& line_warning = Warn);
+
+// A parameters-file line for the key and value: string keys get their
+// double quotes.
+std::string ParameterLine(const std::string& key, const std::string& value);
 
 // Ends the run (code 1, a message naming the key) on values that can only
 // give garbage: reals that are not finite, Desired_sensitivity outside

@@ -65,6 +65,14 @@ class Run {
     settings_.memory_bytes = memory_bytes;
   }
 
+  // No line on standard output, no closing line, and a warning about a
+  // parameters line ends the run.
+  void set_quiet() {
+    quiet_ = true;
+    settings_.messages_on_stderr = true;
+  }
+  const TrainingOutcome& outcome() const { return outcome_; }
+
   int Execute() {
     // The parameters file is read once (it may be a pipe); a failure to read
     // it is reported once the report is open, as it always was.
@@ -79,7 +87,13 @@ class Run {
     OpenReport();
     if (params_failure) std::rethrow_exception(params_failure);
     LoadGlobalParameters(params, settings_, out_);
-    WarnAboutParameters(params, settings_);
+    if (quiet_) {
+      WarnAboutParameters(params, settings_, [](const std::string& warning) {
+        OnErrorExit(kUnspecifiedError, warning);
+      });
+    } else {
+      WarnAboutParameters(params, settings_);
+    }
     ReadFifthArgument();
     CheckParameterValues(params, settings_);
     SeedGenerator();
@@ -98,8 +112,10 @@ class Run {
     PrepareTreeEngine();
     Train();
     model_->set_length(read_length_);
-    std::fputs("Training of the model finished\n", stdout);
-    std::fflush(stdout);
+    if (!quiet_) {
+      std::fputs("Training of the model finished\n", stdout);
+      std::fflush(stdout);
+    }
     if (settings_.save_model) SaveModel(*model_, SavedModelPath(args_[1], args_[4]));
     if (!model_path_.empty()) {
       WriteModelFile(model_path_, *model_, Window(), positives_.size(), negatives_.size());
@@ -110,6 +126,8 @@ class Run {
       const EvaluationResults r = EvaluateRecognizer(*model_, positives_, negatives_, L_, 0,
                                                      nullptr, nullptr, settings_.threads);
       WriteTrainingResults(out_, r, positives_.size(), settings_.R_method);
+      outcome_.training_evaluated = true;
+      outcome_.training = r;
     }
     // The training windows are released unless a recogniser refers to them
     // (k-NN) or the stacking report still needs the positives.
@@ -120,11 +138,14 @@ class Run {
     dropped_negatives_ = SequenceSet();
     if (strncasecmp(args_[2].c_str(), "NIL", 3) == 0) {
       out_.Close();
-      std::fprintf(stderr, "varnik: trained, no test windows; report %s\n", args_[4].c_str());
+      if (!quiet_) {
+        std::fprintf(stderr, "varnik: trained, no test windows; report %s\n", args_[4].c_str());
+      }
       return 1;
     }
     Test();
     out_.Close();
+    if (quiet_) return 0;
     std::fprintf(stderr, "varnik: test %s, G-measure %.4f, error %.4f; report %s\n",
                  MeasuresText(auc_, ap_).c_str(), static_cast<double>(results_.G_measure),
                  static_cast<double>(results_.error), args_[4].c_str());
@@ -509,6 +530,11 @@ class Run {
     results_ = r;
     auc_ = DelongInterval(sc_pos, sc_neg);
     ap_ = AveragePrecision(sc_pos, sc_neg);
+    outcome_.tested = true;
+    outcome_.test = r;
+    outcome_.auc = auc_;
+    outcome_.ap = ap_;
+    outcome_.roc = RocRows(sc_pos, sc_neg, sc_pos);
     if (settings_.Write_AUC_data && !out_.direct()) {
       const OperatingPoint at{model_->threshold(), r.sensitivity, r.specificity, r.precision};
       WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_, at);
@@ -544,6 +570,8 @@ class Run {
   EvaluationResults results_;  // of the test windows, for the closing summary
   AucInterval auc_;
   double ap_ = 0;
+  bool quiet_ = false;
+  TrainingOutcome outcome_;
 };
 
 }  // namespace
@@ -740,6 +768,14 @@ int RunVarnik(const std::vector<std::string>& given) {
   }
   Run run(args, o.threads, o.progress, o.model, o.memory_bytes);
   return run.Execute();
+}
+
+TrainingOutcome TrainInProcess(const std::vector<std::string>& args, int threads,
+                               const std::string& model_path, long long memory_bytes) {
+  Run run(args, threads, false, model_path, memory_bytes);
+  run.set_quiet();
+  run.Execute();
+  return run.outcome();
 }
 
 }  // namespace varnik

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "driver/curves.h"
+#include "driver/evaluation.h"
+
 namespace varnik {
 
 inline constexpr const char* kUsageLine =
@@ -17,5 +20,24 @@ inline constexpr const char* kVersion = "varnik 1.0";
 // args[0] is the command name; "--help" (or "-h") and "--version" alone print
 // the usage or the version.
 int RunVarnik(const std::vector<std::string>& args);
+
+// The figures of a training run made in the calling process.
+struct TrainingOutcome {
+  bool tested = false;  // false for the test prefix NIL
+  EvaluationResults test;
+  AucInterval auc;
+  double ap = 0;
+  std::vector<RocRow> roc;  // the report's eleven rows
+  bool training_evaluated = false;
+  EvaluationResults training;
+};
+
+// A training run as the command line makes it from args (command name,
+// train prefix, test prefix or NIL, parameters file, report), writing the
+// recogniser to model_path, with nothing on standard output and no closing
+// line; every warning about a line of the parameters file ends the run with
+// its words instead of passing.
+TrainingOutcome TrainInProcess(const std::vector<std::string>& args, int threads,
+                               const std::string& model_path, long long memory_bytes);
 
 }  // namespace varnik

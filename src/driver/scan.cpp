@@ -295,6 +295,91 @@ class ScanSink {
 
 }  // namespace
 
+PieceScanner::PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads)
+    : scorer_(scorer),
+      both_(both),
+      all_windows_(all_windows),
+      threads_(threads),
+      width_(scorer.settings().Use_protein_sequence ? 3 * scorer.length() : scorer.length()) {
+  if (!all_windows) core_ = scorer.core();
+}
+
+void PieceScanner::Score(const std::string& letters, std::vector<float>& plus,
+                         std::vector<float>& minus) {
+  const int W = width_;
+  const long long windows = static_cast<long long>(letters.size()) - W + 1;
+  const int count = static_cast<int>(std::max(windows, 0LL));
+  plus.resize(static_cast<size_t>(count));
+  minus.resize(both_ ? static_cast<size_t>(count) : 0);
+  if (count == 0) return;
+  constexpr float kNotScored = std::numeric_limits<float>::quiet_NaN();
+  const SavedScorer& scorer = scorer_;
+  const int threads = threads_;
+  const bool all_windows = all_windows_;
+  const std::vector<std::pair<int, char>>& core = core_;
+  auto candidate = [&core](const char* window) {
+    for (const auto& [p, letter] : core) {
+      if (window[p] != letter) return false;
+    }
+    return true;
+  };
+  std::string& complement = complement_;
+  std::vector<int>& others = others_;  // letters other than the four bases before each position
+  std::atomic<long long> scored{0}, skipped{0};
+  if (both_) ReverseComplement(letters, complement);
+  const size_t n = letters.size();
+  if (!all_windows) {
+    others.resize(n + 1);
+    others[0] = 0;
+    for (size_t k = 0; k < n; ++k) {
+      others[k + 1] = others[k] + (kBase[static_cast<unsigned char>(letters[k])] == 0);
+    }
+  }
+  const bool both = both_;
+  ParallelPieces(count, threads, 1024, [&](int begin, int end) {
+    // Windows are scored in batches (the tables work through many
+    // windows position by position).
+    const auto scratch = scorer.NewScratch();
+    const size_t width = static_cast<size_t>(scorer.masked_length());
+    const int kBatch = BatchOf(width, threads);
+    std::string cut(2 * kBatch * width, '\0');
+    std::vector<const char*> batch;
+    std::vector<float*> target;
+    std::vector<float> scores(2 * kBatch);
+    long long own = 0, own_skipped = 0;
+    auto flush = [&] {
+      own += static_cast<long long>(batch.size());
+      scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(), scratch.get());
+      for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
+      batch.clear();
+      target.clear();
+    };
+    // A candidate window joins the batch; any other gets no score.
+    auto take = [&](const char* window, bool clean, float& score) {
+      score = kNotScored;
+      if (!candidate(window)) return;
+      if (!clean) {
+        ++own_skipped;
+        return;
+      }
+      batch.push_back(scorer.Prepare(window, cut.data() + batch.size() * width));
+      target.push_back(&score);
+    };
+    for (int p = begin; p < end; ++p) {
+      // Both strands' windows at p hold the same letters.
+      const bool clean = all_windows || others[static_cast<size_t>(p) + W] == others[p];
+      take(letters.data() + p, clean, plus[p]);
+      if (both) take(complement.data() + (n - static_cast<size_t>(p) - W), clean, minus[p]);
+      if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
+    }
+    flush();
+    scored += own;
+    skipped += own_skipped;
+  });
+  scored_ += scored;
+  skipped_ += skipped;
+}
+
 int RunScan(const std::vector<std::string>& args, int threads, bool progress_lines) {
   ScanOptions o;
   size_t i = 2;
@@ -385,21 +470,13 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
     core_first = W;
     for (const auto& [p, letter] : scorer.core()) core_first = std::min(core_first, p);
   }
-  auto candidate = [&core](const char* window) {
-    for (const auto& [p, letter] : core) {
-      if (window[p] != letter) return false;
-    }
-    return true;
-  };
   Progress progress(progress_lines, "scanning, letters read", 0);
   ScanSink sink(o, W, core_first, cutoff, records);
-  std::atomic<long long> scored{0}, skipped{0};
+  PieceScanner pieces(scorer, o.both, o.all_windows, threads);
   long long positions = 0, short_records = 0;
   size_t record_index = 0;
-  constexpr float kNotScored = std::numeric_limits<float>::quiet_NaN();
-  std::string name, letters, complement;
+  std::string name, letters;
   std::vector<float> plus, minus;
-  std::vector<int> others;  // letters other than the four bases before each position
   for (size_t f = 0; f < fastas.size(); ++f) {
     FastaStream in(fastas[f]);
     const std::string shown = fastas[f] == "-" ? "standard input" : fastas[f];
@@ -437,58 +514,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
         const long long windows = static_cast<long long>(letters.size()) - W + 1;
         if (windows <= 0) continue;
         const int count = static_cast<int>(windows);
-        plus.resize(static_cast<size_t>(count));
-        minus.resize(o.both ? static_cast<size_t>(count) : 0);
-        if (o.both) ReverseComplement(letters, complement);
-        const size_t n = letters.size();
-        if (!o.all_windows) {
-          others.resize(n + 1);
-          others[0] = 0;
-          for (size_t k = 0; k < n; ++k) {
-            others[k + 1] = others[k] + (kBase[static_cast<unsigned char>(letters[k])] == 0);
-          }
-        }
-        ParallelPieces(count, threads, 1024, [&](int begin, int end) {
-          // Windows are scored in batches (the tables work through many
-          // windows position by position).
-          const auto scratch = scorer.NewScratch();
-          const size_t width = static_cast<size_t>(scorer.masked_length());
-          const int kBatch = BatchOf(width, threads);
-          std::string cut(2 * kBatch * width, '\0');
-          std::vector<const char*> batch;
-          std::vector<float*> target;
-          std::vector<float> scores(2 * kBatch);
-          long long own = 0, own_skipped = 0;
-          auto flush = [&] {
-            own += static_cast<long long>(batch.size());
-            scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(),
-                             scratch.get());
-            for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
-            batch.clear();
-            target.clear();
-          };
-          // A candidate window joins the batch; any other gets no score.
-          auto take = [&](const char* window, bool clean, float& score) {
-            score = kNotScored;
-            if (!candidate(window)) return;
-            if (!clean) {
-              ++own_skipped;
-              return;
-            }
-            batch.push_back(scorer.Prepare(window, cut.data() + batch.size() * width));
-            target.push_back(&score);
-          };
-          for (int p = begin; p < end; ++p) {
-            // Both strands' windows at p hold the same letters.
-            const bool clean = o.all_windows || others[static_cast<size_t>(p) + W] == others[p];
-            take(letters.data() + p, clean, plus[p]);
-            if (o.both) take(complement.data() + (n - static_cast<size_t>(p) - W), clean, minus[p]);
-            if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
-          }
-          flush();
-          scored += own;
-          skipped += own_skipped;
-        });
+        pieces.Score(letters, plus, minus);
         sink.Piece(base, count, plus.data(), o.both ? minus.data() : nullptr);
         positions += count;
         // The last W - 1 letters start the windows of the next piece.
@@ -514,10 +540,10 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   }
   sink.Close();
   std::string line = "varnik: scan: " + std::to_string(positions) + " positions" +
-                     (o.both ? " on each strand" : "") + ", " + std::to_string(scored.load()) +
+                     (o.both ? " on each strand" : "") + ", " + std::to_string(pieces.scored()) +
                      " windows scored" + (core.empty() ? "" : " (those holding the model's core)");
   if (!o.all_windows) {
-    line += ", " + std::to_string(skipped.load()) + " skipped for letters other than A, C, G, T";
+    line += ", " + std::to_string(pieces.skipped()) + " skipped for letters other than A, C, G, T";
   }
   if (short_records > 0) {
     line += ", " + std::to_string(short_records) + " record" + (short_records == 1 ? "" : "s") +

@@ -158,29 +158,14 @@ void OpenOutput(OutputFile& out, const std::string& output) {
   }
 }
 
-int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
-  // score model fasta [output], or score parameters model fasta [output].
-  const size_t n_model = ModelArguments(args, 2);
-  if (args.size() < 3 + n_model || args.size() > 4 + n_model) {
-    std::fprintf(stderr, "%s\n", kScoreUsageLine);
-    return 1;
-  }
-  const size_t at = 2 + n_model;
-  std::vector<std::string> inputs;
-  const SavedScorer scorer = OpenScorer(args, 2, n_model, inputs, threads, progress);
-  const std::string& fasta_path = args[at];
-  const std::string output = args.size() > at + 1 ? args[at + 1] : "";
-  inputs.push_back(fasta_path);
-  RefuseOutputOverInputs(output, scorer, inputs);
-  SequenceSet windows;
-  std::vector<std::string> names;
-  const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);
+std::vector<float> ScoreWindowsOf(const SavedScorer& scorer, const SequenceSet& windows, int read,
+                                  const std::string& source, int threads, bool progress) {
   const int L = scorer.settings().Use_protein_sequence ? read / 3 : read;
   if (scorer.settings().Use_protein_sequence && read % 3 != 0) {
     OnErrorExit(kUnspecifiedError, "Cannot convert to protein if incomplete codons");
   }
   if (L != scorer.length()) {
-    OnErrorExit(kUnspecifiedError, "The windows of " + fasta_path + " have " + std::to_string(L) +
+    OnErrorExit(kUnspecifiedError, "The windows of " + source + " have " + std::to_string(L) +
                                        " letters, the model's " + std::to_string(scorer.length()));
   }
   std::vector<float> scores(static_cast<size_t>(windows.size()));
@@ -204,6 +189,28 @@ int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
       lines.Advance(count);
     }
   });
+  return scores;
+}
+
+int RunScore(const std::vector<std::string>& args, int threads, bool progress) {
+  // score model fasta [output], or score parameters model fasta [output].
+  const size_t n_model = ModelArguments(args, 2);
+  if (args.size() < 3 + n_model || args.size() > 4 + n_model) {
+    std::fprintf(stderr, "%s\n", kScoreUsageLine);
+    return 1;
+  }
+  const size_t at = 2 + n_model;
+  std::vector<std::string> inputs;
+  const SavedScorer scorer = OpenScorer(args, 2, n_model, inputs, threads, progress);
+  const std::string& fasta_path = args[at];
+  const std::string output = args.size() > at + 1 ? args[at + 1] : "";
+  inputs.push_back(fasta_path);
+  RefuseOutputOverInputs(output, scorer, inputs);
+  SequenceSet windows;
+  std::vector<std::string> names;
+  const int read = ReadFastaFile(fasta_path, scorer.settings(), windows, &names);
+  const std::vector<float> scores =
+      ScoreWindowsOf(scorer, windows, read, fasta_path, threads, progress);
   OutputFile out;
   OpenOutput(out, output);
   const float threshold = scorer.model().threshold();

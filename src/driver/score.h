@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/output_file.h"
+#include "core/sequence_set.h"
 #include "core/settings.h"
 #include "recognizers/svm_recognizer.h"
 #include "svm/svm_wd_table.h"
@@ -67,6 +68,32 @@ class SavedScorer {
   double cutoff_ = 0;
 };
 
+// Scores the windows of pieces of a record as scan does: plus[p] the window
+// at letters[p], minus[p] (with both strands) its reverse complement; NaN
+// for a window that is not scored (unless all windows are: one without the
+// model's core, or, with it, holding letters other than A, C, G, T).
+class PieceScanner {
+ public:
+  PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads);
+  // The letters' windows (letters.size() - W + 1 of them, W the window's
+  // letters).
+  void Score(const std::string& letters, std::vector<float>& plus, std::vector<float>& minus);
+  int window_letters() const { return width_; }
+  // Windows scored, and candidates skipped for other letters, so far.
+  long long scored() const { return scored_; }
+  long long skipped() const { return skipped_; }
+
+ private:
+  const SavedScorer& scorer_;
+  bool both_, all_windows_;
+  int threads_;
+  int width_;
+  std::vector<std::pair<int, char>> core_;  // empty with all windows
+  std::string complement_;
+  std::vector<int> others_;
+  long long scored_ = 0, skipped_ = 0;
+};
+
 // Opens the output file, or standard output when the name is empty.
 void OpenOutput(OutputFile& out, const std::string& output);
 
@@ -82,6 +109,11 @@ SavedScorer OpenScorer(const std::vector<std::string>& args, size_t first, size_
 // Refuses an output file that is one of the inputs or the scorer's mask file.
 void RefuseOutputOverInputs(const std::string& output, const SavedScorer& scorer,
                             const std::vector<std::string>& inputs);
+
+// The scores of windows read for the scorer (read letters each, as the
+// reader cut them; source names them in messages), on up to threads threads.
+std::vector<float> ScoreWindowsOf(const SavedScorer& scorer, const SequenceSet& windows, int read,
+                                  const std::string& source, int threads, bool progress);
 
 // args[0] is the command name, args[1] "score". Writes one line per window,
 // "name<TAB>score<TAB>call" (call 1 when the score is above the model's
