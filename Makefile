@@ -10,13 +10,19 @@ PREFIX     ?= /usr/local
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test test-asan bench install fuzz clean
+.PHONY: all build demo test test-asan bench install fuzz clean python
 
 all: build
 
 build:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+# The Python module, into $(BUILD)/python (needs pybind11-dev, python3-dev).
+python:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target varnik_python
+	@echo "Module: $(BUILD)/python (PYTHONPATH=$(BUILD)/python python3 -c 'import varnik')"
 
 # Trains a position weight matrix on the bundled splice-donor windows and
 # tests it on the held-out ones.

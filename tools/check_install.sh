@@ -17,4 +17,13 @@ done
 if command -v man >/dev/null 2>&1 && command -v groff >/dev/null 2>&1; then
   man -l "$page" >/dev/null 2>&1 || { echo "man cannot format the page"; exit 1; }
 fi
+# The Python module, when the build has it: installed where the system's
+# Python finds it under the prefix, and importable from there.
+if ls "$build"/python/varnik*.so >/dev/null 2>&1; then
+  module=$(ls "$stage"/usr/local/lib/python3*/dist-packages/varnik*.so 2>/dev/null | head -1)
+  [ -n "$module" ] || { echo "the Python module is not installed"; exit 1; }
+  [ -f "$(dirname "$module")/varnik.pyi" ] || { echo "the module's stub is not installed"; exit 1; }
+  PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c 'import varnik; varnik.Model' ||
+    { echo "the installed module does not import"; exit 1; }
+fi
 echo "installed and checked"

@@ -360,9 +360,10 @@ ParameterFile ParameterFile::Read(const std::string& path, const char* reader_na
   return file;
 }
 
-ParameterFile ParameterFile::FromText(const std::string& text) {
+ParameterFile ParameterFile::FromText(const std::string& text, const std::string& source) {
   ParameterFile file;
   file.lines_ = SplitLines(text);
+  file.source_ = source;
   return file;
 }
 

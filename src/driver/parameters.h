@@ -19,7 +19,8 @@ class ParameterFile {
   // Reads the file; code 1 "Cannot open parameters file" when it cannot be
   // opened, code 4 with reader_name when reading fails.
   static ParameterFile Read(const std::string& path, const char* reader_name);
-  static ParameterFile FromText(const std::string& text);
+  // Lines given as text, named source in messages.
+  static ParameterFile FromText(const std::string& text, const std::string& source = "parameters");
 
   // The first line that starts with key + ":" (case-insensitive), or null.
   const std::string* Find(const std::string& key) const;

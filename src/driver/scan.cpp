@@ -295,12 +295,14 @@ class ScanSink {
 
 }  // namespace
 
-PieceScanner::PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads)
+PieceScanner::PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads,
+                           double cutoff)
     : scorer_(scorer),
       both_(both),
       all_windows_(all_windows),
       threads_(threads),
-      width_(scorer.settings().Use_protein_sequence ? 3 * scorer.length() : scorer.length()) {
+      width_(scorer.settings().Use_protein_sequence ? 3 * scorer.length() : scorer.length()),
+      cutoff_(cutoff) {
   if (!all_windows) core_ = scorer.core();
 }
 
@@ -349,7 +351,8 @@ void PieceScanner::Score(const std::string& letters, std::vector<float>& plus,
     long long own = 0, own_skipped = 0;
     auto flush = [&] {
       own += static_cast<long long>(batch.size());
-      scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(), scratch.get());
+      scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(), scratch.get(),
+                       cutoff_);
       for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
       batch.clear();
       target.clear();
@@ -472,7 +475,7 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
   }
   Progress progress(progress_lines, "scanning, letters read", 0);
   ScanSink sink(o, W, core_first, cutoff, records);
-  PieceScanner pieces(scorer, o.both, o.all_windows, threads);
+  PieceScanner pieces(scorer, o.both, o.all_windows, threads, cutoff);
   long long positions = 0, short_records = 0;
   size_t record_index = 0;
   std::string name, letters;

@@ -129,7 +129,7 @@ SavedScorer OpenScorer(const std::vector<std::string>& args, size_t first, size_
 }
 
 void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
-                            ScoreScratch* scratch) const {
+                            ScoreScratch* scratch, double cutoff) const {
   if (table_ != nullptr) {
     std::vector<double> decisions(static_cast<size_t>(count));
     table_->Decisions(reinterpret_cast<const unsigned char* const*>(windows), count,
@@ -138,7 +138,7 @@ void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
       out[i] = static_cast<float>(decisions[i]);
       // Next to the cut-off a difference in the last digits could change
       // the call: such windows are scored the exact way.
-      if (std::fabs(static_cast<double>(out[i]) - cutoff_) <= 1e-5 * (1 + std::fabs(cutoff_))) {
+      if (std::fabs(static_cast<double>(out[i]) - cutoff) <= 1e-5 * (1 + std::fabs(cutoff))) {
         out[i] = model_->Score(windows[i], masked_length_, 0, scratch);
       }
     }

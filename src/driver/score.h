@@ -50,7 +50,13 @@ class SavedScorer {
   const char* Prepare(const char* window, char* out) const;
   std::unique_ptr<ScoreScratch> NewScratch() const { return model_->NewScratch(); }
   // The scores of windows of masked_length() letters.
-  void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch) const;
+  void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch) const {
+    ScoreMany(windows, count, out, scratch, cutoff_);
+  }
+  // The same with windows next to cutoff (not the scorer's own) scored the
+  // exact way.
+  void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch,
+                 double cutoff) const;
   bool tabled() const { return table_ != nullptr; }
   // The score calls are made against (the model's threshold unless set).
   void set_cutoff(double cutoff) { cutoff_ = cutoff; }
@@ -74,7 +80,8 @@ class SavedScorer {
 // model's core, or, with it, holding letters other than A, C, G, T).
 class PieceScanner {
  public:
-  PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads);
+  // Scores next to cutoff are the exact ones (see SavedScorer::ScoreMany).
+  PieceScanner(const SavedScorer& scorer, bool both, bool all_windows, int threads, double cutoff);
   // The letters' windows (letters.size() - W + 1 of them, W the window's
   // letters).
   void Score(const std::string& letters, std::vector<float>& plus, std::vector<float>& minus);
@@ -88,6 +95,7 @@ class PieceScanner {
   bool both_, all_windows_;
   int threads_;
   int width_;
+  double cutoff_;
   std::vector<std::pair<int, char>> core_;  // empty with all windows
   std::string complement_;
   std::vector<int> others_;
