@@ -251,3 +251,40 @@ if [ -f "$worm/donor_train_pos" ]; then
 else
   echo "(no ../shared/data/splice_celegans: the genome-scale scan needs its donor windows)"
 fi
+
+echo "== SVM training at scale: the worm donors (wd, degree 20, C 1, no search) and the medium set"
+# OLD_VARNIK=path/to/an/older/varnik adds its figures beside these, in the same sitting, and
+# the model files of the two are compared whole.
+train_row() {  # binary, threads, prefix, params, model, extra options: wall seconds and peak MB
+  (cd "$work" && /usr/bin/time -f "%e %M" -o train.time "$1" --threads "$2" $6 --model "$5" "$3" NIL "$4" train.report \
+     >/dev/null 2>&1) || true
+  read -r secs kb < "$work/train.time"
+  echo "$secs $((kb / 1024))"
+}
+compare_models() {
+  cmp -s "$work/$1" "$work/$2" && echo "models identical" || echo "models DIFFER"
+}
+printf 'Recognition_method: SVM\nKernel: 2\nGamma: 0.01\nC: 1\nCross-validate parameters: false\nSeed: 3\n' > "$work/rbf_train.params"
+for kind in rbf wd; do
+  params=$([ "$kind" = rbf ] && echo rbf_train.params || echo wd.params)
+  set -- $(train_row "$PWD/$varnik" 1 medium_train_ "$params" "medium_$kind.1.model")
+  one=$1
+  set -- $(train_row "$PWD/$varnik" 2 medium_train_ "$params" "medium_$kind.2.model")
+  echo "medium $kind training: 1 thread ${one} s, 2 threads $1 s ($(awk -v a="$one" -v b="$1" 'BEGIN { printf "%.2f", a / b }') x);" \
+       "$(compare_models "medium_$kind.1.model" "medium_$kind.2.model")"
+  if [ -n "${OLD_VARNIK:-}" ]; then
+    set -- $(train_row "$(realpath "$OLD_VARNIK")" 2 medium_train_ "$params" "medium_$kind.old.model")
+    echo "  $OLD_VARNIK, 2 threads: $1 s; $(compare_models "medium_$kind.2.model" "medium_$kind.old.model")"
+  fi
+done
+if [ -f "$worm/donor_train_pos" ]; then
+  ln -sf "$worm/donor_train_pos" "$work/wormfull_pos"; ln -sf "$worm/donor_train_neg" "$work/wormfull_neg"
+  for binary in "$PWD/$varnik" ${OLD_VARNIK:+"$(realpath "$OLD_VARNIK")"}; do
+    tag=$([ "$binary" = "$PWD/$varnik" ] && echo new || echo old)
+    set -- $(train_row "$binary" 2 wormfull_ worm_wd.params "wormfull.$tag.model" "--memory 4G")
+    echo "$binary: worm donors, 126,321 windows, 2 threads, --memory 4G: $1 s wall, peak $2 MB"
+  done
+  [ -n "${OLD_VARNIK:-}" ] && echo "  $(compare_models wormfull.new.model wormfull.old.model)"
+else
+  echo "(no ../shared/data/splice_celegans: the worm training needs its donor windows)"
+fi
