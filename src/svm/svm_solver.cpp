@@ -4,10 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -69,21 +66,10 @@ long long svm_default_memory() {
 
 Cache::Cache(int l, long long size_bytes) : head_(static_cast<size_t>(l)) {
   size_ = size_bytes / static_cast<long long>(sizeof(float));
-  size_ -= static_cast<long long>(l) * 40 / 4;  // the head array, counted in numbers
-  // Granules of a 256th of a whole column (at least 1,024 numbers): a block
-  // holds at most that much more than its column needs.
-  granule_ = std::max(1024, (l + 255) / 256);
-  size_ = std::max(size_, 2LL * ClassOf(l) * granule_);  // at least two whole columns
+  size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
+  size_ = std::max(size_, 2LL * l);             // at least two columns
   budget_ = size_;
-  spare_.resize(static_cast<size_t>(ClassOf(l)) + 1);
   lru_head_.next = lru_head_.prev = &lru_head_;
-}
-
-Cache::~Cache() {
-  for (Head& h : head_) std::free(h.data);
-  for (auto& blocks : spare_) {
-    for (float* b : blocks) std::free(b);
-  }
 }
 
 void Cache::lru_delete(Head* h) {
@@ -99,58 +85,18 @@ void Cache::lru_insert(Head* h) {
 }
 
 void Cache::release(Head* h) {
-  // The block stays in the budget, as a spare.
-  spare_[static_cast<size_t>(h->capacity / granule_)].push_back(h->data);
-  spare_numbers_ += h->capacity;
-  h->data = nullptr;
+  size_ += h->len;
   h->len = 0;
-  h->capacity = 0;
-}
-
-void Cache::FreeSpareBlocks(long long numbers) {
-  // The largest spares go back first.
-  for (size_t c = spare_.size(); c-- > 0 && size_ < numbers;) {
-    while (!spare_[c].empty() && size_ < numbers) {
-      std::free(spare_[c].back());
-      spare_[c].pop_back();
-      const long long n = static_cast<long long>(c) * granule_;
-      spare_numbers_ -= n;
-      size_ += n;
-    }
+  // Kept, counted in the budget, for a later column (a few of them, within an
+  // eighth of the budget): no allocation per column once the cache is full.
+  const long long capacity = static_cast<long long>(h->data.capacity());
+  if (spare_.size() < 8 && spare_numbers_ + capacity <= budget_ / 8) {
+    h->data.clear();
+    spare_.push_back(std::move(h->data));
+    spare_numbers_ += capacity;
+    size_ -= capacity;
   }
-}
-
-float* Cache::TakeBlock(int block_class) {
-  std::vector<float*>& blocks = spare_[static_cast<size_t>(block_class)];
-  if (!blocks.empty()) {
-    float* b = blocks.back();
-    blocks.pop_back();
-    spare_numbers_ -= static_cast<long long>(block_class) * granule_;
-    return b;
-  }
-  const long long n = static_cast<long long>(block_class) * granule_;
-  // Room for a new block: spares of other sizes go first, then the least
-  // recently used columns (whose blocks may fit).
-  while (size_ < n) {
-    if (spare_numbers_ > 0) {
-      FreeSpareBlocks(n);
-      continue;
-    }
-    Head* old = lru_head_.next;
-    if (old == &lru_head_) break;  // nothing left to give up: over the budget
-    lru_delete(old);
-    if (old->capacity == n) {  // the very size asked for: taken over
-      float* b = old->data;
-      old->data = nullptr;
-      old->len = old->capacity = 0;
-      return b;
-    }
-    release(old);
-  }
-  auto* b = static_cast<float*>(std::malloc(static_cast<size_t>(n) * sizeof(float)));
-  if (b == nullptr) throw std::bad_alloc();
-  size_ -= n;
-  return b;
+  h->data = std::vector<float>();
 }
 
 int Cache::get_data(int index, float** data, int len) {
@@ -160,25 +106,32 @@ int Cache::get_data(int index, float** data, int len) {
   requested_ += len;
   if (more > 0) missed_ += more;
   if (more > 0) {
-    if (len > h->capacity) {
-      // A larger block, the entries there so far copied into it.
-      float* old = h->data;
-      const int old_capacity = h->capacity;
-      h->data = nullptr;
-      h->capacity = 0;
-      float* b = TakeBlock(ClassOf(len));
-      if (old != nullptr) {
-        std::memcpy(b, old, static_cast<size_t>(h->len) * sizeof(float));
-        spare_[static_cast<size_t>(old_capacity / granule_)].push_back(old);
-        spare_numbers_ += old_capacity;
-      }
-      h->data = b;
-      h->capacity = ClassOf(len) * granule_;
+    if (h->len == 0 && !spare_.empty()) {
+      // A new column in a spare's memory.
+      const long long capacity = static_cast<long long>(spare_.back().capacity());
+      h->data = std::move(spare_.back());
+      spare_.pop_back();
+      spare_numbers_ -= capacity;
+      size_ += capacity;
     }
+    while (size_ < more) {
+      if (!spare_.empty()) {  // spares go first
+        const long long capacity = static_cast<long long>(spare_.back().capacity());
+        spare_.pop_back();
+        spare_numbers_ -= capacity;
+        size_ += capacity;
+        continue;
+      }
+      Head* old = lru_head_.next;  // then the least recently used columns
+      lru_delete(old);
+      release(old);
+    }
+    h->data.resize(static_cast<size_t>(len));
+    size_ -= more;
     std::swap(h->len, len);
   }
   lru_insert(h);
-  *data = h->data;
+  *data = h->data.data();
   return len;
 }
 
@@ -188,7 +141,6 @@ void Cache::swap_heads(int i, int j) {
   if (head_[j].len) lru_delete(&head_[j]);
   std::swap(head_[i].data, head_[j].data);
   std::swap(head_[i].len, head_[j].len);
-  std::swap(head_[i].capacity, head_[j].capacity);
   if (head_[i].len) lru_insert(&head_[i]);
   if (head_[j].len) lru_insert(&head_[j]);
   pending_.emplace_back(std::min(i, j), std::max(i, j));

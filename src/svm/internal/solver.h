@@ -17,9 +17,6 @@ class Cache {
  public:
   // l columns, size bytes (capped at a safe share of the machine's memory).
   Cache(int l, long long size_bytes);
-  ~Cache();
-  Cache(const Cache&) = delete;
-  Cache& operator=(const Cache&) = delete;
   // Makes column index hold at least len numbers; *data points at them.
   // Returns how many leading numbers were already there.
   int get_data(int index, float** data, int len);
@@ -27,7 +24,7 @@ class Cache {
   // use is not changed.
   const float* peek(int index, int entry) const {
     const Head& h = head_[index];
-    return h.len > entry ? h.data : nullptr;
+    return h.len > entry ? h.data.data() : nullptr;
   }
   void swap_index(int i, int j);
   // The same in two parts, for many swaps at once: the columns change hands
@@ -47,23 +44,16 @@ class Cache {
   struct Head {
     Head* prev = nullptr;
     Head* next = nullptr;
-    float* data = nullptr;
+    std::vector<float> data;
     int len = 0;
-    int capacity = 0;  // numbers its block holds
   };
   void lru_delete(Head* h);
   void lru_insert(Head* h);
   void release(Head* h);
-  // Blocks come in whole granules of numbers. One given up is kept, counted
-  // in the budget, for the next column of its size: once the cache is full,
-  // columns take no new memory (fresh memory costs the system a page fault
-  // and a page cleared for every 4 KiB).
-  int ClassOf(int len) const { return (len + granule_ - 1) / granule_; }
-  float* TakeBlock(int block_class);
-  void FreeSpareBlocks(long long numbers);
 
-  int granule_ = 1;
-  std::vector<std::vector<float*>> spare_;  // by class
+  // Given-up columns keep their memory for the next ones (a few, within the
+  // budget's slack): no allocation per column once the cache is full.
+  std::vector<std::vector<float>> spare_;
   long long spare_numbers_ = 0;
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
