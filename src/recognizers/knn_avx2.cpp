@@ -9,15 +9,28 @@
 
 namespace varnik {
 
-int CountMismatchesAvx2(const char* a, const char* b, int L, int limit) {
+namespace {
+
+// Mismatching bytes 32 at a time, stopping once above limit. A window of 32
+// letters or more ends with one more 32-byte compare that overlaps the last
+// whole block, its bytes counted already left out: no letter-by-letter tail.
+inline __attribute__((always_inline)) int CountMismatchesInline(const char* a, const char* b, int L,
+                                                                int limit) {
+  auto differ = [&](int at) {
+    const __m256i e =
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + at)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + at)));
+    return ~static_cast<unsigned>(_mm256_movemask_epi8(e));
+  };
   int i = 0;
   int mismatches = 0;
-  for (; L - i >= 32; i += 32) {
-    const __m256i e =
-        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
-                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
-    mismatches += 32 - _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(e)));
-    if (mismatches > limit) return mismatches;
+  if (L >= 32) {
+    for (; L - i >= 32; i += 32) {
+      mismatches += _mm_popcnt_u32(differ(i));
+      if (mismatches > limit) return mismatches;
+    }
+    if (i < L) mismatches += _mm_popcnt_u32(differ(L - 32) >> (32 - (L - i)));
+    return mismatches;
   }
   if (L - i >= 16) {
     const __m128i e = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
@@ -29,11 +42,20 @@ int CountMismatchesAvx2(const char* a, const char* b, int L, int limit) {
   return mismatches;
 }
 
+}  // namespace
+
+int CountMismatchesAvx2(const char* a, const char* b, int L, int limit) {
+  return CountMismatchesInline(a, b, L, limit);
+}
+
 bool HasAvx2Search() { return true; }
 
 void SearchNeighboursAvx2(const char* const* poss, int n_pos, const char* const* negs, int n_neg,
                           const char* window, int L, int k, float* dist, signed char* label) {
-  SearchNeighbours(poss, n_pos, negs, n_neg, window, L, k, dist, label, CountMismatchesAvx2);
+  SearchNeighbours(poss, n_pos, negs, n_neg, window, L, k, dist, label,
+                   [](const char* a, const char* b, int length, int limit) {
+                     return CountMismatchesInline(a, b, length, limit);
+                   });
 }
 
 }  // namespace varnik
