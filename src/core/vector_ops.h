@@ -42,4 +42,13 @@ inline void MomentumUpdate(float* w, float* m, float* c, float alpha, int n) {
   }
 }
 
+// The same over rows of a matrix of h columns stored row after row:
+// dst += the rows rows[0], rows[1], ... of base, in that order.
+void AddRowsInto(float* dst, const float* base, const int* rows, int n_rows, int h);
+// Every row rows[t] of base += src, in that order.
+void AddIntoRows(float* base, const int* rows, int n_rows, int h, const float* src);
+// Both as plain loops of AddInto (for tests that compare the builds).
+void AddRowsIntoPlain(float* dst, const float* base, const int* rows, int n_rows, int h);
+void AddIntoRowsPlain(float* base, const int* rows, int n_rows, int h, const float* src);
+
 }  // namespace varnik

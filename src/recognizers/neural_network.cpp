@@ -32,7 +32,7 @@ namespace {
 float Forward(const float* ih, const float* ho, int H, int d, float A, float B, const int32_t* hot,
               int n_hot, float* sums, float* hidden) {
   std::fill(sums, sums + H, 0.0f);
-  for (int t = 0; t < n_hot; ++t) AddInto(sums, ih + static_cast<size_t>(hot[t]) * H, H);
+  AddRowsInto(sums, ih, hot, n_hot, H);
   AddInto(sums, ih + static_cast<size_t>(d) * H, H);  // bias
   float s = 0.0f;
   for (int j = 0; j < H; ++j) {
@@ -111,9 +111,7 @@ std::unique_ptr<NeuralNetRecognizer> TrainNeuralNetwork(const SequenceSet& posit
         delta[j] = delta_o * ho[j] * (b_over_a * (A - h[j]) * (A + h[j]) + flat);
         eta_delta[j] = eta * delta[j];
       }
-      for (int t = 0; t < n_hot[i]; ++t) {
-        AddInto(change_ih.data() + static_cast<size_t>(row[t]) * H, eta_delta.data(), H);
-      }
+      AddIntoRows(change_ih.data(), row, n_hot[i], H, eta_delta.data());
       AddInto(change_ih.data() + static_cast<size_t>(d) * H, eta_delta.data(), H);  // bias
       const float eta_o = eta * delta_o;
       for (int j = 0; j < H; ++j) change_ho[j] += eta_o * h[j];
