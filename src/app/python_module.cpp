@@ -154,7 +154,7 @@ class Model {
 
   std::string method() const { return MethodName(file_.recognizer->method()); }
   float threshold() const { return file_.recognizer->threshold(); }
-  int window_length() const { return PieceScanner(*scorer_, false, true, 1, 0).window_letters(); }
+  int window_length() const { return scorer_->window_letters(); }
   std::vector<std::tuple<int, std::string>> core() const {
     std::vector<std::tuple<int, std::string>> out;
     for (const auto& [p, letter] : file_.window.core) out.emplace_back(p, std::string(1, letter));

@@ -129,21 +129,9 @@ std::vector<RocRow> RocRows(const std::vector<float>& sp, const std::vector<floa
   return rows;
 }
 
-double AucFromScores(const std::vector<float>& sp, const std::vector<float>& sn) {
-  if (sp.empty() || sn.empty()) return std::nan("");
-  long long above = 0, tied = 0;
-  for (float v : sp) {
-    const auto low = std::lower_bound(sn.begin(), sn.end(), v);
-    const auto high = std::upper_bound(low, sn.end(), v);
-    above += low - sn.begin();
-    tied += high - low;
-  }
-  return (static_cast<double>(above) + 0.5 * static_cast<double>(tied)) /
-         (static_cast<double>(sp.size()) * static_cast<double>(sn.size()));
-}
-
-void WriteROCTable(OutputFile& out, const std::string& report_path, const std::vector<float>& sp,
-                   const std::vector<float>& sn, const Settings& settings) {
+std::vector<RocRow> WriteROCTable(OutputFile& out, const std::string& report_path,
+                                  const std::vector<float>& sp, const std::vector<float>& sn,
+                                  const Settings& settings) {
   out.Printf("%s", kRocHeader);
   const std::vector<RocRow> rows = RocRows(sp, sn, sp);
   // A report that is no regular file (/dev/null, a pipe) has no folder to
@@ -168,6 +156,7 @@ void WriteROCTable(OutputFile& out, const std::string& report_path, const std::v
     out.Printf("%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\t%6.4lf\n", r[0],
                r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
   }
+  return rows;
 }
 
 namespace {

@@ -64,16 +64,13 @@ std::vector<RocRow> RocRows(const std::vector<float>& sp, const std::vector<floa
 
 inline constexpr const char* kRocHeader = "Error\tSn\tSp\tSp(Bio)\tG\tF\tPrec\tFPrate\tFNrate\n";
 
-// The area under the ROC curve of the scores (sorted ascending): the share of
-// (positive, negative) pairs the positive scores higher, ties counting half.
-// NaN when either list is empty.
-double AucFromScores(const std::vector<float>& sorted_pos, const std::vector<float>& sorted_neg);
-
 // The ROC table of the run's test evaluation: the header, the AUC point file
 // (when Write_AUC_data is set; named report_path + "-auc"), the line "ROC data
 // with TESTING sequences" and the eleven rows.
-void WriteROCTable(OutputFile& out, const std::string& report_path, const std::vector<float>& sp,
-                   const std::vector<float>& sn, const Settings& settings);
+// Returns the rows.
+std::vector<RocRow> WriteROCTable(OutputFile& out, const std::string& report_path,
+                                  const std::vector<float>& sp, const std::vector<float>& sn,
+                                  const Settings& settings);
 
 // The test report of every component of a stacked recogniser, in input
 // order, each under its title: its test scores judged by the stacked

@@ -11,6 +11,7 @@
 #include "driver/curves.h"
 #include "driver/file_roles.h"
 #include "driver/model_file.h"
+#include "driver/score.h"
 #include "learners/methods.h"
 #include "recognizers/pwm.h"
 #include "recognizers/svm_recognizer.h"
@@ -301,17 +302,6 @@ void WriteLogo(OutputFile& svg, const Columns& c, const std::vector<std::array<d
   }
 }
 
-void OpenOutput(OutputFile& file, const std::string& path) {
-  if (path.empty()) {
-    file.OpenStandardOutput();
-    return;
-  }
-  if (!file.Open(path)) {
-    Diagnose("cannot create " + path + ": " + SystemReason());
-    OnErrorExit(kUnspecifiedError, "explain: cannot write " + path);
-  }
-}
-
 void ExplainWd(const svm_model& model, const std::vector<int>& positions, const std::string& title,
                OutputFile& tsv, OutputFile* svg) {
   constexpr size_t kTop = 50;
@@ -486,9 +476,10 @@ int RunExplain(const std::vector<std::string>& args) {
                                            : "PWM ") +
                             model_path;
   OutputFile tsv;
-  OpenOutput(tsv, output);
+  OpenOutput(tsv, output, "explain: cannot write " + output);
   OutputFile picture;
-  if (!output.empty()) OpenOutput(picture, output + ".svg");
+  if (!output.empty())
+    OpenOutput(picture, output + ".svg", "explain: cannot write " + output + ".svg");
   OutputFile* svg = output.empty() ? nullptr : &picture;
   if (wd_view) {
     ExplainWd(*svm->svm, positions, title, tsv, svg);

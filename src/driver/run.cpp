@@ -526,7 +526,7 @@ class Run {
         EvaluateRecognizer(*model_, positives, negatives, L_, 0, &sc_pos, &sc_neg);
     WriteElapsed(out_, "TESTING", test_start);
     WriteTestingResults(out_, r, positives.size());
-    WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
+    outcome_.roc = WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
     results_ = r;
     auc_ = DelongInterval(sc_pos, sc_neg);
     ap_ = AveragePrecision(sc_pos, sc_neg);
@@ -534,7 +534,6 @@ class Run {
     outcome_.test = r;
     outcome_.auc = auc_;
     outcome_.ap = ap_;
-    outcome_.roc = RocRows(sc_pos, sc_neg, sc_pos);
     if (settings_.Write_AUC_data && !out_.direct()) {
       const OperatingPoint at{model_->threshold(), r.sensitivity, r.specificity, r.precision};
       WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_, at);

@@ -301,7 +301,7 @@ PieceScanner::PieceScanner(const SavedScorer& scorer, bool both, bool all_window
       both_(both),
       all_windows_(all_windows),
       threads_(threads),
-      width_(scorer.settings().Use_protein_sequence ? 3 * scorer.length() : scorer.length()),
+      width_(scorer.window_letters()),
       cutoff_(cutoff) {
   if (!all_windows) core_ = scorer.core();
 }
@@ -451,13 +451,11 @@ int RunScan(const std::vector<std::string>& args, int threads, bool progress_lin
     for (const std::string& f : fastas) inputs.push_back(FastaIndexPath(f));
   }
   RefuseOutputOverInputs(o.output, scorer, inputs);
-  const bool protein = scorer.settings().Use_protein_sequence != 0;
-  const int W = protein ? 3 * scorer.length() : scorer.length();  // letters per window
+  const int W = scorer.window_letters();
   if (scorer.length() <= 0 || scorer.masked_length() <= 0) {
     OnErrorExit(kUnspecifiedError, "The model's windows have no letters: nothing to scan");
   }
   const double cutoff = o.min_given ? o.min_score : static_cast<double>(scorer.model().threshold());
-  scorer.set_cutoff(cutoff);
   std::vector<IndexedRecord> records;  // of all files, in order
   if (o.format == ScanFormat::kBigWig) {
     lengths = RecordLengths(fastas);

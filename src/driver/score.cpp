@@ -147,14 +147,14 @@ void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
   for (int i = 0; i < count; ++i) out[i] = model_->Score(windows[i], masked_length_, 0, scratch);
 }
 
-void OpenOutput(OutputFile& out, const std::string& output) {
+void OpenOutput(OutputFile& out, const std::string& output, const std::string& message) {
   if (output.empty()) {
     out.OpenStandardOutput();
     return;
   }
   if (!out.Open(output)) {
     Diagnose("cannot create " + output + ": " + SystemReason());
-    OnErrorExit(kUnspecifiedError, "Cannot open file for saving outputs");
+    OnErrorExit(kUnspecifiedError, message);
   }
 }
 

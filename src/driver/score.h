@@ -43,6 +43,11 @@ class SavedScorer {
   int length() const { return model_->length(); }
   int masked_length() const { return masked_length_; }
   bool masked() const { return !mask_.empty(); }
+  // Letters of a window as a record holds them (three per letter scored of
+  // protein windows).
+  int window_letters() const {
+    return settings_.Use_protein_sequence ? 3 * model_->length() : model_->length();
+  }
   // A window of length() letters (DNA: 3 length() with protein windows) as
   // the model scores it: translated, cut by the mask, narrowed to the
   // positions feature selection kept, into out (masked_length() letters).
@@ -58,8 +63,6 @@ class SavedScorer {
   void ScoreMany(const char* const* windows, int count, float* out, ScoreScratch* scratch,
                  double cutoff) const;
   bool tabled() const { return table_ != nullptr; }
-  // The score calls are made against (the model's threshold unless set).
-  void set_cutoff(double cutoff) { cutoff_ = cutoff; }
 
  private:
   void FoldTables();
@@ -102,8 +105,10 @@ class PieceScanner {
   long long scored_ = 0, skipped_ = 0;
 };
 
-// Opens the output file, or standard output when the name is empty.
-void OpenOutput(OutputFile& out, const std::string& output);
+// Opens the output file, or standard output when the name is empty; message
+// is the error's when the file cannot be made.
+void OpenOutput(OutputFile& out, const std::string& output,
+                const std::string& message = "Cannot open file for saving outputs");
 
 // How many arguments from args[first] name the model: 1 for a self-contained
 // model file (told by its first line), 2 for a parameters file and a saved
