@@ -22,12 +22,21 @@ std::vector<CurvePoint> CurvePoints(const std::vector<float>& sp, const std::vec
   return points;
 }
 
+Curves CurvesOf(const std::vector<float>& sp, const std::vector<float>& sn) {
+  return {CurvePoints(sp, sn), static_cast<long long>(sp.size()),
+          static_cast<long long>(sn.size())};
+}
+
 double AveragePrecision(const std::vector<float>& sp, const std::vector<float>& sn) {
-  if (sp.empty() || sn.empty()) return std::nan("");
-  const double P = static_cast<double>(sp.size());
+  return AveragePrecision(CurvesOf(sp, sn));
+}
+
+double AveragePrecision(const Curves& curves) {
+  if (curves.positives == 0 || curves.negatives == 0) return std::nan("");
+  const double P = static_cast<double>(curves.positives);
   double ap = 0;
   long long last_tp = 0;
-  for (const CurvePoint& c : CurvePoints(sp, sn)) {
+  for (const CurvePoint& c : curves.points) {
     if (c.TP == last_tp) continue;  // no recall added
     const double precision = static_cast<double>(c.TP) / static_cast<double>(c.TP + c.FP);
     ap += static_cast<double>(c.TP - last_tp) / P * precision;
@@ -206,13 +215,12 @@ std::string XmlEscaped(const std::string& text) {
   return out;
 }
 
-void WriteCurveTable(const std::string& path, const std::vector<float>& sp,
-                     const std::vector<float>& sn) {
+void WriteCurveTable(const std::string& path, const Curves& curves) {
   OutputFile out;
   OpenOrFail(out, path, "Error opening curve file");
-  const long long P = static_cast<long long>(sp.size()), N = static_cast<long long>(sn.size());
+  const long long P = curves.positives, N = curves.negatives;
   out.Printf("threshold\tsensitivity\tspecificity\tprecision\tTP\tFP\tTN\tFN\n");
-  for (const CurvePoint& c : CurvePoints(sp, sn)) {
+  for (const CurvePoint& c : curves.points) {
     const double sensitivity = P > 0 ? static_cast<double>(c.TP) / static_cast<double>(P) : 0;
     const double specificity = N > 0 ? static_cast<double>(N - c.FP) / static_cast<double>(N) : 0;
     const double precision = static_cast<double>(c.TP) / static_cast<double>(c.TP + c.FP);
@@ -222,8 +230,7 @@ void WriteCurveTable(const std::string& path, const std::vector<float>& sp,
   out.Close();
 }
 
-void WriteRocPicture(const std::string& path, const std::string& title,
-                     const std::vector<float>& sp, const std::vector<float>& sn,
+void WriteRocPicture(const std::string& path, const std::string& title, const Curves& curves,
                      const AucInterval& auc, const OperatingPoint& at) {
   OutputFile svg;
   OpenOrFail(svg, path, "Error opening AUC file");
@@ -240,11 +247,11 @@ void WriteRocPicture(const std::string& path, const std::string& title,
       "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"gray\" "
       "stroke-dasharray=\"6,4\"/>\n",
       Plot::X(0), Plot::Y(0), Plot::X(1), Plot::Y(1));
-  const double P = static_cast<double>(sp.size()), N = static_cast<double>(sn.size());
+  const double P = static_cast<double>(curves.positives), N = static_cast<double>(curves.negatives);
   Curve curve(svg);
   curve.Point(0, 0);
   if (P > 0 && N > 0) {
-    const std::vector<CurvePoint> points = CurvePoints(sp, sn);
+    const std::vector<CurvePoint>& points = curves.points;
     for (size_t k = 0; k < points.size(); ++k) {
       curve.Point(static_cast<double>(points[k].FP) / N, static_cast<double>(points[k].TP) / P,
                   k + 1 == points.size());
@@ -256,11 +263,11 @@ void WriteRocPicture(const std::string& path, const std::string& title,
   svg.Close();
 }
 
-void WritePrPicture(const std::string& path, const std::string& title, const std::vector<float>& sp,
-                    const std::vector<float>& sn, double ap, const OperatingPoint& at) {
+void WritePrPicture(const std::string& path, const std::string& title, const Curves& curves,
+                    double ap, const OperatingPoint& at) {
   OutputFile svg;
   OpenOrFail(svg, path, "Error opening precision-recall picture");
-  const double P = static_cast<double>(sp.size()), N = static_cast<double>(sn.size());
+  const double P = static_cast<double>(curves.positives), N = static_cast<double>(curves.negatives);
   const double share = P + N > 0 ? P / (P + N) : 0;
   char figures[96];
   if (ap == ap) {
@@ -278,7 +285,7 @@ void WritePrPicture(const std::string& path, const std::string& title, const std
   if (P > 0 && N > 0) {
     // The steps the average precision sums: from the last recall to the
     // next at the precision of the next.
-    const std::vector<CurvePoint> points = CurvePoints(sp, sn);
+    const std::vector<CurvePoint>& points = curves.points;
     double recall = 0;
     for (size_t k = 0; k < points.size(); ++k) {
       const double precision =

@@ -21,11 +21,20 @@ struct CurvePoint {
 std::vector<CurvePoint> CurvePoints(const std::vector<float>& sorted_pos,
                                     const std::vector<float>& sorted_neg);
 
+// The points with the sizes of the two classes: what the table, the pictures
+// and the average precision are drawn from.
+struct Curves {
+  std::vector<CurvePoint> points;
+  long long positives = 0, negatives = 0;
+};
+Curves CurvesOf(const std::vector<float>& sorted_pos, const std::vector<float>& sorted_neg);
+
 // The step-wise area under the precision-recall curve: the sum over the
 // distinct scores, from the highest down, of the precision at that score
 // times the recall it adds (windows with equal scores taken together). NaN
 // when either list is empty.
 double AveragePrecision(const std::vector<float>& sorted_pos, const std::vector<float>& sorted_neg);
+double AveragePrecision(const Curves& curves);
 
 // The AUC with its 95 % confidence interval by DeLong's method (the variance
 // of the placement values of both classes), clipped to [0, 1]. Not defined
@@ -54,20 +63,17 @@ std::string MeasuresText(const AucInterval& auc, double ap);
 
 // The curves' points as a table: a header, then one line per distinct score,
 // from the highest down.
-void WriteCurveTable(const std::string& path, const std::vector<float>& sorted_pos,
-                     const std::vector<float>& sorted_neg);
+void WriteCurveTable(const std::string& path, const Curves& curves);
 
 // An SVG picture of the ROC curve: axes, the diagonal, the operating point
 // and, in the title, the AUC with its interval.
-void WriteRocPicture(const std::string& path, const std::string& title,
-                     const std::vector<float>& sorted_pos, const std::vector<float>& sorted_neg,
+void WriteRocPicture(const std::string& path, const std::string& title, const Curves& curves,
                      const AucInterval& auc, const OperatingPoint& at);
 
 // An SVG picture of the precision-recall curve: axes, the positives' share as
 // the line of a ranking by chance, the operating point and, in the title, the
 // average precision and that share.
-void WritePrPicture(const std::string& path, const std::string& title,
-                    const std::vector<float>& sorted_pos, const std::vector<float>& sorted_neg,
+void WritePrPicture(const std::string& path, const std::string& title, const Curves& curves,
                     double ap, const OperatingPoint& at);
 
 // Text for an SVG element: the markup characters escaped, control

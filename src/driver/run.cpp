@@ -529,17 +529,18 @@ class Run {
     outcome_.roc = WriteROCTable(out_, args_[4], sc_pos, sc_neg, settings_);
     results_ = r;
     auc_ = DelongInterval(sc_pos, sc_neg);
-    ap_ = AveragePrecision(sc_pos, sc_neg);
+    const Curves curves = CurvesOf(sc_pos, sc_neg);
+    ap_ = AveragePrecision(curves);
     outcome_.tested = true;
     outcome_.test = r;
     outcome_.auc = auc_;
     outcome_.ap = ap_;
     if (settings_.Write_AUC_data && !out_.direct()) {
       const OperatingPoint at{model_->threshold(), r.sensitivity, r.specificity, r.precision};
-      WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], sc_pos, sc_neg, auc_, at);
-      WritePrPicture(args_[4] + "-pr.svg", "Precision-recall curve of " + args_[4], sc_pos, sc_neg,
-                     ap_, at);
-      WriteCurveTable(args_[4] + "-curve.tsv", sc_pos, sc_neg);
+      WriteRocPicture(args_[4] + "-roc.svg", "ROC curve of " + args_[4], curves, auc_, at);
+      WritePrPicture(args_[4] + "-pr.svg", "Precision-recall curve of " + args_[4], curves, ap_,
+                     at);
+      WriteCurveTable(args_[4] + "-curve.tsv", curves);
     }
   }
 
