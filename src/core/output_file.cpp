@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/error.h"
 
@@ -92,6 +93,10 @@ void RemoveTemporariesOnSignals() {
 OutputFile::~OutputFile() {
   // Reached when the run ends early.
   if (file_ == nullptr) return;
+  if (in_memory_) {
+    Discard();
+    return;
+  }
   if (standard_output_) {
     std::fflush(file_);
     return;
@@ -164,6 +169,24 @@ void OutputFile::OpenStandardOutput() {
   file_ = stdout;
 }
 
+void OutputFile::OpenMemory() {
+  if (file_ != nullptr) Discard();
+  path_ = target_ = "memory";
+  temporary_.clear();
+  standard_output_ = false;
+  file_ = open_memstream(&memory_, &memory_size_);
+  if (file_ == nullptr) throw std::bad_alloc();
+  in_memory_ = true;
+}
+
+std::string OutputFile::TakeText() {
+  if (file_ == nullptr || !in_memory_) return "";
+  if (std::fflush(file_) != 0) throw std::bad_alloc();
+  std::string text(memory_, memory_size_);
+  Discard();
+  return text;
+}
+
 void OutputFile::Printf(const char* format, ...) {
   if (file_ == nullptr) return;
   errno = 0;
@@ -188,6 +211,10 @@ void OutputFile::Flush() {
 
 void OutputFile::Close() {
   if (file_ == nullptr) return;
+  if (in_memory_) {
+    Discard();
+    return;
+  }
   errno = 0;
   int error = 0;
   if (std::fflush(file_) != 0 || std::ferror(file_)) error = errno != 0 ? errno : EIO;
@@ -211,6 +238,12 @@ void OutputFile::Discard() {
   if (file_ == nullptr) return;
   if (!standard_output_) std::fclose(file_);
   file_ = nullptr;
+  if (in_memory_) {
+    std::free(memory_);  // set by the stream's close
+    memory_ = nullptr;
+    memory_size_ = 0;
+    in_memory_ = false;
+  }
   if (!temporary_.empty()) {
     unlink(temporary_.c_str());
     Forget(temporary_);

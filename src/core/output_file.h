@@ -26,6 +26,11 @@ class OutputFile {
   // Writes to standard output as the process inherited it (never reopened,
   // so ">>" appends and pipes work).
   void OpenStandardOutput();
+  // Keeps the text in memory until TakeText (lines written by work running
+  // beside other work, put into the report in order afterwards).
+  void OpenMemory();
+  // The text kept by OpenMemory; the file is closed.
+  std::string TakeText();
   bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
   // Where the text goes now: the temporary file until Close.
@@ -50,6 +55,9 @@ class OutputFile {
   void Discard();
   std::FILE* file_ = nullptr;
   bool standard_output_ = false;
+  bool in_memory_ = false;
+  char* memory_ = nullptr;  // OpenMemory's text
+  size_t memory_size_ = 0;
   bool keep_on_error_ = false;
   std::string path_;       // as given
   std::string target_;     // where the file is put (a link's target)

@@ -24,6 +24,9 @@ class CRandom {
   // Uniform number in [0, 1): (r - 1) / 2147483647.
   double UniformNumber() { return (Next() - 1.0) / 2147483647.0; }
 
+  // Two generators are equal when they will give the same values.
+  bool operator==(const CRandom&) const = default;
+
  private:
   static constexpr int kDegree = 31;
   static constexpr int kSeparation = 3;

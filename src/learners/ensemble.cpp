@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/numeric.h"
+#include "core/parallel.h"
 #include "learners/methods.h"
 #include "learners/parameter_search.h"
 
@@ -164,6 +165,92 @@ void Boost(EnsembleRecognizer& R, Ensemble& E, const std::vector<const char*>& p
 
 }  // namespace
 
+namespace {
+
+// Ensemble e of an EasyEnsemble: its subset of the negatives, its boosting
+// steps and, with a desired sensitivity, its threshold.
+void TrainEasyMember(EnsembleRecognizer& R, Ensemble& E, const std::vector<const char*>& positives,
+                     const std::vector<const char*>& negatives, int L, Settings& s,
+                     const EnsembleContext& context, int e, int T) {
+  const int P = static_cast<int>(positives.size());
+  const int N = static_cast<int>(negatives.size());
+  const int m = std::min(P, N);
+  std::vector<int> list;
+  std::vector<const char*> subset(static_cast<size_t>(m));
+  std::vector<float> votes;
+  GetRandomisedVector(list, N, *context.rng);
+  for (int j = 0; j < m; ++j) subset[j] = negatives[list[j]];
+  Boost(R, E, positives, subset, L, s, s.CV_parameters, context, e + 1, T, votes);
+  if (s.Sensitivity > 0 && P > 0) {
+    // The votes less the threshold, still 0: the ensemble's own output.
+    for (float& v : votes) v = v - E.threshold;
+    std::sort(votes.begin(), votes.end());
+    E.threshold = votes[SensitivityIndex(P, s.Sensitivity)];
+  }
+}
+
+// The generator's draws of one EasyEnsemble member with C4.5 trees: the
+// permutation of the N negatives, then at each step the trials' shuffles of
+// the P + m training cases (none for one trial) and the m roulette draws.
+// They do not depend on what the trees learn.
+long long EasyMemberDraws(int P, int N, int steps, int trials) {
+  const long long m = std::min(P, N);
+  const long long shuffles = trials > 1 ? static_cast<long long>(trials) * (P + m) : 0;
+  return N + steps * (shuffles + m);
+}
+
+// The members of an EasyEnsemble of C4.5 trees depend on each other only
+// through the generator, whose draws each member takes in a known number:
+// each member starts from the state the one-thread order leaves it, and they
+// are trained side by side, each with a tree engine of its own. Their report
+// lines are put in member order, and the generator is left where the one
+// thread leaves it.
+void TrainEasyMembersSideBySide(EnsembleRecognizer& R, const std::vector<const char*>& positives,
+                                const std::vector<const char*>& negatives, int L,
+                                const Settings& s, const EnsembleContext& context) {
+  const int T = R.multiensemble.n_ensembles;
+  const long long draws = EasyMemberDraws(static_cast<int>(positives.size()),
+                                          static_cast<int>(negatives.size()), s.Easy_s_i, s.TRIALS);
+  std::vector<CRandom> start(static_cast<size_t>(T) + 1);
+  start[0] = *context.rng;
+  for (int e = 0; e < T; ++e) {
+    start[e + 1] = start[e];
+    for (long long k = 0; k < draws; ++k) start[e + 1].Next();
+  }
+  const TreeEngine& shared = *context.engine;
+  std::vector<std::unique_ptr<TreeEngine>> engines(
+      static_cast<size_t>(std::max(1, std::min(s.threads, T))));
+  std::vector<std::string> lines(static_cast<size_t>(T));
+  ParallelFor(T, s.threads, [&](int e, int worker) {
+    std::unique_ptr<TreeEngine>& engine = engines[worker];
+    if (engine == nullptr) {
+      engine = std::make_unique<TreeEngine>();
+      ReadWindowNames(*engine, L);
+      engine->SetWindowing(shared.Window(), shared.Increment());
+    }
+    CRandom rng = start[e];
+    OutputFile out;
+    out.OpenMemory();
+    Settings own = s;
+    const EnsembleContext member{engine.get(), &rng, context.svm_rng, &out};
+    TrainEasyMember(R, R.multiensemble.ensemble[e], positives, negatives, L, own, member, e, T);
+    lines[e] = out.TakeText();
+    if (!(rng == start[e + 1])) {
+      OnErrorExit(kUnspecifiedError, "EasyEnsemble: ensemble " + std::to_string(e + 1) +
+                                         " drew another number of random numbers than counted");
+    }
+  });
+  for (const std::string& text : lines) context.out->Write(text);
+  *context.rng = start[T];
+  for (const std::unique_ptr<TreeEngine>& engine : engines) {
+    if (engine != nullptr && shared.Window() == 0 && engine->Window() != 0) {
+      context.engine->SetWindowing(engine->Window(), engine->Increment());
+    }
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<EnsembleRecognizer> TrainEasyEnsemble(const std::vector<const char*>& positives,
                                                       const std::vector<const char*>& negatives,
                                                       int L, const Settings& settings,
@@ -175,26 +262,19 @@ std::unique_ptr<EnsembleRecognizer> TrainEasyEnsemble(const std::vector<const ch
   const int T = s.Ensemble_T;
   // Each subset takes the first P places of a permutation of the negatives:
   // with fewer negatives than positives, all of them.
-  const int m = std::min(P, N);
   if (P > N) {
     Warn(std::string(kEnsembleName[0]) + ": more positive (" + std::to_string(P) +
          ") than negative windows (" + std::to_string(N) + "): every subset holds all negatives");
   }
   R->multiensemble.n_ensembles = T;
   R->multiensemble.ensemble.resize(static_cast<size_t>(T));
-  std::vector<int> list;
-  std::vector<const char*> subset(static_cast<size_t>(m));
-  std::vector<float> votes;
-  for (int e = 0; e < T; ++e) {
-    GetRandomisedVector(list, N, *context.rng);
-    for (int j = 0; j < m; ++j) subset[j] = negatives[list[j]];
-    Ensemble& E = R->multiensemble.ensemble[e];
-    Boost(*R, E, positives, subset, L, s, s.CV_parameters, context, e + 1, T, votes);
-    if (s.Sensitivity > 0 && P > 0) {
-      // The votes less the threshold, still 0: the ensemble's own output.
-      for (float& v : votes) v = v - E.threshold;
-      std::sort(votes.begin(), votes.end());
-      E.threshold = votes[SensitivityIndex(P, s.Sensitivity)];
+  // Trees on the engine of the run's window length can be grown side by
+  // side; SVMs search their parameters from the last member's, in order.
+  if (s.Base_learner == kC45 && s.threads > 1 && T > 1 && context.engine->MaxAtt() == L - 1) {
+    TrainEasyMembersSideBySide(*R, positives, negatives, L, s, context);
+  } else {
+    for (int e = 0; e < T; ++e) {
+      TrainEasyMember(*R, R->multiensemble.ensemble[e], positives, negatives, L, s, context, e, T);
     }
   }
   auto trained =

@@ -107,6 +107,11 @@ class TreeEngine {
   // kept for every later one.
   int Window() const { return Window_; }
   int Increment() const { return Increment_; }
+  // Another engine's choice, taken over (engines that train side by side).
+  void SetWindowing(int window, int increment) {
+    Window_ = window;
+    Increment_ = increment;
+  }
   void OneTree();
   int BestTree(CRandom& rng);
   void FormTarget(int Size);

@@ -79,6 +79,52 @@ TEST_F(EnsembleTest, PerfectAndUselessBaseClassifiers) {
   }
 }
 
+// Members grown side by side give the one-thread ensembles, report lines and
+// generator state, with one trial or several (whose shuffles draw numbers
+// too), and with fewer negatives than positives.
+TEST(EasyEnsembleThreadsTest, SideBySideEqualsOneAfterAnother) {
+  struct Case {
+    int pos, neg;
+    short trials;
+  };
+  for (const Case c : {Case{15, 60, 1}, Case{15, 60, 3}, Case{30, 12, 2}}) {
+    std::string text[2];
+    std::vector<float> scores[2];
+    CRandom after[2];
+    for (int k = 0; k < 2; ++k) {
+      testing::TempDir dir;
+      OutputFile out;
+      ASSERT_TRUE(out.Open(dir / "report"));
+      TreeEngine engine;
+      ReadWindowNames(engine, 10);
+      CRandom rng(12), data(3);
+      SvmRandom svm_rng;
+      testing::WindowLists w;
+      w.pos = Windows(data, c.pos, true);
+      w.neg = Windows(data, c.neg, false);
+      for (int i = 0; i < c.neg; i += 3) w.neg[i].replace(4, 2, "GT");  // some hard negatives
+      Settings s;
+      s.R_method = kEasyEnsemble;
+      s.Ensemble_T = 5;
+      s.Easy_s_i = 3;
+      s.TRIALS = c.trials;
+      s.Verbose = 3;
+      s.threads = k == 0 ? 1 : 3;
+      auto R = TrainEasyEnsemble(w.P(), w.N(), 10, s, {&engine, &rng, &svm_rng, &out});
+      WriteEnsembleListing(*R, out);
+      out.Close();
+      text[k] = testing::ReadFile(dir / "report");
+      for (const std::string& x : w.neg) scores[k].push_back(R->Score(x.c_str(), 10));
+      after[k] = rng;
+    }
+    SCOPED_TRACE(c.trials);
+    EXPECT_NE(text[0].find("Negative instances boosting weights"), std::string::npos);
+    EXPECT_EQ(text[0], text[1]);
+    EXPECT_EQ(scores[0], scores[1]);
+    EXPECT_TRUE(after[0] == after[1]);
+  }
+}
+
 TEST_F(EnsembleTest, ScoresAndThresholds) {
   CRandom data(2);
   testing::WindowLists w;
