@@ -288,3 +288,10 @@ if [ -f "$worm/donor_train_pos" ]; then
 else
   echo "(no ../shared/data/splice_celegans: the worm training needs its donor windows)"
 fi
+
+echo "== Python module: one million 60-letter windows scored in process and by varnik score"
+if ls "$build"/python/varnik*.so >/dev/null 2>&1 && /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+  /usr/bin/python3 "$here/python_score.py" "$build" "$work"
+else
+  echo "(the Python module is not built: apt-get install pybind11-dev python3-dev python3-numpy)"
+fi

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -80,7 +82,9 @@ class TemporaryFolder {
 // Windows given as a list of str or bytes, or a numpy array of fixed-length
 // byte strings, as the text of a FASTA file of one record each.
 std::string WindowsAsFasta(const py::handle& windows, const char* what) {
-  std::vector<std::string> list;
+  // Views of the windows' letters, which stay alive while the caller holds
+  // the windows (a str's UTF-8 form is kept by the str itself).
+  std::vector<std::string_view> list;
   if (py::isinstance<py::array>(windows)) {
     const py::array a = py::reinterpret_borrow<py::array>(windows);
     if (a.dtype().kind() != 'S' || a.ndim() != 1) {
@@ -90,6 +94,7 @@ std::string WindowsAsFasta(const py::handle& windows, const char* what) {
     }
     const size_t width = static_cast<size_t>(a.itemsize());
     const auto* data = static_cast<const char*>(a.data());
+    list.reserve(static_cast<size_t>(a.shape(0)));
     for (py::ssize_t i = 0; i < a.shape(0); ++i) {
       const char* item = data + static_cast<size_t>(i * a.strides(0));
       size_t n = 0;
@@ -100,24 +105,38 @@ std::string WindowsAsFasta(const py::handle& windows, const char* what) {
     throw VarnikError(kUnspecifiedError,
                       std::string(what) + ": give a list of windows, not one string");
   } else {
+    if (py::hasattr(windows, "__len__")) list.reserve(py::len(windows));
     for (const py::handle item : windows) {
-      if (py::isinstance<py::bytes>(item)) {
-        list.push_back(item.cast<std::string>());
-      } else if (py::isinstance<py::str>(item)) {
-        list.push_back(item.cast<std::string>());
+      char* letters = nullptr;
+      Py_ssize_t n = 0;
+      if (PyBytes_Check(item.ptr())) {
+        if (PyBytes_AsStringAndSize(item.ptr(), &letters, &n) != 0) throw py::error_already_set();
+      } else if (PyUnicode_Check(item.ptr())) {
+        letters = const_cast<char*>(PyUnicode_AsUTF8AndSize(item.ptr(), &n));
+        if (letters == nullptr) throw py::error_already_set();
       } else {
         throw VarnikError(kUnspecifiedError,
                           std::string(what) + ": every window must be a str or bytes");
       }
+      list.emplace_back(letters, static_cast<size_t>(n));
     }
   }
-  std::string text;
+  size_t size = 0;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (list[i].find_first_of("\n\r>") != std::string::npos) {
+    if (list[i].find_first_of("\n\r>") != std::string_view::npos) {
       throw VarnikError(kUnspecifiedError, std::string(what) + ": window " + std::to_string(i) +
                                                " holds a line end or '>'");
     }
-    text += ">w" + std::to_string(i) + "\n" + list[i] + "\n";
+    size += list[i].size() + 24;  // ">w", the number, two line ends
+  }
+  std::string text;
+  text.reserve(size);
+  char name[24];
+  for (size_t i = 0; i < list.size(); ++i) {
+    const int n = std::snprintf(name, sizeof name, ">w%zu\n", i);
+    text.append(name, static_cast<size_t>(n));
+    text.append(list[i]);
+    text.push_back('\n');
   }
   return text;
 }
