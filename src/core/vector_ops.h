@@ -47,6 +47,17 @@ inline void MomentumUpdate(float* w, float* m, float* c, float alpha, int n) {
 void AddRowsInto(float* dst, const float* base, const int* rows, int n_rows, int h);
 // Every row rows[t] of base += src, in that order.
 void AddIntoRows(float* base, const int* rows, int n_rows, int h, const float* src);
+// The scaled hyperbolic tangent A tanh(B s) of the network's units: B s in
+// single precision, the tangent and the product with A in double precision,
+// rounded to single; -A below s = -45 and A above 45.
+float ScaledTanh(float s, float A, float B);
+// out[i] = ScaledTanh(s[i], A, B), bit for bit: where the processor runs
+// AVX2, four at a time from an exponential of its own, each result checked to
+// round as the C library's tangent would (it is computed that way where the
+// check cannot tell).
+void ScaledTanhs(const float* s, float* out, int n, float A, float B);
+void ScaledTanhsPlain(const float* s, float* out, int n, float A, float B);
+
 // Both as plain loops of AddInto (for tests that compare the builds).
 void AddRowsIntoPlain(float* dst, const float* base, const int* rows, int n_rows, int h);
 void AddIntoRowsPlain(float* base, const int* rows, int n_rows, int h, const float* src);
