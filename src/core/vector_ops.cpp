@@ -21,26 +21,67 @@ void AddIntoRowsPlain(float* base, const int* rows, int n_rows, int h, const flo
 #ifdef VARNIK_VECTOR_AVX2
 namespace {
 
-// Columns [j, j + 8 B) of dst kept in registers while every row is added:
+// Columns [j, j + 64) of dst kept in registers while every row is added:
 // each element still gets its additions in row order.
-template <int B>
-__attribute__((target("avx2"))) inline void AddRowsIntoBlock(float* dst, const float* base,
-                                                             const int* rows, int n_rows, int h,
-                                                             int j) {
-  __m256 acc[B];
-  for (int b = 0; b < B; ++b) acc[b] = _mm256_loadu_ps(dst + j + 8 * b);
+__attribute__((target("avx2"))) inline void AddRowsInto64(float* dst, const float* base,
+                                                          const int* rows, int n_rows, int h,
+                                                          int j) {
+  __m256 a0 = _mm256_loadu_ps(dst + j), a1 = _mm256_loadu_ps(dst + j + 8),
+         a2 = _mm256_loadu_ps(dst + j + 16), a3 = _mm256_loadu_ps(dst + j + 24),
+         a4 = _mm256_loadu_ps(dst + j + 32), a5 = _mm256_loadu_ps(dst + j + 40),
+         a6 = _mm256_loadu_ps(dst + j + 48), a7 = _mm256_loadu_ps(dst + j + 56);
   for (int t = 0; t < n_rows; ++t) {
     const float* row = base + static_cast<size_t>(rows[t]) * h + j;
-    for (int b = 0; b < B; ++b) acc[b] = _mm256_add_ps(acc[b], _mm256_loadu_ps(row + 8 * b));
+    a0 = _mm256_add_ps(a0, _mm256_loadu_ps(row));
+    a1 = _mm256_add_ps(a1, _mm256_loadu_ps(row + 8));
+    a2 = _mm256_add_ps(a2, _mm256_loadu_ps(row + 16));
+    a3 = _mm256_add_ps(a3, _mm256_loadu_ps(row + 24));
+    a4 = _mm256_add_ps(a4, _mm256_loadu_ps(row + 32));
+    a5 = _mm256_add_ps(a5, _mm256_loadu_ps(row + 40));
+    a6 = _mm256_add_ps(a6, _mm256_loadu_ps(row + 48));
+    a7 = _mm256_add_ps(a7, _mm256_loadu_ps(row + 56));
   }
-  for (int b = 0; b < B; ++b) _mm256_storeu_ps(dst + j + 8 * b, acc[b]);
+  _mm256_storeu_ps(dst + j, a0);
+  _mm256_storeu_ps(dst + j + 8, a1);
+  _mm256_storeu_ps(dst + j + 16, a2);
+  _mm256_storeu_ps(dst + j + 24, a3);
+  _mm256_storeu_ps(dst + j + 32, a4);
+  _mm256_storeu_ps(dst + j + 40, a5);
+  _mm256_storeu_ps(dst + j + 48, a6);
+  _mm256_storeu_ps(dst + j + 56, a7);
+}
+
+// The same for columns [j, j + 16).
+__attribute__((target("avx2"))) inline void AddRowsInto16(float* dst, const float* base,
+                                                          const int* rows, int n_rows, int h,
+                                                          int j) {
+  __m256 a0 = _mm256_loadu_ps(dst + j), a1 = _mm256_loadu_ps(dst + j + 8);
+  for (int t = 0; t < n_rows; ++t) {
+    const float* row = base + static_cast<size_t>(rows[t]) * h + j;
+    a0 = _mm256_add_ps(a0, _mm256_loadu_ps(row));
+    a1 = _mm256_add_ps(a1, _mm256_loadu_ps(row + 8));
+  }
+  _mm256_storeu_ps(dst + j, a0);
+  _mm256_storeu_ps(dst + j + 8, a1);
+}
+
+// The same for columns [j, j + 8).
+__attribute__((target("avx2"))) inline void AddRowsInto8(float* dst, const float* base,
+                                                         const int* rows, int n_rows, int h,
+                                                         int j) {
+  __m256 a0 = _mm256_loadu_ps(dst + j);
+  for (int t = 0; t < n_rows; ++t) {
+    a0 = _mm256_add_ps(a0, _mm256_loadu_ps(base + static_cast<size_t>(rows[t]) * h + j));
+  }
+  _mm256_storeu_ps(dst + j, a0);
 }
 
 __attribute__((target("avx2"))) void AddRowsIntoAvx2(float* dst, const float* base, const int* rows,
                                                      int n_rows, int h) {
   int j = 0;
-  for (; j + 64 <= h; j += 64) AddRowsIntoBlock<8>(dst, base, rows, n_rows, h, j);
-  for (; j + 8 <= h; j += 8) AddRowsIntoBlock<1>(dst, base, rows, n_rows, h, j);
+  for (; j + 64 <= h; j += 64) AddRowsInto64(dst, base, rows, n_rows, h, j);
+  for (; j + 16 <= h; j += 16) AddRowsInto16(dst, base, rows, n_rows, h, j);
+  for (; j + 8 <= h; j += 8) AddRowsInto8(dst, base, rows, n_rows, h, j);
   for (; j < h; ++j) {
     float sum = dst[j];
     for (int t = 0; t < n_rows; ++t) sum += base[static_cast<size_t>(rows[t]) * h + j];
@@ -48,30 +89,32 @@ __attribute__((target("avx2"))) void AddRowsIntoAvx2(float* dst, const float* ba
   }
 }
 
-// src[j, j + 8 B) kept in registers while it is added to every row.
-template <int B>
-__attribute__((target("avx2"))) inline void AddIntoRowsBlock(float* base, const int* rows,
-                                                             int n_rows, int h, const float* src,
-                                                             int j) {
-  __m256 add[B];
-  for (int b = 0; b < B; ++b) add[b] = _mm256_loadu_ps(src + j + 8 * b);
+// src[j, j + 32) kept in registers while it is added to every row.
+__attribute__((target("avx2"))) inline void AddIntoRows32(float* base, const int* rows, int n_rows,
+                                                          int h, const float* src, int j) {
+  const __m256 s0 = _mm256_loadu_ps(src + j), s1 = _mm256_loadu_ps(src + j + 8),
+               s2 = _mm256_loadu_ps(src + j + 16), s3 = _mm256_loadu_ps(src + j + 24);
   for (int t = 0; t < n_rows; ++t) {
     float* row = base + static_cast<size_t>(rows[t]) * h + j;
-    for (int b = 0; b < B; ++b) {
-      _mm256_storeu_ps(row + 8 * b, _mm256_add_ps(_mm256_loadu_ps(row + 8 * b), add[b]));
-    }
+    _mm256_storeu_ps(row, _mm256_add_ps(_mm256_loadu_ps(row), s0));
+    _mm256_storeu_ps(row + 8, _mm256_add_ps(_mm256_loadu_ps(row + 8), s1));
+    _mm256_storeu_ps(row + 16, _mm256_add_ps(_mm256_loadu_ps(row + 16), s2));
+    _mm256_storeu_ps(row + 24, _mm256_add_ps(_mm256_loadu_ps(row + 24), s3));
   }
 }
 
 __attribute__((target("avx2"))) void AddIntoRowsAvx2(float* base, const int* rows, int n_rows,
                                                      int h, const float* src) {
   int j = 0;
-  for (; j + 64 <= h; j += 64) AddIntoRowsBlock<8>(base, rows, n_rows, h, src, j);
-  for (; j + 8 <= h; j += 8) AddIntoRowsBlock<1>(base, rows, n_rows, h, src, j);
+  for (; j + 32 <= h; j += 32) AddIntoRows32(base, rows, n_rows, h, src, j);
   if (j < h) {
     for (int t = 0; t < n_rows; ++t) {
       float* row = base + static_cast<size_t>(rows[t]) * h;
-      for (int k = j; k < h; ++k) row[k] += src[k];
+      int k = j;
+      for (; k + 8 <= h; k += 8) {
+        _mm256_storeu_ps(row + k, _mm256_add_ps(_mm256_loadu_ps(row + k), _mm256_loadu_ps(src + k)));
+      }
+      for (; k < h; ++k) row[k] += src[k];
     }
   }
 }
