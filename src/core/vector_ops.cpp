@@ -10,6 +10,14 @@
 
 namespace varnik {
 
+void MomentumUpdatePlain(float* w, float* m, float* c, float alpha, int n) {
+  for (int i = 0; i < n; ++i) {
+    m[i] = m[i] * alpha + c[i];
+    c[i] = 0.0f;
+    w[i] = w[i] + m[i];
+  }
+}
+
 void AddRowsIntoPlain(float* dst, const float* base, const int* rows, int n_rows, int h) {
   for (int t = 0; t < n_rows; ++t) AddInto(dst, base + static_cast<size_t>(rows[t]) * h, h);
 }
@@ -119,6 +127,20 @@ __attribute__((target("avx2"))) void AddIntoRowsAvx2(float* base, const int* row
   }
 }
 
+__attribute__((target("avx2"))) void MomentumUpdateAvx2(float* w, float* m, float* c, float alpha,
+                                                        int n) {
+  const __m256 a = _mm256_set1_ps(alpha);
+  const __m256 zero = _mm256_setzero_ps();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 mi = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(m + i), a), _mm256_loadu_ps(c + i));
+    _mm256_storeu_ps(m + i, mi);
+    _mm256_storeu_ps(c + i, zero);
+    _mm256_storeu_ps(w + i, _mm256_add_ps(_mm256_loadu_ps(w + i), mi));
+  }
+  MomentumUpdatePlain(w + i, m + i, c + i, alpha, n - i);
+}
+
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
@@ -207,6 +229,13 @@ void AddRowsInto(float* dst, const float* base, const int* rows, int n_rows, int
   if (HasAvx2()) return AddRowsIntoAvx2(dst, base, rows, n_rows, h);
 #endif
   AddRowsIntoPlain(dst, base, rows, n_rows, h);
+}
+
+void MomentumUpdate(float* w, float* m, float* c, float alpha, int n) {
+#ifdef VARNIK_VECTOR_AVX2
+  if (HasAvx2()) return MomentumUpdateAvx2(w, m, c, alpha, n);
+#endif
+  MomentumUpdatePlain(w, m, c, alpha, n);
 }
 
 float ScaledTanh(float s, float A, float B) {

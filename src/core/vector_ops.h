@@ -23,24 +23,9 @@ inline void AddInto(float* dst, const float* src, int n) {
 }
 
 // Momentum step for every weight: m = m * alpha + c; c = 0; w = w + m.
-inline void MomentumUpdate(float* w, float* m, float* c, float alpha, int n) {
-  int i = 0;
-#ifdef __SSE2__
-  const __m128 a = _mm_set1_ps(alpha);
-  const __m128 zero = _mm_setzero_ps();
-  for (; i + 4 <= n; i += 4) {
-    const __m128 mi = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(m + i), a), _mm_loadu_ps(c + i));
-    _mm_storeu_ps(m + i, mi);
-    _mm_storeu_ps(c + i, zero);
-    _mm_storeu_ps(w + i, _mm_add_ps(_mm_loadu_ps(w + i), mi));
-  }
-#endif
-  for (; i < n; ++i) {
-    m[i] = m[i] * alpha + c[i];
-    c[i] = 0.0f;
-    w[i] = w[i] + m[i];
-  }
-}
+// Eight at a time where the processor runs AVX2.
+void MomentumUpdate(float* w, float* m, float* c, float alpha, int n);
+void MomentumUpdatePlain(float* w, float* m, float* c, float alpha, int n);
 
 // The same over rows of a matrix of h columns stored row after row:
 // dst += the rows rows[0], rows[1], ... of base, in that order.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -48,6 +49,15 @@ TEST(VectorOpsTest, RowSumsEqualThePlainLoopsBitForBit) {
       for (int j = 0; j < h; ++j) e[j] += base[static_cast<size_t>(r * h + j)];
     }
     EXPECT_EQ(std::memcmp(e.data(), b.data(), e.size() * sizeof(float)), 0) << h;
+    // The momentum step over the same values.
+    std::vector<float> w1(base), w2(base), m1(base), m2(base), c1(base), c2(base);
+    std::reverse(m1.begin(), m1.end());
+    std::reverse(m2.begin(), m2.end());
+    MomentumUpdate(w1.data(), m1.data(), c1.data(), 0.9f, static_cast<int>(w1.size()));
+    MomentumUpdatePlain(w2.data(), m2.data(), c2.data(), 0.9f, static_cast<int>(w2.size()));
+    EXPECT_EQ(std::memcmp(w1.data(), w2.data(), w1.size() * sizeof(float)), 0) << h;
+    EXPECT_EQ(std::memcmp(m1.data(), m2.data(), m1.size() * sizeof(float)), 0) << h;
+    EXPECT_EQ(std::memcmp(c1.data(), c2.data(), c1.size() * sizeof(float)), 0) << h;
   }
 }
 
