@@ -48,6 +48,12 @@ class Recognizer {
   // offset is where the reading frame starts, for the methods that read one.
   // scratch is null or comes from this recogniser's NewScratch.
   virtual float Score(const char* window, int L, int offset, ScoreScratch* scratch) const = 0;
+  // The scores of n windows into out, as Score gives them one by one (a
+  // method may take them together, faster).
+  virtual void ScoreMany(const char* const* windows, int n, int L, int offset, float* out,
+                         ScoreScratch* scratch) const {
+    for (int i = 0; i < n; ++i) out[i] = Score(windows[i], L, offset, scratch);
+  }
   // Scratch space for Score; null when the method needs none.
   virtual std::unique_ptr<ScoreScratch> NewScratch() const { return nullptr; }
 

@@ -27,10 +27,14 @@ std::vector<float> ScoreWindows(const Recognizer& R, const SequenceSet& windows,
   // Contiguous pieces, a scorer each: every score lands in its own place.
   Progress progress(R.settings().progress && n >= 1024, "scoring windows", n);
   ParallelPieces(n, threads, 64, [&](int begin, int end) {
-    Scorer score(R);
-    for (int i = begin; i < end; ++i) {
-      scores[i] = score(windows[i], L, offset);
-      if ((i - begin) % 256 == 255) progress.Advance(256);
+    const std::unique_ptr<ScoreScratch> scratch = R.NewScratch();
+    constexpr int kBatch = 256;
+    const char* batch[kBatch];
+    for (int i = begin; i < end; i += kBatch) {
+      const int m = std::min(kBatch, end - i);
+      for (int j = 0; j < m; ++j) batch[j] = windows[i + j];
+      R.ScoreMany(batch, m, L, offset, scores.data() + i, scratch.get());
+      if (m == kBatch) progress.Advance(kBatch);
     }
   });
   return scores;

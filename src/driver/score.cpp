@@ -144,7 +144,7 @@ void SavedScorer::ScoreMany(const char* const* windows, int count, float* out,
     }
     return;
   }
-  for (int i = 0; i < count; ++i) out[i] = model_->Score(windows[i], masked_length_, 0, scratch);
+  model_->ScoreMany(windows, count, masked_length_, 0, out, scratch);
 }
 
 void OpenOutput(OutputFile& out, const std::string& output, const std::string& message) {

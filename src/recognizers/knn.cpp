@@ -303,7 +303,9 @@ float ClassifySequencekNN(const KnnRecognizer& R, const char* window, int L,
 namespace {
 
 struct KnnScratch : ScoreScratch {
-  Neighbours nb;  // reused: no allocation per scored window
+  Neighbours nb;                 // reused: no allocation per scored window
+  std::vector<float> distances;  // the slots of a block of windows
+  std::vector<signed char> labels;
 };
 
 }  // namespace
@@ -318,13 +320,44 @@ float KnnRecognizer::Score(const char* window, int L, int, ScoreScratch* scratch
   return ClassifySequencekNN(*this, window, L, weighted, static_cast<KnnScratch*>(scratch)->nb);
 }
 
+void KnnRecognizer::ScoreMany(const char* const* windows, int n, int L, int, float* out,
+                              ScoreScratch* scratch) const {
+  KnnScratch own;
+  KnnScratch& s = scratch != nullptr ? *static_cast<KnnScratch*>(scratch) : own;
+  const bool weighted = settings().KNN_weight_by_distance;
+  if (k <= 0) {
+    std::fill(out, out + n, 0.0f);
+    return;
+  }
+  const int slots = PrepareSlots(*this, s.nb);
+  for (int first = 0; first < n; first += kManyWindows) {
+    const int m = std::min(kManyWindows, n - first);
+    if (slots > 0) {
+      s.distances.assign(static_cast<size_t>(m) * slots, 2.0f);
+      s.labels.assign(static_cast<size_t>(m) * slots, -1);
+      if (UseAvx2Search()) {
+        SearchNeighboursOfManyAvx2(poss.data(), n_pos, negs.data(), n_neg, windows + first, m, L,
+                                   slots, s.distances.data(), s.labels.data());
+      } else {
+        SearchNeighboursOfMany(poss.data(), n_pos, negs.data(), n_neg, windows + first, m, L, slots,
+                               s.distances.data(), s.labels.data(), CountMismatchesPortable);
+      }
+    }
+    for (int w = 0; w < m; ++w) {
+      const size_t at = static_cast<size_t>(w) * slots;
+      std::copy(s.distances.begin() + at, s.distances.begin() + at + slots, s.nb.distance.begin());
+      std::copy(s.labels.begin() + at, s.labels.begin() + at + slots, s.nb.label.begin());
+      out[first + w] = ScoreNeighbours(s.nb, k, weighted);
+    }
+  }
+}
+
 void SetkNNThreshold(KnnRecognizer& R, OutputFile& out) {
   R.set_threshold(TrainingThreshold(R.n_pos, R.settings().Sensitivity, WithoutSensitivity::kIndex,
                                     R.settings().threads, 16, [&](int begin, int end, float* out) {
-                                      Scorer score(R);
-                                      for (int i = begin; i < end; ++i) {
-                                        out[i] = score(R.poss[i], R.pos_length);
-                                      }
+                                      const auto scratch = R.NewScratch();
+                                      R.ScoreMany(R.poss.data() + begin, end - begin, R.pos_length,
+                                                  0, out + begin, scratch.get());
                                     }));
   out.Printf("k-NN threshold: %lf\n", static_cast<double>(R.threshold()));
 }

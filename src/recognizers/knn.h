@@ -55,6 +55,9 @@ class KnnRecognizer : public Recognizer {
   std::string storage;
 
   float Score(const char* window, int L, int offset, ScoreScratch* scratch) const override;
+  // Windows searched a block at a time (the same scores as one by one).
+  void ScoreMany(const char* const* windows, int n, int L, int offset, float* out,
+                 ScoreScratch* scratch) const override;
   std::unique_ptr<ScoreScratch> NewScratch() const override;
   void WritePayload(ModelWriter& w) const override;
   using Recognizer::Score;

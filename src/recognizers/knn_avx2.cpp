@@ -58,6 +58,15 @@ void SearchNeighboursAvx2(const char* const* poss, int n_pos, const char* const*
                    });
 }
 
+void SearchNeighboursOfManyAvx2(const char* const* poss, int n_pos, const char* const* negs,
+                                int n_neg, const char* const* windows, int n_windows, int L, int k,
+                                float* dist, signed char* label) {
+  SearchNeighboursOfMany(poss, n_pos, negs, n_neg, windows, n_windows, L, k, dist, label,
+                         [](const char* a, const char* b, int length, int limit) {
+                           return CountMismatchesInline(a, b, length, limit);
+                         });
+}
+
 }  // namespace varnik
 
 #else  // not built for AVX2: the portable search is used
@@ -68,6 +77,8 @@ int CountMismatchesAvx2(const char*, const char*, int, int) { return -1; }
 bool HasAvx2Search() { return false; }
 void SearchNeighboursAvx2(const char* const*, int, const char* const*, int, const char*, int, int,
                           float*, signed char*) {}
+void SearchNeighboursOfManyAvx2(const char* const*, int, const char* const*, int,
+                                const char* const*, int, int, int, float*, signed char*) {}
 
 }  // namespace varnik
 

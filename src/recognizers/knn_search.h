@@ -49,5 +49,43 @@ inline void SearchNeighbours(const Proto* poss, int n_pos, const Proto* negs, in
   visit(negs, n_neg, 0);
 }
 
+// Up to kManyWindows windows searched together: the prototypes are taken a
+// chunk at a time (about 128 KB of letters), which every window visits before
+// the next chunk, so that the chunk is read from cache. Each window still
+// meets the prototypes in the one order, and its slots are those
+// SearchNeighbours leaves. dist and label hold k slots per window, set to 2.0
+// and -1 by the caller.
+constexpr int kManyWindows = 16;
+
+template <typename Counter>
+inline void SearchNeighboursOfMany(const char* const* poss, int n_pos, const char* const* negs,
+                                   int n_neg, const char* const* windows, int n_windows, int L,
+                                   int k, float* dist, signed char* label, Counter count) {
+  int limit[kManyWindows];
+  for (int w = 0; w < n_windows; ++w) limit[w] = CountLimit(2.0f, L);
+  const float fl = static_cast<float>(L);
+  const int chunk = L > 0 && (128 << 10) / L > 64 ? (128 << 10) / L : 64;
+  auto visit = [&](const char* const* prototypes, int n, signed char cls) {
+    for (int first = 0; first < n; first += chunk) {
+      const int last = n - first < chunk ? n : first + chunk;
+      for (int w = 0; w < n_windows; ++w) {
+        float* d_w = dist + w * k;
+        signed char* l_w = label + w * k;
+        const char* window = windows[w];
+        int lim = limit[w];
+        for (int i = first; i < last; ++i) {
+          const int c = count(window, prototypes[i], L, lim);
+          if (c > lim) continue;  // not closer than the current k-th neighbour
+          EnterNearest(d_w, l_w, k, static_cast<float>(c) / fl, cls);
+          lim = CountLimit(d_w[k - 1], L);
+        }
+        limit[w] = lim;
+      }
+    }
+  };
+  visit(poss, n_pos, 1);
+  visit(negs, n_neg, 0);
+}
+
 }  // namespace
 }  // namespace varnik

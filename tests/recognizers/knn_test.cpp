@@ -145,22 +145,34 @@ TEST(KnnScoreTest, UnweightedAndWeightedScores) {
   EXPECT_EQ(ClassifySequencekNN(*R, "AAAA", 4, false), 0.0f);
 }
 
+// One window at a time and blocks of windows (over several chunks of
+// prototypes when there are many) against a straightforward search.
 TEST(KnnScoreTest, SameScoresAsAStraightforwardSearch) {
   CRandom rng(11);
   for (int L : {7, 40, 100, 133}) {
     std::vector<std::string> pos, neg;
     for (int i = 0; i < 60; ++i) pos.push_back(RandomWindow(rng, L, "ACGT", 2));
-    for (int i = 0; i < 150; ++i) neg.push_back(RandomWindow(rng, L, "ACGT", 2));
+    for (int i = 0; i < (L == 133 ? 2100 : 150); ++i)
+      neg.push_back(RandomWindow(rng, L, "ACGT", 2));
     const SequenceSet ps = Set(pos, L), ns = Set(neg, L);
-    KnnRecognizer R{Settings()};
-    for (int k : {1, 3, 8, 300}) {
-      BuildkNN(R, ps, ns, L, k);
-      for (int q = 0; q < 40; ++q) {
-        const std::string w = RandomWindow(rng, L, "ACGT", 2);
-        for (bool weighted : {false, true}) {
-          ASSERT_EQ(ClassifySequencekNN(R, w.c_str(), L, weighted),
-                    testing::ReferenceKnnScore(pos, neg, w, k, weighted))
-              << L << " " << k << " " << weighted;
+    for (bool weighted : {false, true}) {
+      Settings s;
+      s.KNN_weight_by_distance = weighted;
+      KnnRecognizer R{s};
+      for (int k : {0, 1, 3, 8, 3000}) {
+        BuildkNN(R, ps, ns, L, k);
+        std::vector<std::string> queries;
+        std::vector<const char*> q;
+        for (int i = 0; i < 37; ++i) queries.push_back(RandomWindow(rng, L, "ACGT", 2));
+        for (const std::string& w : queries) q.push_back(w.c_str());
+        std::vector<float> many(q.size());
+        const auto scratch = R.NewScratch();
+        R.ScoreMany(q.data(), static_cast<int>(q.size()), L, 0, many.data(), scratch.get());
+        for (size_t i = 0; i < q.size(); ++i) {
+          const float expected =
+              k <= 0 ? 0.0f : testing::ReferenceKnnScore(pos, neg, queries[i], k, weighted);
+          ASSERT_EQ(ClassifySequencekNN(R, q[i], L, weighted), expected) << L << " " << k;
+          ASSERT_EQ(many[i], expected) << L << " " << k << " " << weighted << " " << i;
         }
       }
     }
