@@ -83,6 +83,9 @@ peer_row() {  # one peer's TSV row on the medium set, empty when the peers canno
   fi
 }
 
+echo "== k-NN, network and EasyEnsemble on the medium set against the peers, 1 and 2 threads"
+bash "$here/learners_vs_peers.sh" "$varnik" "$work"
+
 echo "== SMOTE on the medium set (2,000 positives doubled, 20,000 negatives cut to match)"
 printf 'Recognition_method: PWM\nImbalance_method: SMOTE\nSMOTE_N: 100\nSeed: 5\n' > "$work/smote.params"
 printf 'Recognition_method: PWM\nSeed: 5\n' > "$work/nosmote.params"
