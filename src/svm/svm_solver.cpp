@@ -96,7 +96,7 @@ void Cache::release(Head* h) {
     spare_numbers_ += capacity;
     size_ -= capacity;
   }
-  h->data = std::vector<float>();
+  h->data = CacheColumn();
 }
 
 int Cache::get_data(int index, float** data, int len) {
@@ -125,6 +125,14 @@ int Cache::get_data(int index, float** data, int len) {
       Head* old = lru_head_.next;  // then the least recently used columns
       lru_delete(old);
       release(old);
+    }
+    // Exactly len numbers: a column that grows (after the active set grew
+    // back) takes no more than the budget counts.
+    if (h->data.capacity() < static_cast<size_t>(len)) {
+      CacheColumn grown;
+      grown.reserve(static_cast<size_t>(len));
+      grown.assign(h->data.begin(), h->data.begin() + h->len);
+      h->data = std::move(grown);
     }
     h->data.resize(static_cast<size_t>(len));
     size_ -= more;

@@ -12,6 +12,29 @@
 
 namespace varnik {
 
+// An allocator whose resize leaves new numbers unset (a cache column is
+// filled by its kernel right after it grows: zeroing it first would only
+// cost time).
+template <typename T>
+struct UnsetAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnsetAllocator<U>;
+  };
+  UnsetAllocator() = default;
+  template <typename U>
+  UnsetAllocator(const UnsetAllocator<U>&) {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using CacheColumn = std::vector<float, UnsetAllocator<float>>;
+
 // Least-recently-used store of Q columns within a budget of numbers.
 class Cache {
  public:
@@ -44,7 +67,7 @@ class Cache {
   struct Head {
     Head* prev = nullptr;
     Head* next = nullptr;
-    std::vector<float> data;
+    CacheColumn data;
     int len = 0;
   };
   void lru_delete(Head* h);
@@ -53,7 +76,7 @@ class Cache {
 
   // Given-up columns keep their memory for the next ones (a few, within the
   // budget's slack): no allocation per column once the cache is full.
-  std::vector<std::vector<float>> spare_;
+  std::vector<CacheColumn> spare_;
   long long spare_numbers_ = 0;
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
