@@ -528,21 +528,31 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
   const bool plain = run != nullptr && ((kernel_type_ == wd && run->wd_kernel != nullptr) ||
                                         (kernel_type_ == wds && run->wds_kernel != nullptr));
   if ((kernel_type_ == wd || kernel_type_ == wds) && !plain) {
-    row_letters_.resize(static_cast<size_t>(l));
     row_length_.resize(static_cast<size_t>(l));
     letters_ = true;
-    for (int i = 0; i < l && letters_; ++i) {
+    int longest = 0;
+    for (int i = 0; i < l; ++i) {
       row_length_[i] = NodeCount(x_[i]);
-      letters_ = AsLetters(x_[i], row_length_[i], row_letters_[i]);
+      longest = std::max(longest, row_length_[i]);
+      one_length_ = one_length_ && row_length_[i] == row_length_[0];
+    }
+    stride_ = static_cast<size_t>(longest);
+    row_letters_.assign(stride_ * static_cast<size_t>(l), '\0');
+    std::string letters;
+    for (int i = 0; i < l && letters_; ++i) {
+      letters_ = AsLetters(x_[i], row_length_[i], letters);
+      if (letters_) letters.copy(row_letters_.data() + static_cast<size_t>(i) * stride_, letters.size());
     }
     if (letters_) {
       for (int i = 0; i < l; ++i) add_weights_for(row_length_[i]);
+    } else {
+      row_letters_.clear();
     }
     if (letters_ && kernel_type_ == wds) {
       self_wds_.resize(static_cast<size_t>(l));
       for (int i = 0; i < l; ++i) {
-        const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
-        self_wds_[i] = WdsSum(a, a, row_length_[i], degree_, gamma_, weights_for(row_length_[i]));
+        self_wds_[i] =
+            WdsSum(row(i), row(i), row_length_[i], degree_, gamma_, weights_for(row_length_[i]));
       }
     }
   }
@@ -574,7 +584,10 @@ void Kernel::swap_index(int i, int j) {
   if (one_hot_) std::swap(row_codes_[i], row_codes_[j]);
   if (!x_square_.empty()) std::swap(x_square_[i], x_square_[j]);
   if (letters_) {
-    std::swap(row_letters_[i], row_letters_[j]);
+    char* letters = row_letters_.data();
+    std::swap_ranges(letters + static_cast<size_t>(i) * stride_,
+                     letters + static_cast<size_t>(i + 1) * stride_,
+                     letters + static_cast<size_t>(j) * stride_);
     std::swap(row_length_[i], row_length_[j]);
     if (!self_wds_.empty()) std::swap(self_wds_[i], self_wds_[j]);
   }
@@ -582,8 +595,8 @@ void Kernel::swap_index(int i, int j) {
 
 double Kernel::kernel_string(int i, int j) const {
   const int n = row_length_[i];
-  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
-  const auto* b = reinterpret_cast<const unsigned char*>(row_letters_[j].data());
+  const unsigned char* a = row(i);
+  const unsigned char* b = row(j);
   const WdWeights& w = weights_for(n);
   if (kernel_type_ == wd) return WdKernelLetters(a, b, n, w);
   return WdsKernelLetters(a, b, n, degree_, gamma_, w, self_wds_[i], self_wds_[j]);

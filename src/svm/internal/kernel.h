@@ -144,8 +144,17 @@ class Kernel : public QMatrix {
   // String kernels: every row as letters (when all values are letter codes),
   // its length, and W(x_i, x_i) for wds.
   bool letters_ = false;
-  std::vector<std::string> row_letters_;
+  // Row i's letters at row(i), rows one after another at a fixed stride (the
+  // longest row's length), so that a column's kernel values read them in
+  // order from one block.
+  std::string row_letters_;
+  size_t stride_ = 0;
+  const unsigned char* row(int i) const {
+    return reinterpret_cast<const unsigned char*>(row_letters_.data()) +
+           static_cast<size_t>(i) * stride_;
+  }
   std::vector<int> row_length_;
+  bool one_length_ = true;  // every row as long as the others
   std::vector<double> self_wds_;
   std::vector<WdWeights> weights_;  // by window length, for the lengths met
   const WdWeights& weights_for(int n) const;
@@ -156,19 +165,21 @@ template <typename Factor>
 bool Kernel::string_column(int i, int begin, int end, float* data, Factor factor) const {
   if (!letters_ || kernel_type_ != wd) return false;
   const int n = row_length_[i];
-  for (int j = begin; j < end; ++j) {
-    if (row_length_[j] < n) return false;  // a shorter row: entry by entry
+  if (!one_length_) {
+    for (int j = begin; j < end; ++j) {
+      if (row_length_[j] < n) return false;  // a shorter row: entry by entry
+    }
   }
   // A few hundred entries at a time, on the stack (no allocation per column).
   constexpr int kChunk = 256;
   const unsigned char* rows[kChunk];
   double values[kChunk];
-  const auto* a = reinterpret_cast<const unsigned char*>(row_letters_[i].data());
+  const unsigned char* a = row(i);
   const WdWeights& w = weights_for(n);
   for (int first = begin; first < end; first += kChunk) {
     const int count = std::min(kChunk, end - first);
     for (int k = 0; k < count; ++k) {
-      rows[k] = reinterpret_cast<const unsigned char*>(row_letters_[first + k].data());
+      rows[k] = row(first + k);
     }
     WdKernelRow(a, rows, count, n, w, values);
     for (int k = 0; k < count; ++k)
