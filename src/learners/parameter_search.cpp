@@ -222,10 +222,11 @@ int KSearchOnWindows(const std::vector<const char*>& pos, const std::vector<cons
       into[cell + (score > 0 ? 0 : 1)] += 1;
     };
     const long long direct_end = std::min<long long>(n_k, every_slot - s.Min_k);
-    for (long long kk = 0; kk < direct_end; ++kk) {
-      const int k = static_cast<int>(s.Min_k + kk);
-      count(own.calls[kk], KnnScoreFromCounts(own.counts.data(), w.n_train_pos, w.n_train_neg, L, k,
-                                              s.KNN_weight_by_distance, own.slots));
+    if (direct_end > 0) {
+      KnnScoresOfEachK(own.counts.data(), w.n_train_pos, w.n_train_neg, L, s.Min_k,
+                       static_cast<int>(s.Min_k + direct_end - 1), s.KNN_weight_by_distance,
+                       own.slots,
+                       [&](int k, float score) { count(own.calls[k - s.Min_k], score); });
     }
     if (direct_end >= n_k) return;
     const int first = static_cast<int>(s.Min_k + std::max<long long>(direct_end, 0));

@@ -183,6 +183,38 @@ float ScoreNeighbours(const Neighbours& nb, int k_requested, bool weight_by_dist
   return P - N;
 }
 
+namespace {
+
+// The score of slots that hold ones[c] positive and zeros[c] negative
+// prototypes at each count c = 0 .. max_c, kk slots filled of the k asked.
+float ScoreOfSlotCounts(const int* ones, const int* zeros, int max_c, int L, int k, int kk,
+                        bool weight_by_distance) {
+  if (!weight_by_distance) {
+    int score = 0;
+    for (int c = 0; c <= max_c; ++c) score += ones[c] - zeros[c];
+    return static_cast<float>(score);
+  }
+  const float fl = static_cast<float>(L);
+  float Z = 0.0f;
+  for (int c = 0; c <= max_c; ++c) {
+    const int live = ones[c] + zeros[c];
+    if (live == 0) continue;
+    const double e = std::exp(-static_cast<double>(static_cast<float>(c) / fl));
+    for (int j = 0; j < live; ++j) Z = static_cast<float>(Z + e);
+  }
+  Z = CompleteZ(Z, kk, k);
+  float P = 0.0f, N = 0.0f;
+  for (int c = 0; c <= max_c; ++c) {
+    if (ones[c] + zeros[c] == 0) continue;
+    const double term = std::exp(-static_cast<double>(static_cast<float>(c) / fl)) / Z;
+    for (int j = 0; j < ones[c]; ++j) P = static_cast<float>(P + term);
+    for (int j = 0; j < zeros[c]; ++j) N = static_cast<float>(N + term);
+  }
+  return P - N;
+}
+
+}  // namespace
+
 float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int k,
                          bool weight_by_distance, KnnCountSlots& slots) {
   if (k <= 0) return 0.0f;
@@ -207,35 +239,77 @@ float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int
         --max_c;
     }
   }
-  const float fl = static_cast<float>(L);
-  int score = 0;
-  float Z = 0.0f;
+  slots.ones.assign(static_cast<size_t>(L) + 1, 0);
+  slots.zeros.assign(static_cast<size_t>(L) + 1, 0);
   for (int c = 0; c <= max_c; ++c) {
-    const int live = static_cast<int>(slots.labels[c].size()) - slots.head[c];
-    if (live == 0) continue;
-    if (!weight_by_distance) {
-      for (int j = slots.head[c]; j < static_cast<int>(slots.labels[c].size()); ++j) {
-        score += slots.labels[c][j] == 1 ? 1 : -1;
-      }
+    for (int j = slots.head[c]; j < static_cast<int>(slots.labels[c].size()); ++j) {
+      (slots.labels[c][j] == 1 ? slots.ones : slots.zeros)[c] += 1;
+    }
+  }
+  return ScoreOfSlotCounts(slots.ones.data(), slots.zeros.data(), max_c, L, k, kk,
+                           weight_by_distance);
+}
+
+void KnnScoresOfEachK(const int32_t* counts, int n_pos, int n_neg, int L, int first, int last,
+                      bool weight_by_distance, KnnCountSlots& slots,
+                      const std::function<void(int, float)>& score) {
+  const int n = n_pos + n_neg;
+  if (n == 0 || L <= 0) {
+    for (int k = first; k <= last; ++k) score(k, 0.0f);
+    return;
+  }
+  // Every prototype by count, and how many lie below each count.
+  std::vector<int> all_ones(static_cast<size_t>(L) + 1, 0),
+      all_zeros(static_cast<size_t>(L) + 1, 0);
+  for (int i = 0; i < n; ++i) (i < n_pos ? all_ones : all_zeros)[counts[i]] += 1;
+  std::vector<int> below(static_cast<size_t>(L) + 2, 0);  // below[c]: prototypes under c
+  for (int c = 0; c <= L; ++c) below[c + 1] = below[c] + all_ones[c] + all_zeros[c];
+  // The prototypes at the k-th count D in the order they are visited, each
+  // with its rank among those at D or under, and the positives among the
+  // first j of them: taken for one D, kept while the next k has the same D.
+  int listed = -1;
+  std::vector<int> rank, positives_before;
+  slots.ones.assign(static_cast<size_t>(L) + 1, 0);
+  slots.zeros.assign(static_cast<size_t>(L) + 1, 0);
+  for (int k = first; k <= last; ++k) {
+    if (k <= 0) {
+      score(k, 0.0f);
       continue;
     }
-    const double e = std::exp(-static_cast<double>(static_cast<float>(c) / fl));
-    for (int j = 0; j < live; ++j) Z = static_cast<float>(Z + e);
-  }
-  if (!weight_by_distance) return static_cast<float>(score);
-  Z = CompleteZ(Z, kk, k);
-  float P = 0.0f, N = 0.0f;
-  for (int c = 0; c <= max_c; ++c) {
-    int ones = 0, zeros = 0;
-    for (int j = slots.head[c]; j < static_cast<int>(slots.labels[c].size()); ++j) {
-      (slots.labels[c][j] == 1 ? ones : zeros) += 1;
+    const int kk = std::min(k, n);
+    int D = 0;
+    while (below[D + 1] < kk) ++D;
+    if (D != listed) {
+      listed = D;
+      rank.clear();
+      positives_before.assign(1, 0);
+      int seen = 0;
+      for (int i = 0; i < n; ++i) {
+        if (counts[i] > D) continue;
+        ++seen;
+        if (counts[i] == D) {
+          rank.push_back(seen);
+          positives_before.push_back(positives_before.back() + (i < n_pos ? 1 : 0));
+        }
+      }
     }
-    if (ones + zeros == 0) continue;
-    const double term = std::exp(-static_cast<double>(static_cast<float>(c) / fl)) / Z;
-    for (int j = 0; j < ones; ++j) P = static_cast<float>(P + term);
-    for (int j = 0; j < zeros; ++j) N = static_cast<float>(N + term);
+    // Every prototype under D holds a slot; of those at D, the ones that
+    // found a free or farther slot on arrival were taken (rank <= kk), and
+    // each closer arrival after them pushed out the oldest: the last m of
+    // the taken stay.
+    const int m = kk - below[D];
+    const int taken =
+        static_cast<int>(std::upper_bound(rank.begin(), rank.end(), kk) - rank.begin());
+    const int pos_at_d = positives_before[taken] - positives_before[taken - m];
+    for (int c = 0; c < D; ++c) {
+      slots.ones[c] = all_ones[c];
+      slots.zeros[c] = all_zeros[c];
+    }
+    slots.ones[D] = pos_at_d;
+    slots.zeros[D] = m - pos_at_d;
+    score(k, ScoreOfSlotCounts(slots.ones.data(), slots.zeros.data(), D, L, k, kk,
+                               weight_by_distance));
   }
-  return P - N;
 }
 
 int KnnScoresOfEveryPrototype(const int32_t* counts, int n_pos, int n_neg, int L, int first,

@@ -99,9 +99,19 @@ void FindNeighboursFromCounts(const KnnRecognizer& R, const int32_t* counts, int
 struct KnnCountSlots {
   std::vector<std::vector<signed char>> labels;  // per count, in order of arrival
   std::vector<int> head;                         // first live entry per count
+  std::vector<int> ones, zeros;                  // live slots per count and label
 };
 float KnnScoreFromCounts(const int32_t* counts, int n_pos, int n_neg, int L, int k,
                          bool weight_by_distance, KnnCountSlots& slots);
+
+// The same scores for every k = first .. last, calling score(k, value) in
+// order, without a walk over the prototypes per k: with D the k-th smallest
+// count, the slots hold every prototype under D and, of those at D, the last
+// k - #(under D) of the ones taken on arrival (those with fewer than k
+// prototypes at D or under before them). One walk per distinct D.
+void KnnScoresOfEachK(const int32_t* counts, int n_pos, int n_neg, int L, int first, int last,
+                      bool weight_by_distance, KnnCountSlots& slots,
+                      const std::function<void(int, float)>& score);
 
 // The scores KnnScoreFromCounts gives for k = first .. last when every
 // prototype has a slot (first >= max(n_pos + n_neg, 1)). They differ from k

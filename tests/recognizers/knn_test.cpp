@@ -207,6 +207,31 @@ TEST(KnnScoreTest, ScoresFromCountsEqualTheSlotSearch) {
           ASSERT_EQ(ScoreNeighbours(nb, k, weighted), direct);
         }
       }
+      // Every k at once gives the same scores.
+      for (bool weighted : {false, true}) {
+        int next = 0;
+        KnnScoresOfEachK(counts.data(), 9, 14, L, 0, 30, weighted, slots, [&](int k, float v) {
+          ASSERT_EQ(k, next++);
+          KnnCountSlots own;
+          ASSERT_EQ(v, KnnScoreFromCounts(counts.data(), 9, 14, L, k, weighted, own))
+              << L << " " << k << " " << weighted;
+        });
+        EXPECT_EQ(next, 31);
+      }
+    }
+  }
+  // Many ties (counts from a small range), no positives or no negatives.
+  CRandom ties(8);
+  for (const auto& [n_pos, n_neg] : {std::pair{40, 60}, std::pair{0, 50}, std::pair{50, 0}}) {
+    std::vector<int32_t> counts(static_cast<size_t>(n_pos + n_neg));
+    for (int32_t& c : counts) c = ties.UniformIndex(4);
+    for (bool weighted : {false, true}) {
+      KnnCountSlots slots, own;
+      KnnScoresOfEachK(
+          counts.data(), n_pos, n_neg, 6, 1, n_pos + n_neg + 3, weighted, slots,
+          [&](int k, float v) {
+            ASSERT_EQ(v, KnnScoreFromCounts(counts.data(), n_pos, n_neg, 6, k, weighted, own)) << k;
+          });
     }
   }
 }
