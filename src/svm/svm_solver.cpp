@@ -296,7 +296,9 @@ void Solver::swap_index(int i, int j, bool later) {
 void Solver::reconstruct_gradient() {
   if (active_size == l) return;
   int nr_free = 0;
-  for (int j = active_size; j < l; ++j) G[j] = G_bar[j] + p[j];
+  Spread(l - active_size, [&](int begin, int end, int) {
+    for (int j = active_size + begin; j < active_size + end; ++j) G[j] = G_bar[j] + p[j];
+  });
   for (int j = 0; j < active_size; ++j) {
     if (is_free(j)) ++nr_free;
   }
@@ -312,7 +314,10 @@ void Solver::reconstruct_gradient() {
       if (is_free(i)) {
         const float* Q_i = Q->get_Q(i, l);
         const double alpha_i = alpha[i];
-        for (int j = active_size; j < l; ++j) G[j] += alpha_i * Q_i[j];
+        // Each G[j] still takes the free variables in order.
+        Spread(l - active_size, [&](int begin, int end, int) {
+          for (int j = active_size + begin; j < active_size + end; ++j) G[j] += alpha_i * Q_i[j];
+        });
       }
     }
   }
@@ -492,11 +497,13 @@ void Solver::update_gradients(int i, int j, const float* Q_i, const float* Q_j,
     if (was_upper == is_upper_bound(index)) continue;
     const double C = get_C(index);
     const float* Q_full = Q->get_Q(index, l);
-    if (was_upper) {
-      for (int k = 0; k < l; ++k) G_bar[k] -= C * Q_full[k];
-    } else {
-      for (int k = 0; k < l; ++k) G_bar[k] += C * Q_full[k];
-    }
+    Spread(l, [&](int begin, int end, int) {
+      if (was_upper) {
+        for (int k = begin; k < end; ++k) G_bar[k] -= C * Q_full[k];
+      } else {
+        for (int k = begin; k < end; ++k) G_bar[k] += C * Q_full[k];
+      }
+    });
   }
 }
 
@@ -595,16 +602,29 @@ bool Solver::be_shrunk(int i, double Gmax1, double Gmax2) const {
 }
 
 void Solver::do_shrinking() {
-  double Gmax1 = -INF;  // max of -y_i G_i over the variables that may move up
-  double Gmax2 = -INF;  // max of y_i G_i over the variables that may move down
-  for (int i = 0; i < active_size; ++i) {
-    if (y[i] == +1) {
-      if (!is_upper_bound(i) && -G[i] >= Gmax1) Gmax1 = -G[i];
-      if (!is_lower_bound(i) && G[i] >= Gmax2) Gmax2 = G[i];
-    } else {
-      if (!is_upper_bound(i) && -G[i] >= Gmax2) Gmax2 = -G[i];
-      if (!is_lower_bound(i) && G[i] >= Gmax1) Gmax1 = G[i];
+  // Gmax1: max of -y_i G_i over the variables that may move up; Gmax2: max
+  // of y_i G_i over those that may move down. Each piece takes its own
+  // maxima, then the largest of them (a maximum is the same in any order;
+  // only the sign of a zero could differ, which no comparison sees).
+  const int parts = spread_parts(active_size);
+  std::vector<std::pair<double, double>> maxima(static_cast<size_t>(parts), {-INF, -INF});
+  Spread(active_size, [&](int begin, int end, int part) {
+    double Gmax1 = -INF, Gmax2 = -INF;
+    for (int i = begin; i < end; ++i) {
+      if (y[i] == +1) {
+        if (!is_upper_bound(i) && -G[i] >= Gmax1) Gmax1 = -G[i];
+        if (!is_lower_bound(i) && G[i] >= Gmax2) Gmax2 = G[i];
+      } else {
+        if (!is_upper_bound(i) && -G[i] >= Gmax2) Gmax2 = -G[i];
+        if (!is_lower_bound(i) && G[i] >= Gmax1) Gmax1 = G[i];
+      }
     }
+    maxima[part] = {Gmax1, Gmax2};
+  });
+  double Gmax1 = -INF, Gmax2 = -INF;
+  for (const auto& [m1, m2] : maxima) {
+    if (m1 >= Gmax1) Gmax1 = m1;
+    if (m2 >= Gmax2) Gmax2 = m2;
   }
   if (!unshrink && Gmax1 + Gmax2 <= eps * 10) {
     unshrink = true;
