@@ -497,8 +497,9 @@ void Solver::update_gradients(int i, int j, const float* Q_i, const float* Q_j,
     if (was_upper == is_upper_bound(index)) continue;
     const double C = get_C(index);
     const float* Q_full = Q->get_Q(index, l);
+    const bool leaves_upper = was_upper;  // a binding a lambda may capture
     Spread(l, [&](int begin, int end, int) {
-      if (was_upper) {
+      if (leaves_upper) {
         for (int k = begin; k < end; ++k) G_bar[k] -= C * Q_full[k];
       } else {
         for (int k = begin; k < end; ++k) G_bar[k] += C * Q_full[k];

@@ -222,7 +222,9 @@ TEST(KnnScoreTest, ScoresFromCountsEqualTheSlotSearch) {
   }
   // Many ties (counts from a small range), no positives or no negatives.
   CRandom ties(8);
-  for (const auto& [n_pos, n_neg] : {std::pair{40, 60}, std::pair{0, 50}, std::pair{50, 0}}) {
+  for (const std::pair<int, int> classes :
+       {std::pair{40, 60}, std::pair{0, 50}, std::pair{50, 0}}) {
+    const int n_pos = classes.first, n_neg = classes.second;
     std::vector<int32_t> counts(static_cast<size_t>(n_pos + n_neg));
     for (int32_t& c : counts) c = ties.UniformIndex(4);
     for (bool weighted : {false, true}) {
