@@ -120,7 +120,8 @@ __attribute__((target("avx2"))) void AddIntoRowsAvx2(float* base, const int* row
       float* row = base + static_cast<size_t>(rows[t]) * h;
       int k = j;
       for (; k + 8 <= h; k += 8) {
-        _mm256_storeu_ps(row + k, _mm256_add_ps(_mm256_loadu_ps(row + k), _mm256_loadu_ps(src + k)));
+        _mm256_storeu_ps(row + k,
+                         _mm256_add_ps(_mm256_loadu_ps(row + k), _mm256_loadu_ps(src + k)));
       }
       for (; k < h; ++k) row[k] += src[k];
     }
@@ -133,7 +134,8 @@ __attribute__((target("avx2"))) void MomentumUpdateAvx2(float* w, float* m, floa
   const __m256 zero = _mm256_setzero_ps();
   int i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m256 mi = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(m + i), a), _mm256_loadu_ps(c + i));
+    const __m256 mi =
+        _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(m + i), a), _mm256_loadu_ps(c + i));
     _mm256_storeu_ps(m + i, mi);
     _mm256_storeu_ps(c + i, zero);
     _mm256_storeu_ps(w + i, _mm256_add_ps(_mm256_loadu_ps(w + i), mi));

@@ -22,6 +22,19 @@ inline void AddInto(float* dst, const float* src, int n) {
   for (; i < n; ++i) dst[i] += src[i];
 }
 
+// dst[i] += c * src[i]
+inline void AddScaledInto(float* dst, float c, const float* src, int n) {
+  int i = 0;
+#ifdef __SSE2__
+  const __m128 cc = _mm_set1_ps(c);
+  for (; i + 4 <= n; i += 4) {
+    _mm_storeu_ps(dst + i,
+                  _mm_add_ps(_mm_loadu_ps(dst + i), _mm_mul_ps(cc, _mm_loadu_ps(src + i))));
+  }
+#endif
+  for (; i < n; ++i) dst[i] += c * src[i];
+}
+
 // Momentum step for every weight: m = m * alpha + c; c = 0; w = w + m.
 // Eight at a time where the processor runs AVX2.
 void MomentumUpdate(float* w, float* m, float* c, float alpha, int n);

@@ -206,8 +206,8 @@ long long EasyMemberDraws(int P, int N, int steps, int trials) {
 // lines are put in member order, and the generator is left where the one
 // thread leaves it.
 void TrainEasyMembersSideBySide(EnsembleRecognizer& R, const std::vector<const char*>& positives,
-                                const std::vector<const char*>& negatives, int L,
-                                const Settings& s, const EnsembleContext& context) {
+                                const std::vector<const char*>& negatives, int L, const Settings& s,
+                                const EnsembleContext& context) {
   const int T = R.multiensemble.n_ensembles;
   const long long draws = EasyMemberDraws(static_cast<int>(positives.size()),
                                           static_cast<int>(negatives.size()), s.Easy_s_i, s.TRIALS);

@@ -22,6 +22,22 @@ inline int CountLimit(float worst, int L) {
   return c;
 }
 
+// One window meets prototypes [first, last) of a class: each strictly closer
+// than its current k-th slot enters the slots; limit is the count limit of
+// that slot, kept up to date.
+template <typename Proto, typename Counter>
+inline void VisitPrototypes(const Proto* prototypes, int first, int last, signed char cls,
+                            const char* window, int L, int k, float* dist, signed char* label,
+                            int& limit, Counter& count) {
+  const float fl = static_cast<float>(L);
+  for (int i = first; i < last; ++i) {
+    const int c = count(window, prototypes[i], L, limit);
+    if (c > limit) continue;  // not closer than the current k-th neighbour
+    EnterNearest(dist, label, k, static_cast<float>(c) / fl, cls);
+    limit = CountLimit(dist[k - 1], L);
+  }
+}
+
 // Counter: int(const char* window, Proto prototype, int L, int limit), exact
 // when the count is at most limit, above limit otherwise. A prototype is a
 // window, or its mismatch count when the counts are known beforehand. dist and
@@ -32,21 +48,9 @@ template <typename Proto, typename Counter>
 inline void SearchNeighbours(const Proto* poss, int n_pos, const Proto* negs, int n_neg,
                              const char* window, int L, int k, float* dist, signed char* label,
                              Counter count) {
-  float worst = 2.0f;
-  int limit = CountLimit(worst, L);
-  const float fl = static_cast<float>(L);
-  auto visit = [&](const Proto* prototypes, int n, signed char cls) {
-    for (int i = 0; i < n; ++i) {
-      const int c = count(window, prototypes[i], L, limit);
-      if (c > limit) continue;  // not closer than the current k-th neighbour
-      const float d = static_cast<float>(c) / fl;
-      EnterNearest(dist, label, k, d, cls);  // d < worst
-      worst = dist[k - 1];
-      limit = CountLimit(worst, L);
-    }
-  };
-  visit(poss, n_pos, 1);
-  visit(negs, n_neg, 0);
+  int limit = CountLimit(2.0f, L);
+  VisitPrototypes(poss, 0, n_pos, 1, window, L, k, dist, label, limit, count);
+  VisitPrototypes(negs, 0, n_neg, 0, window, L, k, dist, label, limit, count);
 }
 
 // Up to kManyWindows windows searched together: the prototypes are taken a
@@ -63,23 +67,13 @@ inline void SearchNeighboursOfMany(const char* const* poss, int n_pos, const cha
                                    int k, float* dist, signed char* label, Counter count) {
   int limit[kManyWindows];
   for (int w = 0; w < n_windows; ++w) limit[w] = CountLimit(2.0f, L);
-  const float fl = static_cast<float>(L);
   const int chunk = L > 0 && (128 << 10) / L > 64 ? (128 << 10) / L : 64;
   auto visit = [&](const char* const* prototypes, int n, signed char cls) {
     for (int first = 0; first < n; first += chunk) {
       const int last = n - first < chunk ? n : first + chunk;
       for (int w = 0; w < n_windows; ++w) {
-        float* d_w = dist + w * k;
-        signed char* l_w = label + w * k;
-        const char* window = windows[w];
-        int lim = limit[w];
-        for (int i = first; i < last; ++i) {
-          const int c = count(window, prototypes[i], L, lim);
-          if (c > lim) continue;  // not closer than the current k-th neighbour
-          EnterNearest(d_w, l_w, k, static_cast<float>(c) / fl, cls);
-          lim = CountLimit(d_w[k - 1], L);
-        }
-        limit[w] = lim;
+        VisitPrototypes(prototypes, first, last, cls, windows[w], L, k, dist + w * k, label + w * k,
+                        limit[w], count);
       }
     }
   };

@@ -60,18 +60,6 @@ void HiddenDeltas(const float* h, const float* ho, int H, float delta_o, float b
   }
 }
 
-// dst[j] += c src[j].
-void AddScaledInto(float* dst, float c, const float* src, int n) {
-  int j = 0;
-#ifdef __SSE2__
-  const __m128 cc = _mm_set1_ps(c);
-  for (; j + 4 <= n; j += 4) {
-    _mm_storeu_ps(dst + j, _mm_add_ps(_mm_loadu_ps(dst + j), _mm_mul_ps(cc, _mm_loadu_ps(src + j))));
-  }
-#endif
-  for (; j < n; ++j) dst[j] += c * src[j];
-}
-
 }  // namespace
 
 std::unique_ptr<NeuralNetRecognizer> TrainNeuralNetwork(const SequenceSet& positives,

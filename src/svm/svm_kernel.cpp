@@ -541,7 +541,8 @@ Kernel::Kernel(int l, const svm_node* const* x, const svm_parameter& param, svm_
     std::string letters;
     for (int i = 0; i < l && letters_; ++i) {
       letters_ = AsLetters(x_[i], row_length_[i], letters);
-      if (letters_) letters.copy(row_letters_.data() + static_cast<size_t>(i) * stride_, letters.size());
+      if (letters_)
+        letters.copy(row_letters_.data() + static_cast<size_t>(i) * stride_, letters.size());
     }
     if (letters_) {
       for (int i = 0; i < l; ++i) add_weights_for(row_length_[i]);

@@ -67,10 +67,20 @@ TEST(VectorOpsTest, RowSumsEqualThePlainLoopsBitForBit) {
 TEST(VectorOpsTest, TangentsEqualTheLibrarysBitForBit) {
   CRandom rng(5);
   std::vector<float> s;
-  const float specials[] = {0.0f, -0.0f, 1e-45f, -1e-45f, 1e-30f, 45.0f, -45.0f, 45.000004f,
-                            -45.000004f, std::numeric_limits<float>::infinity(),
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            1e-45f,
+                            -1e-45f,
+                            1e-30f,
+                            45.0f,
+                            -45.0f,
+                            45.000004f,
+                            -45.000004f,
+                            std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::quiet_NaN(), 1.0f / 1024, 3e38f};
+                            std::numeric_limits<float>::quiet_NaN(),
+                            1.0f / 1024,
+                            3e38f};
   for (float x : specials) s.push_back(x);
   for (int i = 0; i < 200000; ++i) {
     const double u = rng.UniformNumber();

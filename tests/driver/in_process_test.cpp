@@ -20,16 +20,17 @@ class InProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string ex = testing::ExamplesDir();
-    for (const char* f : {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
+    for (const char* f :
+         {"donor_train_pos", "donor_train_neg", "donor_test_pos", "donor_test_neg"}) {
       testing::WriteFile(dir_ / f, testing::ReadFile(ex + "/" + f));
     }
   }
   // Trains in process with the parameters' text; the model goes to `model`.
   TrainingOutcome Train(const std::string& params, const std::string& model) {
     testing::WriteFile(dir_ / "params", params);
-    return TrainInProcess({"varnik", dir_ / "donor_train_", dir_ / "donor_test_", dir_ / "params",
-                           dir_ / "report"},
-                          2, dir_ / model, 0);
+    return TrainInProcess(
+        {"varnik", dir_ / "donor_train_", dir_ / "donor_test_", dir_ / "params", dir_ / "report"},
+        2, dir_ / model, 0);
   }
   testing::TempDir dir_;
 };
@@ -41,7 +42,8 @@ TEST_F(InProcessTest, TrainingGivesTheCommandLinesModelAndFigures) {
     const TrainingOutcome outcome = Train(params, "in.model");
     ASSERT_TRUE(outcome.tested);
     const testing::CommandResult cli = testing::RunVarnikIn(
-        dir_.path(), "--threads 1 --model cli.model donor_train_ donor_test_ params cli.report", true);
+        dir_.path(), "--threads 1 --model cli.model donor_train_ donor_test_ params cli.report",
+        true);
     ASSERT_EQ(cli.status, 0) << cli.out;
     EXPECT_EQ(testing::ReadFile(dir_ / "in.model"), testing::ReadFile(dir_ / "cli.model"));
     // The closing line's figures, as the program printed them.
@@ -61,7 +63,8 @@ TEST_F(InProcessTest, ReadWindowsAndScannedPiecesScoreAsTheProgram) {
   Train("Recognition_method: PWM\nSeed: 5\n", "pwm.model");
   const SavedScorer scorer(dir_ / "pwm.model", 2, false);
   // Windows given as text, as the module gives them.
-  const std::vector<std::string> letters = testing::Lines(testing::ReadFile(dir_ / "donor_test_pos"));
+  const std::vector<std::string> letters =
+      testing::Lines(testing::ReadFile(dir_ / "donor_test_pos"));
   std::string text;
   std::vector<std::string> windows;
   for (size_t i = 1; i < letters.size() && windows.size() < 40; i += 2) {
@@ -98,7 +101,8 @@ TEST_F(InProcessTest, ReadWindowsAndScannedPiecesScoreAsTheProgram) {
   };
   std::string probes;
   for (size_t p = 0; p + W <= joined.size(); p += 37) {
-    probes += ">p\n" + joined.substr(p, W) + "\n>m\n" + reverse_complement(joined.substr(p, W)) + "\n";
+    probes +=
+        ">p\n" + joined.substr(p, W) + "\n>m\n" + reverse_complement(joined.substr(p, W)) + "\n";
   }
   SequenceSet probe_set;
   const int probe_read = ReadFastaText(&probes, "probes", scorer.settings(), probe_set, nullptr);
