@@ -87,12 +87,12 @@ struct ScanOptions {
   std::string output;  // empty: standard output
 };
 
-// Windows per batch: many (the tables' cache stays warm), within 64 MiB of
-// letters over all threads.
+// Windows per batch and strand: many (the tables' cache stays warm), within
+// 64 MiB of cut letters over both strands and all threads.
 int BatchOf(size_t width, int threads) {
   return static_cast<int>(std::clamp<size_t>(
       (size_t{32} << 20) / std::max<size_t>(width, 1) / static_cast<size_t>(std::max(threads, 1)),
-      16, 32768));
+      16, 131072));
 }
 
 double ParseScore(const std::string& text) {
@@ -339,43 +339,50 @@ void PieceScanner::Score(const std::string& letters, std::vector<float>& plus,
   }
   const bool both = both_;
   ParallelPieces(count, threads, 1024, [&](int begin, int end) {
-    // Windows are scored in batches (the tables work through many
-    // windows position by position).
+    // Windows are scored in batches, one per strand (the tables work
+    // through many windows position by position, and make use of windows
+    // that follow one another letter by letter).
     const auto scratch = scorer.NewScratch();
     const size_t width = static_cast<size_t>(scorer.masked_length());
     const int kBatch = BatchOf(width, threads);
-    std::string cut(2 * kBatch * width, '\0');
-    std::vector<const char*> batch;
-    std::vector<float*> target;
-    std::vector<float> scores(2 * kBatch);
+    struct Batch {
+      std::string cut;
+      std::vector<const char*> windows;
+      std::vector<float*> target;
+    } strand[2];
+    std::vector<float> scores(static_cast<size_t>(kBatch));
     long long own = 0, own_skipped = 0;
-    auto flush = [&] {
-      own += static_cast<long long>(batch.size());
-      scorer.ScoreMany(batch.data(), static_cast<int>(batch.size()), scores.data(), scratch.get(),
-                       cutoff_);
-      for (size_t k = 0; k < batch.size(); ++k) *target[k] = scores[k];
-      batch.clear();
-      target.clear();
+    auto flush = [&](Batch& b) {
+      if (b.windows.empty()) return;
+      own += static_cast<long long>(b.windows.size());
+      scorer.ScoreMany(b.windows.data(), static_cast<int>(b.windows.size()), scores.data(),
+                       scratch.get(), cutoff_);
+      for (size_t k = 0; k < b.windows.size(); ++k) *b.target[k] = scores[k];
+      b.windows.clear();
+      b.target.clear();
     };
-    // A candidate window joins the batch; any other gets no score.
-    auto take = [&](const char* window, bool clean, float& score) {
+    // A candidate window joins its strand's batch; any other gets no score.
+    auto take = [&](Batch& b, const char* window, bool clean, float& score) {
       score = kNotScored;
       if (!candidate(window)) return;
       if (!clean) {
         ++own_skipped;
         return;
       }
-      batch.push_back(scorer.Prepare(window, cut.data() + batch.size() * width));
-      target.push_back(&score);
+      if (b.cut.empty()) b.cut.resize(static_cast<size_t>(kBatch) * width);
+      b.windows.push_back(scorer.Prepare(window, b.cut.data() + b.windows.size() * width));
+      b.target.push_back(&score);
+      if (b.windows.size() == static_cast<size_t>(kBatch)) flush(b);
     };
     for (int p = begin; p < end; ++p) {
       // Both strands' windows at p hold the same letters.
       const bool clean = all_windows || others[static_cast<size_t>(p) + W] == others[p];
-      take(letters.data() + p, clean, plus[p]);
-      if (both) take(complement.data() + (n - static_cast<size_t>(p) - W), clean, minus[p]);
-      if (batch.size() + 2 > static_cast<size_t>(2 * kBatch)) flush();
+      take(strand[0], letters.data() + p, clean, plus[p]);
+      if (both)
+        take(strand[1], complement.data() + (n - static_cast<size_t>(p) - W), clean, minus[p]);
     }
-    flush();
+    flush(strand[0]);
+    flush(strand[1]);
     scored += own;
     skipped += own_skipped;
   });

@@ -1,6 +1,9 @@
 #include "svm/svm_wd_table.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "svm/internal/kernel.h"
@@ -83,18 +86,27 @@ std::unique_ptr<WdTable> WdTable::Build(const svm_model& model) {
       T.single_at_[v] = -1;
     }
   }
+  if (T.nodes_.size() > kNodeIndices) return nullptr;
+  T.coef_.push_back(0);  // the coefficient of entries done within their table
   std::vector<int32_t>().swap(T.single_at_);
   std::vector<int>().swap(T.single_depth_);
   std::vector<unsigned char>().swap(T.columns_);
-  // As many levels as keep a position's table within 4,096 entries.
+  // Enough levels to split the vectors (about two entries per vector), as
+  // long as a position's table keeps within 16,384 entries.
   int levels = 0;
-  for (long long size = T.codes_; size <= 4096 && levels < 16; size *= T.codes_) ++levels;
+  for (double size = T.codes_; size <= 16384 && levels < kMostLevels; size *= T.codes_) {
+    ++levels;
+    if (size >= 2.0 * model.l) break;
+  }
   T.levels_.resize(static_cast<size_t>(n));
-  T.entry_start_.resize(static_cast<size_t>(n));
+  T.table_start_.assign(static_cast<size_t>(n) * (kMostLevels + 1), 0);
   for (int t = 0; t < n; ++t) {
     T.levels_[t] = std::min(levels, std::min(T.d_, t + 1));
-    T.entry_start_[t] = T.entries_.size();
-    T.BuildEntries(t);
+    for (int j = 0; j <= T.levels_[t]; ++j) {
+      T.table_start_[static_cast<size_t>(t) * (kMostLevels + 1) + static_cast<size_t>(j)] =
+          T.entries_.size();
+      T.BuildEntries(t, j);
+    }
   }
   return table;
 }
@@ -114,14 +126,14 @@ int32_t WdTable::ChildOf(const Node& node, unsigned char letter) const {
   return -1;
 }
 
-// Every combination of the last levels_[t] letters' codes, walked down the
-// tree as Decision would walk it.
-void WdTable::BuildEntries(int t) {
-  const int L = levels_[t];
+// Every combination of the last L letters' codes, walked down the tree as
+// Decision would walk it.
+void WdTable::BuildEntries(int t, int L) {
   size_t size = 1;
   for (int j = 0; j < L; ++j) size *= static_cast<size_t>(codes_);
   std::vector<unsigned char> z(static_cast<size_t>(t + 1), 0);
   const int64_t* P = beta_prefix_.data();
+  const int limit = std::min(d_, t + 1);
   for (size_t index = 0; index < size; ++index) {
     size_t rest = index;
     for (int j = 0; j < L; ++j) {
@@ -129,6 +141,7 @@ void WdTable::BuildEntries(int t) {
       rest /= codes_;
     }
     Entry e;
+    e.set(kDone, 0, static_cast<int32_t>(coef_.size() - 1));
     int32_t at = root_[t];
     int depth = 0;
     while (true) {
@@ -137,17 +150,20 @@ void WdTable::BuildEntries(int t) {
         const unsigned char* x = letters(node.single);
         int k = depth;
         while (k < L && x[t - k] == z[t - k]) ++k;
-        if (k > depth) e.sum += coef_[node.single] * static_cast<double>(P[k] - P[depth]);
-        if (k == L) {  // the comparison goes on past the table
-          e.single = node.single;
-          for (int j = 0; j < 8 && t - L - j >= 0; ++j) {
-            e.ahead |= static_cast<uint64_t>(x[t - L - j]) << (8 * (7 - j));
+        if (k == L && L < limit) {  // the comparison goes on past the table
+          e.set(kSingle, depth, node.single);
+          for (int j = 0; j < 4 && t - L - j >= 0; ++j) {
+            e.ahead |= static_cast<uint32_t>(x[t - L - j]) << (8 * (3 - j));
           }
+        } else if (k > depth) {
+          e.sum += coef_[node.single] * static_cast<double>(P[k] - P[depth]);
         }
         break;
       }
       if (depth == L) {
-        e.node = at;
+        if (L < limit) {
+          e.set(kNode, 0, at);
+        }
         break;
       }
       const int32_t child = ChildOf(node, z[t - depth]);
@@ -292,94 +308,366 @@ void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double&
   }
 }
 
-__attribute__((always_inline)) inline int64_t WdTable::EntryIndex(int t,
-                                                                  const unsigned char* z) const {
+size_t WdTable::Locate(int t, const unsigned char* z, int& levels) const {
   const int L = levels_[t];
-  int64_t index = 0;
-  for (int j = L - 1; j >= 0; --j) {
+  size_t index = 0, weight = 1;
+  int j = 0;
+  for (; j < L; ++j) {
     const unsigned char code = code_[z[t - j]];
-    if (code == kNoCode) return -1;  // a letter the table does not know
-    index = index * codes_ + code;
+    if (code == kNoCode) break;  // a letter the table does not know
+    index += code * weight;
+    weight *= static_cast<size_t>(codes_);
   }
-  return static_cast<int64_t>(entry_start_[t]) + index;
+  levels = j;
+  return table_start(t, j) + index;
 }
 
 template <bool kFast>
-__attribute__((always_inline)) inline void WdTable::AddPosition(int t, const unsigned char* z,
-                                                                int64_t entry, double& sum) const {
-  if (entry < 0) {
-    Walk<false>(t, z, root_[t], 0, sum);
-    return;
+__attribute__((always_inline)) inline double WdTable::PositionSum(int t, const unsigned char* z,
+                                                                  const Entry& e,
+                                                                  int levels) const {
+  if (e.kind() == kNode) {
+    double sum = e.sum;
+    Walk<kFast>(t, z, e.next(), levels, sum);
+    return sum;
   }
-  const int L = levels_[t];
-  const Entry& e = entries_[static_cast<size_t>(entry)];
-  sum += e.sum;
-  const int64_t* P = beta_prefix_.data();
-  const int limit = std::min(d_, t + 1);
-  if (e.single >= 0) {
-    // One vector left: its letters further back (the first eight in the
-    // entry).
-    const int k =
-        kFast ? FastMatch(t, z, e.single, L, limit, &e.ahead, 1) : Match(t, z, e.single, L, limit);
-    if (k > L) sum += coef_[e.single] * static_cast<double>(P[k] - P[L]);
-    return;
+  // Done within the table (a coefficient of 0), or one vector left,
+  // matching from depth from(): its letters further back.
+  int k = levels;
+  if (e.kind() == kSingle) {
+    const int limit = std::min(d_, t + 1);
+    k = kFast ? FastMatch(t, z, e.next(), levels, limit) : Match(t, z, e.next(), levels, limit);
   }
-  if (e.node < 0) return;
-  Walk<kFast>(t, z, e.node, L, sum);
+  return e.sum + coef_[static_cast<size_t>(e.next())] *
+                     static_cast<double>(beta_prefix_[k] - beta_prefix_[e.from()]);
 }
 
 double WdTable::Decision(const unsigned char* z) const {
   double sum = 0;
-  for (int t = 0; t < n_; ++t) AddPosition<false>(t, z, EntryIndex(t, z), sum);
+  for (int t = 0; t < n_; ++t) {
+    int levels = 0;
+    const size_t entry = Locate(t, z, levels);
+    sum += PositionSum<false>(t, z, entries_[entry], levels);
+  }
   return sum / denominator_ - rho_;
 }
 
+namespace {
+
+// A window's state after one more letter, of code `code`: how many letters
+// in a row have a code (at most 15), above the last eight letters' codes,
+// two bits each.
+inline uint32_t Roll(uint32_t s, uint32_t code) {
+  if (code >= 4) return 0;
+  const uint32_t run = std::min<uint32_t>((s >> 16) + 1, 15);
+  return (run << 16) | (((s << 2) | code) & 0xFFFF);
+}
+
+// Windows are taken this many at a time at each position: their entries
+// first, then their walks, each window's look-ups fetched ahead of its turn.
+constexpr int kChunk = 256;
+constexpr int kFar = 64;
+// An entry's place within its position's tables and its levels, in one word.
+constexpr int kLevelShift = 27;
+constexpr uint32_t kPlace = (1u << kLevelShift) - 1;
+
+// The entries of a chunk of windows at one position, eight at a time.
+struct EntryPass {
+  const unsigned char* entries;  // the position's tables: 16 bytes an entry,
+                                 // the sum, the letters ahead, the kind and so on
+  const uint32_t* where;
+  const unsigned char* const* windows;
+  int m, t, limit;
+  const int64_t* P;
+  const double* coef;
+  int32_t none;  // the coefficient 0
+  bool fetch;
+  double* out;
+  int* walkers;
+  int walks;
+  int* plains;       // windows left to the plain way: a single vector's run
+  int plains_count;  // going on past the entry's letters, and the last few windows
+};
+
+bool HasAvx512() {
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+         __builtin_cpu_supports("avx512vl");
+}
+
+// The places of windows one letter apart (their states in a row), as the
+// plain way finds them, eight at a time; how many it placed. L is at most
+// 7 (four table letters).
+__attribute__((target("avx2,avx512f,avx512vl"))) int PlacesAvx512(const uint32_t* rolled, int m,
+                                                                  int L, const uint32_t* start,
+                                                                  uint32_t* where) {
+  const __m256i starts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start));
+  const __m256i most = _mm256_set1_epi32(L), ones = _mm256_set1_epi32(-1);
+  int k = 0;
+  for (; k + 8 <= m; k += 8) {
+    const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rolled + k));
+    const __m256i j = _mm256_min_epu32(_mm256_srli_epi32(s, 16), most);
+    const __m256i low = _mm256_andnot_si256(_mm256_sllv_epi32(ones, _mm256_add_epi32(j, j)), s);
+    const __m256i place =
+        _mm256_or_si256(_mm256_slli_epi32(j, kLevelShift),
+                        _mm256_add_epi32(_mm256_permutevar8x32_epi32(starts, j), low));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(where + k), place);
+  }
+  return k;
+}
+
+// What the plain way computes for each window (the same operations on the
+// same numbers, lane by lane).
+__attribute__((target("avx2,avx512f,avx512cd,avx512dq,avx512vl"))) void EntryPassAvx512(
+    EntryPass& a) {
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i place_mask = _mm256_set1_epi32(static_cast<int>(kPlace));
+  const __m256i t = _mm256_set1_epi32(a.t), limit = _mm256_set1_epi32(a.limit);
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1);
+  const __m256i two = _mm256_set1_epi32(2), three = _mm256_set1_epi32(3);
+  const __m256i four = _mm256_set1_epi32(4), eight = _mm256_set1_epi32(8);
+  const __m256i next_mask = _mm256_set1_epi32((1 << 26) - 1), fifteen = _mm256_set1_epi32(15);
+  const __m256i none = _mm256_set1_epi32(a.none);
+  const auto* sums = reinterpret_cast<const double*>(a.entries);
+  const auto* words = reinterpret_cast<const int*>(a.entries);
+  int k = 0;
+  for (; k + 8 <= a.m; k += 8) {
+    if (a.fetch) {
+      for (int i = k + kFar; i < std::min(k + kFar + 8, a.m); ++i) {
+        __builtin_prefetch(a.entries + 16 * static_cast<size_t>(a.where[i] & kPlace));
+      }
+    }
+    const __m256i where = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.where + k));
+    const __m256i place = _mm256_and_si256(where, place_mask);
+    const __m256i levels = _mm256_srli_epi32(where, kLevelShift);
+    const __m512d sum =
+        _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, _mm256_slli_epi32(place, 1), sums, 8);
+    const __m256i ahead = _mm256_i32gather_epi32(words + 2, _mm256_slli_epi32(place, 2), 4);
+    const __m256i packed = _mm256_i32gather_epi32(words + 3, _mm256_slli_epi32(place, 2), 4);
+    // The four letters past the table (read from the window's start when
+    // that is closer, and shifted as the plain way shifts them).
+    const __m256i before = _mm256_sub_epi32(t, levels);
+    const __m256i offset = _mm256_max_epi32(_mm256_sub_epi32(before, three), zero);
+    const __m256i shift =
+        _mm256_mullo_epi32(_mm256_max_epi32(_mm256_sub_epi32(three, before), zero), eight);
+    const __m512i at =
+        _mm512_add_epi64(_mm512_loadu_si512(reinterpret_cast<const void*>(a.windows + k)),
+                         _mm512_maskz_cvtepi32_epi64(0xFF, offset));
+    const __m256i mine =
+        _mm256_sllv_epi32(_mm512_mask_i64gather_epi32(zero, 0xFF, at, nullptr, 1), shift);
+    const __m256i matched = _mm256_srli_epi32(_mm256_lzcnt_epi32(_mm256_xor_si256(mine, ahead)), 3);
+    const __m256i reach = _mm256_min_epi32(_mm256_add_epi32(levels, matched), limit);
+    const __m256i kind = _mm256_srli_epi32(packed, 30);
+    const __mmask8 walk = _mm256_cmpeq_epi32_mask(kind, two);
+    const __mmask8 further = _mm256_cmpeq_epi32_mask(kind, one) &
+                             _mm256_cmpeq_epi32_mask(matched, four) &
+                             _mm256_cmplt_epi32_mask(reach, limit);
+    if (further != 0) {
+      for (int i = 0; i < 8; ++i) a.plains[a.plains_count++] = k + i;
+      continue;
+    }
+    const __m256i next = _mm256_and_si256(packed, next_mask);
+    const __m256i from = _mm256_and_si256(_mm256_srli_epi32(packed, 26), fifteen);
+    const __m512d coef = _mm512_mask_i32gather_pd(
+        _mm512_setzero_pd(), 0xFF, _mm256_mask_blend_epi32(walk, next, none), a.coef, 8);
+    const __m512i span =
+        _mm512_sub_epi64(_mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xFF, reach, a.P, 8),
+                         _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xFF, from, a.P, 8));
+    const __m512d value =
+        _mm512_maskz_mov_pd(static_cast<__mmask8>(~walk),
+                            _mm512_add_pd(sum, _mm512_mul_pd(coef, _mm512_cvtepi64_pd(span))));
+    _mm512_storeu_pd(a.out + k, _mm512_add_pd(_mm512_loadu_pd(a.out + k), value));
+    _mm256_mask_compressstoreu_epi32(a.walkers + a.walks, walk,
+                                     _mm256_add_epi32(_mm256_set1_epi32(k), lanes));
+    a.walks += std::popcount(static_cast<unsigned>(walk));
+  }
+  for (; k < a.m; ++k) a.plains[a.plains_count++] = k;
+}
+
+}  // namespace
+
 void WdTable::Decisions(const unsigned char* const* z, int count, double* out) const {
   for (int i = 0; i < count; ++i) out[i] = 0;
-  if (bytes() < kCachedBytes) {
-    // Tables the processor's caches hold: nothing to fetch ahead.
+  if (codes_ == 4 && n_ >= 4) {
+    DnaDecisions(z, count, out);
+  } else {
     for (int t = 0; t < n_; ++t) {
-      for (int i = 0; i < count; ++i) AddPosition<true>(t, z[i], EntryIndex(t, z[i]), out[i]);
-    }
-    for (int i = 0; i < count; ++i) out[i] = out[i] / denominator_ - rho_;
-    return;
-  }
-  // The windows' look-ups are independent: each window's entry is found
-  // and fetched ahead of its turn, and what the entry leads to a few turns
-  // later, so that the waits for memory overlap.
-  constexpr int kFar = 16, kNear = 8, kNext = 4, kRing = 32;
-  int64_t ring[kRing];
-  for (int t = 0; t < n_; ++t) {
-    for (int i = 0; i < std::min(count, kFar); ++i) ring[i % kRing] = EntryIndex(t, z[i]);
-    for (int i = 0; i < count; ++i) {
-      if (i + kFar < count) {
-        const int64_t e = EntryIndex(t, z[i + kFar]);
-        ring[(i + kFar) % kRing] = e;
-        if (e >= 0) __builtin_prefetch(&entries_[static_cast<size_t>(e)]);
+      for (int i = 0; i < count; ++i) {
+        int levels = 0;
+        const size_t entry = Locate(t, z[i], levels);
+        out[i] += PositionSum<true>(t, z[i], entries_[entry], levels);
       }
-      if (i + kNear < count) {
-        const int64_t e = ring[(i + kNear) % kRing];
-        if (e >= 0) {
-          const Entry& f = entries_[static_cast<size_t>(e)];
-          if (f.node >= 0) __builtin_prefetch(&nodes_[static_cast<size_t>(f.node)]);
-        }
-      }
-      if (i + kNext < count) {
-        // The node after the entry's, by the window's letter there.
-        const int64_t e = ring[(i + kNext) % kRing];
-        const int L = levels_[t];
-        if (e >= 0 && entries_[static_cast<size_t>(e)].node >= 0 && L < std::min(d_, t + 1)) {
-          const Node& node = nodes_[static_cast<size_t>(entries_[static_cast<size_t>(e)].node)];
-          const unsigned char code = code_[z[i + kNext][t - L]];
-          if (node.single < 0 && code < 4 && node.child[code] >= 0) {
-            __builtin_prefetch(&nodes_[static_cast<size_t>(node.child[code])]);
-          }
-        }
-      }
-      AddPosition<true>(t, z[i], ring[i % kRing], out[i]);
     }
   }
   for (int i = 0; i < count; ++i) out[i] = out[i] / denominator_ - rho_;
+}
+
+void WdTable::DnaDecisions(const unsigned char* const* z, int count, double* out) const {
+  // A scan's windows follow one another letter by letter (forwards on the
+  // plus strand, backwards on the minus): then the state of window i at
+  // position t is that of the letters up to its letter t, rolled once over
+  // all of them; else each window's own is carried.
+  if (count <= 0) return;
+  auto address = [z](int i) { return reinterpret_cast<uintptr_t>(z[i]); };
+  int step = count < 2                      ? 1
+             : address(1) == address(0) + 1 ? 1
+             : address(1) + 1 == address(0) ? -1
+                                            : 0;
+  for (int i = 1; i < count && step != 0; ++i) {
+    if (address(i) != address(0) + static_cast<uintptr_t>(static_cast<intptr_t>(i) * step))
+      step = 0;
+  }
+  std::vector<uint32_t> state;
+  if (step == 1 || step == -1) {
+    const unsigned char* lowest = step == 1 ? z[0] : z[count - 1];
+    state.resize(static_cast<size_t>(count) + static_cast<size_t>(n_) - 1);
+    uint32_t s = 0;
+    for (size_t p = 0; p < state.size(); ++p) {
+      s = Roll(s, code_[lowest[p]]);
+      state[p] = s;
+    }
+  } else {
+    state.assign(static_cast<size_t>(count), 0);
+  }
+
+  uint32_t where[kChunk];
+  int plain[kChunk];                           // windows the wide pass leaves to the plain way
+  const bool fetch = bytes() >= kCachedBytes;  // else the tables stay in the caches
+  static const bool wide = HasAvx512();
+  struct Pending {
+    int window;
+    int32_t node;  // the node to visit
+    int depth;     // its depth
+    bool fresh;    // its weight is still to be added
+    double sum;
+  } pending[kChunk];
+  const int64_t* P = beta_prefix_.data();
+  for (int t = 0; t < n_; ++t) {
+    const int L = levels_[t];
+    const int limit = std::min(d_, t + 1);
+    const size_t base = table_start(t, 0);
+    const Entry* entries = entries_.data() + base;
+    uint32_t start[kMostLevels + 1] = {};
+    for (int j = 0; j <= L; ++j) start[j] = static_cast<uint32_t>(table_start(t, j) - base);
+    for (int first = 0; first < count; first += kChunk) {
+      const int m = std::min(kChunk, count - first);
+      const unsigned char* const* w = z + first;
+      // Where each window's entry is: as many of its last letters as have
+      // codes, up to L (a longer run before the window's start is cut by
+      // L, which is at most t + 1).
+      auto place = [&](uint32_t s) {
+        const uint32_t j = std::min<uint32_t>(s >> 16, static_cast<uint32_t>(L));
+        return (j << kLevelShift) | (start[j] + (s & ((1u << (2 * j)) - 1)));
+      };
+      if (step == 1) {
+        const uint32_t* rolled = state.data() + first + t;
+        int k = wide && L <= 7 ? PlacesAvx512(rolled, m, L, start, where) : 0;
+        for (; k < m; ++k) where[k] = place(rolled[k]);
+      } else if (step == -1) {
+        const uint32_t* rolled = state.data() + (count - 1 - first) + t;
+        for (int k = 0; k < m; ++k) where[k] = place(*(rolled - k));
+      } else {
+        for (int k = 0; k < m; ++k) {
+          uint32_t& s = state[static_cast<size_t>(first + k)];
+          s = Roll(s, code_[w[k][t]]);
+          where[k] = place(s);
+        }
+      }
+      int walkers[kChunk];  // windows whose entry leads into the tree, walked below
+      int walks = 0;
+      // One window's entry, the plain way.
+      auto one = [&](int k) {
+        const Entry& e = entries[where[k] & kPlace];
+        const int levels = static_cast<int>(where[k] >> kLevelShift);
+        const unsigned char* x = w[k];
+        // An entry into the tree: its window is walked below (without a
+        // branch here: the window is put down in any case and counted only
+        // then), and its sum here is +0, which leaves out[] as it is.
+        const bool walk = e.kind() == kNode;
+        walkers[walks] = k;
+        walks += walk ? 1 : 0;
+        // What PositionSum computes, without a branch for the common
+        // cases: the window's four letters past the table against the
+        // entry's, the letters before the window's start read as 0s as the
+        // entry holds them (the match is cut at the start anyway).
+        const int before = t - levels;  // -1 when the table reaches the start
+        uint32_t mine;
+        std::memcpy(&mine, x + std::max(before - 3, 0), 4);
+        mine = static_cast<uint32_t>(uint64_t{mine} << (8 * std::max(3 - before, 0)));
+        const int matched = std::countl_zero(mine ^ e.ahead) >> 3;
+        int reach = std::min(levels + matched, limit);
+        if (matched == 4 && reach < limit && e.kind() == kSingle) [[unlikely]] {
+          reach = FastMatch(t, x, e.next(), reach, limit);
+        }
+        const double coef = coef_[walk ? coef_.size() - 1 : static_cast<size_t>(e.next())];
+        const double sum = e.sum + coef * static_cast<double>(P[reach] - P[e.from()]);
+        out[first + k] += walk ? 0.0 : sum;
+      };
+      int done = 0;
+      if (wide) {
+        EntryPass pass{reinterpret_cast<const unsigned char*>(entries),
+                       where,
+                       w,
+                       m,
+                       t,
+                       limit,
+                       P,
+                       coef_.data(),
+                       static_cast<int32_t>(coef_.size() - 1),
+                       fetch,
+                       out + first,
+                       walkers,
+                       0,
+                       plain,
+                       0};
+        EntryPassAvx512(pass);
+        walks = pass.walks;
+        for (int r = 0; r < pass.plains_count; ++r) one(plain[r]);
+        done = m;
+      }
+      for (int k = done; k < m; ++k) {
+        if (fetch && k + kFar < m) __builtin_prefetch(&entries[where[k + kFar] & kPlace]);
+        one(k);
+      }
+      // The walks down the tree, one node of each window in turn, so that
+      // each node is fetched a round ahead of its visit (the steps and the
+      // sums of each window as Walk takes them).
+      for (int r = 0; r < walks; ++r) {
+        const int k = walkers[r];
+        const Entry& e = entries[where[k] & kPlace];
+        __builtin_prefetch(&nodes_[static_cast<size_t>(e.next())]);
+        pending[r] = {k, e.next(), static_cast<int>(where[k] >> kLevelShift), false, e.sum};
+      }
+      while (walks > 0) {
+        int kept = 0;
+        for (int r = 0; r < walks; ++r) {
+          Pending p = pending[r];
+          const Node& node = nodes_[static_cast<size_t>(p.node)];
+          if (p.fresh) p.sum += node.weight;
+          const unsigned char* x = w[p.window];
+          int32_t child = -1;
+          if (node.single >= 0) {
+            const int k = FastMatch(t, x, node.single, p.depth, limit, node.ahead, 2);
+            if (k > p.depth) p.sum += coef_[node.single] * static_cast<double>(P[k] - P[p.depth]);
+          } else if (p.depth < limit) {
+            const unsigned char letter = x[t - p.depth];
+            const unsigned char code = code_[letter];
+            child = code < 4 ? node.child[code] : ChildOf(node, letter);
+          }
+          if (child < 0) {
+            out[first + p.window] += p.sum;
+            continue;
+          }
+          __builtin_prefetch(&nodes_[static_cast<size_t>(child)]);
+          p.node = child;
+          ++p.depth;
+          p.fresh = true;
+          pending[kept++] = p;
+        }
+        walks = kept;
+      }
+    }
+  }
 }
 
 }  // namespace varnik

@@ -4,7 +4,9 @@
 // folded once into, for every end position, a tree of the k-mers read
 // backwards from it. Scoring a window walks one path per position, whatever
 // the number of support vectors. The sums are taken in another order than
-// svm_predict_values takes them: values agree up to rounding.
+// svm_predict_values takes them (each position's weights from the root down,
+// then the positions in order): values agree up to rounding, and do not
+// depend on how many levels the tables hold.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/huge_page_allocator.h"
 #include "svm/svm.h"
 
 namespace varnik {
@@ -26,9 +29,11 @@ class WdTable {
   // the model's support vectors hold them).
   double Decision(const unsigned char* window) const;
   // The same for many windows at once, out[i] for windows[i]: position by
-  // position over all of them, so that one position's tree stays in the
-  // processor's cache, each window's look-ups fetched ahead of its turn.
-  // Each value is the number Decision gives, to the last bit.
+  // position over all of them, so that one position's tables stay in the
+  // processor's cache; windows one letter apart (a scan's) have their
+  // letters' codes read once; entries are taken eight windows at a time on
+  // processors with AVX-512, and the walks below them in turns, each node
+  // fetched ahead. Each value is the number Decision gives, to the last bit.
   void Decisions(const unsigned char* const* windows, int count, double* out) const;
   // Nodes over all positions (for tests and the memory figure).
   size_t nodes() const { return nodes_.size(); }
@@ -73,21 +78,45 @@ class WdTable {
   const unsigned char* letters(int32_t v) const {
     return sv_letters_.data() + static_cast<size_t>(v) * static_cast<size_t>(n_);
   }
-  // The first levels of each position's tree as one table indexed by the
-  // codes of the last letters (the most recent last): the weight of their
-  // matching depths and where the walk goes on.
-  struct Entry {
-    double sum = 0;
-    int32_t node = -1;    // a tree node to walk on from, or
-    int32_t single = -1;  // one vector left, whose letters are compared from the last level
-    uint64_t ahead = 0;   // its letters there: byte 7 - j the one at depth levels + j
+  // The first levels of each position's tree as tables indexed by the codes
+  // of the last letters (the most recent the lowest digit): the weights of
+  // their matching depths, summed from the root, and where the walk goes on.
+  // A position has one table for each number of levels up to its own, for
+  // windows with a letter outside the table that many letters back.
+  enum : uint32_t { kDone, kSingle, kNode };
+  struct alignas(16) Entry {
+    double sum = 0;      // the weights of the matching depths within the table
+    uint32_t ahead = 0;  // kSingle: the vector's letters past the table, byte 3 - j the one
+                         // at depth levels + j (0 before the window's start)
+    uint32_t packed = 0;
+    // kDone, kSingle or kNode.
+    uint32_t kind() const { return packed >> 30; }
+    // kSingle: the depth the vector's run of matching letters starts at.
+    int from() const { return static_cast<int>((packed >> 26) & 15); }
+    // kSingle: the vector (coef_ holds a 0 past the vectors, for kDone);
+    // kNode: the node at the table's depth.
+    int32_t next() const { return static_cast<int32_t>(packed & ((1u << 26) - 1)); }
+    void set(uint32_t kind, int from, int32_t next) {
+      packed = (kind << 30) | (static_cast<uint32_t>(from) << 26) | static_cast<uint32_t>(next);
+    }
   };
-  void BuildEntries(int t);
-  // The entry of window z at position t in entries_; -1 when one of its
-  // letters has no code.
-  int64_t EntryIndex(int t, const unsigned char* z) const;
+  static constexpr int kMostLevels = 15;
+  static constexpr size_t kNodeIndices = size_t{1} << 26;  // what next() can hold
+  void BuildEntries(int t, int levels);
+  // The entry of window z at position t, and its levels: as many of the
+  // last letters as the table knows, up to the position's levels.
+  size_t Locate(int t, const unsigned char* z, int& levels) const;
+  size_t table_start(int t, int levels) const {
+    return table_start_[static_cast<size_t>(t) * (kMostLevels + 1) + static_cast<size_t>(levels)];
+  }
+  // What position t adds to a window's sum from its entry: the entry's sum,
+  // then the walk on from it, each position summed from 0 in depth order.
   template <bool kFast>
-  void AddPosition(int t, const unsigned char* z, int64_t entry, double& sum) const;
+  double PositionSum(int t, const unsigned char* z, const Entry& e, int levels) const;
+  // Decisions for windows of DNA (four table letters) of at least four
+  // letters: each window's last letters' codes carried from one position to
+  // the next.
+  void DnaDecisions(const unsigned char* const* windows, int count, double* out) const;
 
   int n_ = 0, d_ = 0;
   double denominator_ = 1, rho_ = 0;
@@ -96,16 +125,16 @@ class WdTable {
   std::vector<unsigned char> columns_;     // the same by position, while building
   std::vector<int32_t> single_at_;         // while building: the node each vector is alone in
   std::vector<int> single_depth_;          // and its depth
-  std::vector<double> coef_;
-  std::vector<Node> nodes_;
+  std::vector<double> coef_;               // by vector, then a 0
+  std::vector<Node, HugePageAllocator<Node>> nodes_;
   std::vector<Other> others_;
   std::vector<int32_t> root_;        // by end position
   int codes_ = 0;                    // the table letters' codes: 0 .. codes_ - 1
   unsigned char code_[256] = {};     // by letter; kNoCode for letters outside the table
   std::vector<int> letter_of_;       // by code
-  std::vector<int> levels_;          // by end position: the levels in its table
-  std::vector<size_t> entry_start_;  // by end position: its table in entries_
-  std::vector<Entry> entries_;
+  std::vector<int> levels_;          // by end position: the levels of its full table
+  std::vector<size_t> table_start_;  // by end position and levels: the table in entries_
+  std::vector<Entry, HugePageAllocator<Entry>> entries_;
 };
 
 }  // namespace varnik

@@ -75,6 +75,37 @@ TEST(WdTableTest, DecisionValuesEqualTheKernelSums) {
   }
 }
 
+TEST(WdTableTest, WindowsOneLetterApartGiveTheNumbersOfWindowsAlone) {
+  // A scan's windows: one after another forwards (plus strand), backwards
+  // (minus strand), and with a gap, over letters the table partly does not
+  // know (five letters, four in the table).
+  CRandom rng(29);
+  for (int n : {4, 40}) {
+    OwnedProblem p;
+    const auto model = TrainWd(rng, n, 22, 5, p);
+    const auto table = WdTable::Build(*model);
+    ASSERT_NE(table, nullptr);
+    std::string genome = RandomLetters(rng, 700, 5);
+    genome.replace(100, 8, "GTAAGTAA");  // planted sites and long shared runs
+    genome.replace(300, 40, genome.substr(200, 40));
+    const auto* letters = reinterpret_cast<const unsigned char*>(genome.data());
+    const int count = static_cast<int>(genome.size()) - n + 1;
+    std::vector<const unsigned char*> forwards, backwards, gapped;
+    for (int i = 0; i < count; ++i) {
+      forwards.push_back(letters + i);
+      backwards.push_back(letters + (count - 1 - i));
+      if (i != count / 2) gapped.push_back(letters + i);
+    }
+    for (const auto* windows : {&forwards, &backwards, &gapped}) {
+      std::vector<double> together(windows->size());
+      table->Decisions(windows->data(), static_cast<int>(windows->size()), together.data());
+      for (size_t i = 0; i < windows->size(); ++i) {
+        ASSERT_EQ(together[i], table->Decision((*windows)[i])) << n << " " << i;
+      }
+    }
+  }
+}
+
 TEST(WdTableTest, OnlyTwoClassWdModelsAreTabled) {
   CRandom rng(3);
   OwnedProblem p;
