@@ -57,11 +57,15 @@ std::string ReadWhole(const std::string& path) {
     Diagnose("cannot open model file " + path + ": " + SystemReason());
     OnErrorExit(kUnspecifiedError, "Cannot open model file " + path);
   }
-  std::fclose(f);
-  ByteStream in(path);
-  std::string text;
   // A compressed file can expand without end: the text is bounded first.
   constexpr size_t kLargest = size_t{4} << 30;
+  std::string text;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);  // of a plain file, what the text takes
+    if (size > 0) text.reserve(std::min(static_cast<size_t>(size), kLargest));
+  }
+  std::fclose(f);
+  ByteStream in(path);
   for (std::string_view block = in.Next(); !block.empty(); block = in.Next()) {
     if (text.size() + block.size() > kLargest) {
       OnErrorExit(kUnspecifiedError, path + ": the model's text is larger than 4 GiB");

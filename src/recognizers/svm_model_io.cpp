@@ -180,6 +180,7 @@ std::unique_ptr<svm_model> ReadSvmModel(ModelReader& r, int windows_of) {
   r.RefuseCount(lines, 1, "SVM lines");
   const long long first = r.line() + 1;
   std::string text;
+  text.reserve(r.Left());  // the lines are the rest of the text at most
   for (long long i = 0; i < lines; ++i) {
     text.append(r.NextLine());
     text += '\n';
