@@ -1,10 +1,13 @@
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -64,10 +67,85 @@ long long svm_default_memory() {
   return static_cast<long long>(pages) * page_size / 2;
 }
 
+namespace {
+
+// Columns of at least this many bytes (of problems of 65,536 vectors and
+// more, where the holes would take gigabytes) have pages of their own.
+constexpr size_t kMappedBytes = size_t{256} << 10;
+constexpr size_t kPage = 4096;
+
+}  // namespace
+
+ColumnMemory& ColumnMemory::operator=(ColumnMemory&& other) noexcept {
+  if (this != &other) {
+    Free();
+    std::swap(data_, other.data_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(mapped_, other.mapped_);
+  }
+  return *this;
+}
+
+void ColumnMemory::Free() {
+  if (data_ != nullptr) {
+    if (mapped_) {
+      munmap(data_, capacity_ * sizeof(float));
+    } else {
+      ::operator delete(data_);
+    }
+  }
+  data_ = nullptr;
+  capacity_ = 0;
+  mapped_ = false;
+}
+
+size_t ColumnMemory::CapacityFor(size_t n) {
+  const size_t bytes = n * sizeof(float);
+  return bytes < kMappedBytes ? n : (bytes + kPage - 1) / kPage * kPage / sizeof(float);
+}
+
+void ColumnMemory::Fit(size_t n, size_t keep) {
+  const size_t fit = CapacityFor(n);
+  if (mapped_ && n * sizeof(float) >= kMappedBytes &&
+      (fit > capacity_ || fit + fit / 4 < capacity_)) {
+    // Pages of its own: grown, or cut when a quarter of them would be
+    // spare, in place where the system can.
+    const size_t mapped = CapacityFor(n) * sizeof(float);
+    void* p = mremap(data_, capacity_ * sizeof(float), mapped, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<float*>(p);
+    capacity_ = mapped / sizeof(float);
+    return;
+  }
+  if (n <= capacity_) return;
+  const size_t bytes = n * sizeof(float);
+  if (bytes < kMappedBytes) {
+    auto* grown = static_cast<float*>(::operator new(bytes));
+    if (keep > 0) std::memcpy(grown, data_, keep * sizeof(float));
+    Free();
+    data_ = grown;
+    capacity_ = n;
+    return;
+  }
+  const size_t mapped = CapacityFor(n) * sizeof(float);
+  void* p = mapped_
+                ? mremap(data_, capacity_ * sizeof(float), mapped, MREMAP_MAYMOVE)
+                : mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  if (!mapped_) {
+    if (keep > 0) std::memcpy(p, data_, keep * sizeof(float));
+    Free();
+  }
+  data_ = static_cast<float*>(p);
+  capacity_ = mapped / sizeof(float);
+  mapped_ = true;
+}
+
 Cache::Cache(int l, long long size_bytes) : head_(static_cast<size_t>(l)) {
   size_ = size_bytes / static_cast<long long>(sizeof(float));
   size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
-  size_ = std::max(size_, 2LL * l);             // at least two columns
+  size_ = std::max(size_, 2 * static_cast<long long>(ColumnMemory::CapacityFor(
+                                  static_cast<size_t>(l))));  // two columns at least
   budget_ = size_;
   lru_head_.next = lru_head_.prev = &lru_head_;
 }
@@ -85,18 +163,18 @@ void Cache::lru_insert(Head* h) {
 }
 
 void Cache::release(Head* h) {
-  size_ += h->len;
   h->len = 0;
-  // Kept, counted in the budget, for a later column (a few of them, within an
-  // eighth of the budget): no allocation per column once the cache is full.
+  // Kept, still counted in the budget, for a later column (a few of them,
+  // within an eighth of the budget): no allocation per column once the
+  // cache is full.
   const long long capacity = static_cast<long long>(h->data.capacity());
   if (spare_.size() < 8 && spare_numbers_ + capacity <= budget_ / 8) {
-    h->data.clear();
     spare_.push_back(std::move(h->data));
     spare_numbers_ += capacity;
-    size_ -= capacity;
+  } else {
+    h->data.Free();
+    size_ += capacity;
   }
-  h->data = CacheColumn();
 }
 
 int Cache::get_data(int index, float** data, int len) {
@@ -106,15 +184,18 @@ int Cache::get_data(int index, float** data, int len) {
   requested_ += len;
   if (more > 0) missed_ += more;
   if (more > 0) {
-    if (h->len == 0 && !spare_.empty()) {
-      // A new column in a spare's memory.
-      const long long capacity = static_cast<long long>(spare_.back().capacity());
+    if (h->data.capacity() == 0 && !spare_.empty()) {
+      // A new column in a spare's memory (counted as it was).
+      spare_numbers_ -= static_cast<long long>(spare_.back().capacity());
       h->data = std::move(spare_.back());
       spare_.pop_back();
-      spare_numbers_ -= capacity;
-      size_ += capacity;
     }
-    while (size_ < more) {
+    // The budget counts what the columns hold room for. A new column takes
+    // the memory of the least recently used one when it must give one up
+    // (its pages are in place already).
+    const long long need =
+        static_cast<long long>(ColumnMemory::CapacityFor(static_cast<size_t>(len)));
+    while (size_ < need - static_cast<long long>(h->data.capacity())) {
       if (!spare_.empty()) {  // spares go first
         const long long capacity = static_cast<long long>(spare_.back().capacity());
         spare_.pop_back();
@@ -122,20 +203,20 @@ int Cache::get_data(int index, float** data, int len) {
         size_ += capacity;
         continue;
       }
-      Head* old = lru_head_.next;  // then the least recently used columns
+      Head* old = lru_head_.next;    // then the least recently used columns
+      if (old == &lru_head_) break;  // nothing left to give up
       lru_delete(old);
-      release(old);
+      old->len = 0;
+      if (h->len == 0 && h->data.capacity() == 0) {
+        h->data = std::move(old->data);
+      } else {
+        size_ += static_cast<long long>(old->data.capacity());
+        old->data.Free();
+      }
     }
-    // Exactly len numbers: a column that grows (after the active set grew
-    // back) takes no more than the budget counts.
-    if (h->data.capacity() < static_cast<size_t>(len)) {
-      CacheColumn grown;
-      grown.reserve(static_cast<size_t>(len));
-      grown.assign(h->data.begin(), h->data.begin() + h->len);
-      h->data = std::move(grown);
-    }
-    h->data.resize(static_cast<size_t>(len));
-    size_ -= more;
+    const long long have = static_cast<long long>(h->data.capacity());
+    h->data.Fit(static_cast<size_t>(len), static_cast<size_t>(h->len));
+    size_ -= static_cast<long long>(h->data.capacity()) - have;
     std::swap(h->len, len);
   }
   lru_insert(h);
@@ -163,7 +244,7 @@ void Cache::apply_swaps() {
     for (const auto& [i, j] : pending_) {
       if (h->len <= i) continue;
       if (h->len > j) {
-        std::swap(h->data[i], h->data[j]);
+        std::swap(h->data.data()[i], h->data.data()[j]);
       } else {
         lru_delete(h);
         release(h);

@@ -653,5 +653,38 @@ TEST(SvmCacheTest, HoldsTwoColumnsAtLeastAndEvictsTheLeastRecentlyUsed) {
   EXPECT_EQ(big.get_data(3, &data, 2), 0);
 }
 
+TEST(SvmCacheTest, LargeColumnsKeepTheirNumbersAndTheBudget) {
+  // Column memory through small and page-backed sizes, grown and cut: the
+  // first numbers stay.
+  ColumnMemory m;
+  size_t kept = 0;
+  for (size_t n : {10, 70000, 200000, 100000, 300000, 5}) {
+    m.Fit(n, std::min(kept, n));
+    ASSERT_GE(m.capacity(), n);
+    for (size_t k = 0; k < std::min(kept, n); ++k) ASSERT_EQ(m.data()[k], static_cast<float>(k));
+    for (size_t k = 0; k < n; ++k) m.data()[k] = static_cast<float>(k);
+    kept = n;
+  }
+  // A cache of columns of 100,000 numbers with room for three: new columns
+  // take the memory of the least recent ones, growing columns keep what
+  // they hold, and what the columns take stays within the budget.
+  constexpr int l = 100000;
+  const long long budget = (3LL * l + l * 8) * 4;
+  Cache cache(l, budget);
+  float* data;
+  for (int round = 0; round < 3; ++round) {
+    for (int column = 0; column < 6; ++column) {
+      const int len = column % 2 == 0 ? l : l / 3;
+      const int held = cache.get_data(column, &data, len);
+      for (int k = 0; k < held; ++k) ASSERT_EQ(data[k], static_cast<float>(column + k)) << column;
+      for (int k = held; k < len; ++k) data[k] = static_cast<float>(column + k);
+      ASSERT_LE(cache.bytes_used(), budget - l * 8 * 4);
+    }
+  }
+  cache.get_data(5, &data, l / 3);
+  EXPECT_EQ(cache.get_data(5, &data, l), l / 3);  // grows, its numbers kept
+  EXPECT_EQ(data[l / 3 - 1], static_cast<float>(5 + l / 3 - 1));
+}
+
 }  // namespace
 }  // namespace varnik

@@ -12,28 +12,34 @@
 
 namespace varnik {
 
-// An allocator whose resize leaves new numbers unset (a cache column is
-// filled by its kernel right after it grows: zeroing it first would only
-// cost time).
-template <typename T>
-struct UnsetAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UnsetAllocator<U>;
-  };
-  UnsetAllocator() = default;
-  template <typename U>
-  UnsetAllocator(const UnsetAllocator<U>&) {}
-  template <typename U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+// The numbers of a cache column. Small columns live on the heap; large ones
+// in pages of their own, which grow without a copy and go back to the system
+// when given up: columns whose lengths change as the active set shrinks and
+// grows back leave no holes in the heap (the holes would add to what the
+// process takes beyond the budget). New numbers are left unset (a column is
+// filled by its kernel right after it grows).
+class ColumnMemory {
+ public:
+  ColumnMemory() = default;
+  ColumnMemory(const ColumnMemory&) = delete;
+  ColumnMemory& operator=(const ColumnMemory&) = delete;
+  ColumnMemory(ColumnMemory&& other) noexcept { *this = std::move(other); }
+  ColumnMemory& operator=(ColumnMemory&& other) noexcept;
+  ~ColumnMemory() { Free(); }
+  float* data() const { return data_; }
+  size_t capacity() const { return capacity_; }
+  // The room Fit(n) makes for a column of its own.
+  static size_t CapacityFor(size_t n);
+  // Room for at least n numbers, the first `keep` kept: pages of its own
+  // are made to fit n (grown or cut), other memory grows when too small.
+  void Fit(size_t n, size_t keep);
+  void Free();
+
+ private:
+  float* data_ = nullptr;
+  size_t capacity_ = 0;
+  bool mapped_ = false;
 };
-using CacheColumn = std::vector<float, UnsetAllocator<float>>;
 
 // Least-recently-used store of Q columns within a budget of numbers.
 class Cache {
@@ -67,7 +73,7 @@ class Cache {
   struct Head {
     Head* prev = nullptr;
     Head* next = nullptr;
-    CacheColumn data;
+    ColumnMemory data;
     int len = 0;
   };
   void lru_delete(Head* h);
@@ -76,7 +82,7 @@ class Cache {
 
   // Given-up columns keep their memory for the next ones (a few, within the
   // budget's slack): no allocation per column once the cache is full.
-  std::vector<CacheColumn> spare_;
+  std::vector<ColumnMemory> spare_;
   long long spare_numbers_ = 0;
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
