@@ -76,37 +76,87 @@ constexpr size_t kPage = 4096;
 
 }  // namespace
 
+ColumnArena::~ColumnArena() {
+  for (const auto& [p, bytes] : chunks_) munmap(p, bytes);
+}
+
+float* ColumnArena::Allocate(size_t n, size_t& capacity) {
+  // The smallest block given up that holds n, if it is not a quarter
+  // larger.
+  auto idle = idle_.lower_bound(n);
+  if (idle != idle_.end() && idle->first <= n + n / 4) {
+    float* p = idle->second.back();
+    capacity = idle->first;
+    idle->second.pop_back();
+    if (idle->second.empty()) idle_.erase(idle);
+    idle_numbers_ -= capacity;
+    return p;
+  }
+  capacity = n;
+  if (idle_numbers_ > idle_limit_) return nullptr;
+  const size_t bytes = n * sizeof(float);
+  if (left_ < bytes) {
+    // A new chunk, aligned to the huge page.
+    constexpr size_t kHuge = size_t{2} << 20, kChunk = size_t{32} << 20;
+    const size_t size = std::max(kChunk, (bytes + kHuge - 1) / kHuge * kHuge) + kHuge;
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    chunks_.emplace_back(p, size);
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    next_ = reinterpret_cast<char*>(start);
+    left_ = size - (start - reinterpret_cast<uintptr_t>(p));
+    madvise(next_, left_ & ~(kHuge - 1), MADV_HUGEPAGE);  // a hint; failure is harmless
+  }
+  float* p = reinterpret_cast<float*>(next_);
+  next_ += bytes;
+  left_ -= bytes;
+  return p;
+}
+
+void ColumnArena::Release(float* p, size_t n) {
+  idle_[n].push_back(p);
+  idle_numbers_ += n;
+}
+
 ColumnMemory& ColumnMemory::operator=(ColumnMemory&& other) noexcept {
   if (this != &other) {
     Free();
     std::swap(data_, other.data_);
     std::swap(capacity_, other.capacity_);
-    std::swap(mapped_, other.mapped_);
+    std::swap(kind_, other.kind_);
+    std::swap(arena_, other.arena_);
   }
   return *this;
 }
 
 void ColumnMemory::Free() {
   if (data_ != nullptr) {
-    if (mapped_) {
+    if (kind_ == kMapped) {
       munmap(data_, capacity_ * sizeof(float));
+    } else if (kind_ == kArena) {
+      arena_->Release(data_, capacity_);
     } else {
       ::operator delete(data_);
     }
   }
   data_ = nullptr;
   capacity_ = 0;
-  mapped_ = false;
+  kind_ = kHeap;
+  arena_ = nullptr;
 }
 
 size_t ColumnMemory::CapacityFor(size_t n) {
   const size_t bytes = n * sizeof(float);
-  return bytes < kMappedBytes ? n : (bytes + kPage - 1) / kPage * kPage / sizeof(float);
+  // Small columns in steps of 64 bytes (blocks of the arena fit more
+  // columns), large ones in whole pages.
+  return bytes < kMappedBytes ? (n + 15) / 16 * 16
+                              : (bytes + kPage - 1) / kPage * kPage / sizeof(float);
 }
 
-void ColumnMemory::Fit(size_t n, size_t keep) {
+void ColumnMemory::Fit(size_t n, size_t keep, ColumnArena* arena) {
   const size_t fit = CapacityFor(n);
-  if (mapped_ && n * sizeof(float) >= kMappedBytes &&
+  const bool own_pages = kind_ == kMapped;
+  if (own_pages && n * sizeof(float) >= kMappedBytes &&
       (fit > capacity_ || fit + fit / 4 < capacity_)) {
     // Pages of its own: grown, or cut when a quarter of them would be
     // spare, in place where the system can.
@@ -120,28 +170,38 @@ void ColumnMemory::Fit(size_t n, size_t keep) {
   if (n <= capacity_) return;
   const size_t bytes = n * sizeof(float);
   if (bytes < kMappedBytes) {
-    auto* grown = static_cast<float*>(::operator new(bytes));
+    size_t capacity = fit;
+    float* grown = arena != nullptr ? arena->Allocate(fit, capacity) : nullptr;
+    const Kind kind = grown != nullptr ? kArena : kHeap;
+    if (grown == nullptr) {
+      capacity = fit;
+      grown = static_cast<float*>(::operator new(fit * sizeof(float)));
+    }
     if (keep > 0) std::memcpy(grown, data_, keep * sizeof(float));
     Free();
     data_ = grown;
-    capacity_ = n;
+    capacity_ = capacity;
+    kind_ = kind;
+    arena_ = arena;
     return;
   }
   const size_t mapped = CapacityFor(n) * sizeof(float);
-  void* p = mapped_
+  void* p = own_pages
                 ? mremap(data_, capacity_ * sizeof(float), mapped, MREMAP_MAYMOVE)
                 : mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  if (!mapped_) {
+  if (!own_pages) {
     if (keep > 0) std::memcpy(p, data_, keep * sizeof(float));
     Free();
   }
   data_ = static_cast<float*>(p);
   capacity_ = mapped / sizeof(float);
-  mapped_ = true;
+  kind_ = kMapped;
 }
 
-Cache::Cache(int l, long long size_bytes) : head_(static_cast<size_t>(l)) {
+Cache::Cache(int l, long long size_bytes)
+    : arena_(static_cast<size_t>(std::max(size_bytes, 0LL)) / sizeof(float) / 16),
+      head_(static_cast<size_t>(l)) {
   size_ = size_bytes / static_cast<long long>(sizeof(float));
   size_ -= static_cast<long long>(l) * 32 / 4;  // the head array, counted in numbers
   size_ = std::max(size_, 2 * static_cast<long long>(ColumnMemory::CapacityFor(
@@ -177,6 +237,27 @@ void Cache::release(Head* h) {
   }
 }
 
+bool Cache::give_up(Head* taker) {
+  if (!spare_.empty()) {  // spares go first
+    const long long capacity = static_cast<long long>(spare_.back().capacity());
+    spare_.pop_back();
+    spare_numbers_ -= capacity;
+    size_ += capacity;
+    return true;
+  }
+  Head* old = lru_head_.next;  // then the least recently used columns
+  if (old == &lru_head_) return false;
+  lru_delete(old);
+  old->len = 0;
+  if (taker != nullptr && taker->len == 0 && taker->data.capacity() == 0) {
+    taker->data = std::move(old->data);  // still counted
+  } else {
+    size_ += static_cast<long long>(old->data.capacity());
+    old->data.Free();
+  }
+  return true;
+}
+
 int Cache::get_data(int index, float** data, int len) {
   Head* h = &head_[index];
   if (h->len) lru_delete(h);
@@ -195,28 +276,15 @@ int Cache::get_data(int index, float** data, int len) {
     // (its pages are in place already).
     const long long need =
         static_cast<long long>(ColumnMemory::CapacityFor(static_cast<size_t>(len)));
-    while (size_ < need - static_cast<long long>(h->data.capacity())) {
-      if (!spare_.empty()) {  // spares go first
-        const long long capacity = static_cast<long long>(spare_.back().capacity());
-        spare_.pop_back();
-        spare_numbers_ -= capacity;
-        size_ += capacity;
-        continue;
-      }
-      Head* old = lru_head_.next;    // then the least recently used columns
-      if (old == &lru_head_) break;  // nothing left to give up
-      lru_delete(old);
-      old->len = 0;
-      if (h->len == 0 && h->data.capacity() == 0) {
-        h->data = std::move(old->data);
-      } else {
-        size_ += static_cast<long long>(old->data.capacity());
-        old->data.Free();
-      }
+    while (size_ < need - static_cast<long long>(h->data.capacity()) && give_up(h)) {
     }
     const long long have = static_cast<long long>(h->data.capacity());
-    h->data.Fit(static_cast<size_t>(len), static_cast<size_t>(h->len));
+    h->data.Fit(static_cast<size_t>(len), static_cast<size_t>(h->len), &arena_);
     size_ -= static_cast<long long>(h->data.capacity()) - have;
+    // A block of the arena may hold more than asked for: columns are given
+    // up until the budget holds it.
+    while (size_ < 0 && give_up(nullptr)) {
+    }
     std::swap(h->len, len);
   }
   lru_insert(h);

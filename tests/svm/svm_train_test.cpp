@@ -684,6 +684,19 @@ TEST(SvmCacheTest, LargeColumnsKeepTheirNumbersAndTheBudget) {
   cache.get_data(5, &data, l / 3);
   EXPECT_EQ(cache.get_data(5, &data, l), l / 3);  // grows, its numbers kept
   EXPECT_EQ(data[l / 3 - 1], static_cast<float>(5 + l / 3 - 1));
+
+  // Small columns from the cache's arena: blocks given up are taken again
+  // by columns of their size, and numbers survive growth out of them.
+  Cache small(1000, 1 << 18);  // room for about a hundred: columns are given up
+  for (int round = 0; round < 3; ++round) {
+    for (int column = 0; column < 1000; column += 7) {
+      const int len = 100 + (column * 37 + round * 11) % 900;
+      const int held = small.get_data(column, &data, len);
+      for (int k = 0; k < held; ++k) ASSERT_EQ(data[k], static_cast<float>(column - k)) << column;
+      for (int k = held; k < len; ++k) data[k] = static_cast<float>(column - k);
+      ASSERT_LE(small.bytes_used(), (1 << 18) - 1000 * 8 * 4);
+    }
+  }
 }
 
 }  // namespace

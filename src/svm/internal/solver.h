@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -12,12 +13,37 @@
 
 namespace varnik {
 
-// The numbers of a cache column. Small columns live on the heap; large ones
-// in pages of their own, which grow without a copy and go back to the system
-// when given up: columns whose lengths change as the active set shrinks and
-// grows back leave no holes in the heap (the holes would add to what the
-// process takes beyond the budget). New numbers are left unset (a column is
-// filled by its kernel right after it grows).
+// Memory for the small columns of one cache: chunks offered to the kernel
+// for huge pages (filling a new column then costs a page fault per 2 MiB,
+// not per 4 KiB), blocks given up kept for columns of their size or up to a
+// quarter smaller. Once the
+// blocks given up and not taken again reach the idle limit, Allocate gives
+// null and columns go to the heap: the arena does not grow without bound.
+class ColumnArena {
+ public:
+  explicit ColumnArena(size_t idle_limit) : idle_limit_(idle_limit) {}
+  ColumnArena(const ColumnArena&) = delete;
+  ColumnArena& operator=(const ColumnArena&) = delete;
+  ~ColumnArena();
+  // Room for n numbers (capacity: how many the block holds), or null.
+  float* Allocate(size_t n, size_t& capacity);
+  void Release(float* p, size_t n);
+
+ private:
+  std::vector<std::pair<void*, size_t>> chunks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  std::map<size_t, std::vector<float*>> idle_;  // blocks given up, by size
+  size_t idle_numbers_ = 0, idle_limit_;
+};
+
+// The numbers of a cache column. Small columns live in the cache's arena
+// (or on the heap); large ones in pages of their own, which grow without a
+// copy and go back to the system when given up: columns whose lengths
+// change as the active set shrinks and grows back leave no holes behind
+// (the holes would add to what the process takes beyond the budget). New
+// numbers are left unset (a column is filled by its kernel right after it
+// grows).
 class ColumnMemory {
  public:
   ColumnMemory() = default;
@@ -31,14 +57,17 @@ class ColumnMemory {
   // The room Fit(n) makes for a column of its own.
   static size_t CapacityFor(size_t n);
   // Room for at least n numbers, the first `keep` kept: pages of its own
-  // are made to fit n (grown or cut), other memory grows when too small.
-  void Fit(size_t n, size_t keep);
+  // are made to fit n (grown or cut), other memory grows when too small
+  // (from the arena when there is one).
+  void Fit(size_t n, size_t keep, ColumnArena* arena = nullptr);
   void Free();
 
  private:
+  enum Kind : unsigned char { kHeap, kArena, kMapped };
   float* data_ = nullptr;
   size_t capacity_ = 0;
-  bool mapped_ = false;
+  Kind kind_ = kHeap;
+  ColumnArena* arena_ = nullptr;
 };
 
 // Least-recently-used store of Q columns within a budget of numbers.
@@ -79,7 +108,12 @@ class Cache {
   void lru_delete(Head* h);
   void lru_insert(Head* h);
   void release(Head* h);
+  // Gives up a spare, else the least recently used column, whose memory
+  // goes to taker when that holds none (else it is freed); false when
+  // there is nothing left to give up.
+  bool give_up(Head* taker);
 
+  ColumnArena arena_;  // before the columns, which give their memory back to it
   // Given-up columns keep their memory for the next ones (a few, within the
   // budget's slack): no allocation per column once the cache is full.
   std::vector<ColumnMemory> spare_;
