@@ -160,7 +160,7 @@ void ColumnMemory::Fit(size_t n, size_t keep, ColumnArena* arena) {
       (fit > capacity_ || fit + fit / 4 < capacity_)) {
     // Pages of its own: grown, or cut when a quarter of them would be
     // spare, in place where the system can.
-    const size_t mapped = CapacityFor(n) * sizeof(float);
+    const size_t mapped = fit * sizeof(float);
     void* p = mremap(data_, capacity_ * sizeof(float), mapped, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<float*>(p);
@@ -185,15 +185,13 @@ void ColumnMemory::Fit(size_t n, size_t keep, ColumnArena* arena) {
     arena_ = arena;
     return;
   }
+  // Pages of its own, from here on (the memory before holds only small
+  // numbers of columns, or none).
   const size_t mapped = CapacityFor(n) * sizeof(float);
-  void* p = own_pages
-                ? mremap(data_, capacity_ * sizeof(float), mapped, MREMAP_MAYMOVE)
-                : mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  if (!own_pages) {
-    if (keep > 0) std::memcpy(p, data_, keep * sizeof(float));
-    Free();
-  }
+  if (keep > 0) std::memcpy(p, data_, keep * sizeof(float));
+  Free();
   data_ = static_cast<float*>(p);
   capacity_ = mapped / sizeof(float);
   kind_ = kMapped;

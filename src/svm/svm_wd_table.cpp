@@ -287,20 +287,30 @@ int WdTable::FastMatch(int t, const unsigned char* z, int32_t v, int depth, int 
 }
 
 template <bool kFast>
+__attribute__((always_inline)) inline int32_t WdTable::WalkStep(int t, const unsigned char* z,
+                                                                const Node& node, int depth,
+                                                                int limit, double& sum) const {
+  if (node.single >= 0) {
+    // One vector left: its letters further back, compared directly.
+    const int k = kFast ? FastMatch(t, z, node.single, depth, limit, node.ahead, 2)
+                        : Match(t, z, node.single, depth, limit);
+    if (k > depth) {
+      sum += coef_[node.single] * static_cast<double>(beta_prefix_[k] - beta_prefix_[depth]);
+    }
+    return -1;
+  }
+  if (depth >= limit) return -1;
+  const unsigned char letter = z[t - depth];
+  const unsigned char code = code_[letter];
+  return code < 4 ? node.child[code] : ChildOf(node, letter);
+}
+
+template <bool kFast>
 void WdTable::Walk(int t, const unsigned char* z, int32_t at, int depth, double& sum) const {
-  const int64_t* P = beta_prefix_.data();
   const int limit = std::min(d_, t + 1);
   const Node* node = &nodes_[at];
   while (true) {
-    if (node->single >= 0) {
-      // One vector left: its letters further back, compared directly.
-      const int k = kFast ? FastMatch(t, z, node->single, depth, limit, node->ahead, 2)
-                          : Match(t, z, node->single, depth, limit);
-      if (k > depth) sum += coef_[node->single] * static_cast<double>(P[k] - P[depth]);
-      return;
-    }
-    if (depth >= limit) return;
-    const int32_t child = ChildOf(*node, z[t - depth]);
+    const int32_t child = WalkStep<kFast>(t, z, *node, depth, limit, sum);
     if (child < 0) return;
     node = &nodes_[child];
     ++depth;
@@ -644,16 +654,7 @@ void WdTable::DnaDecisions(const unsigned char* const* z, int count, double* out
           Pending p = pending[r];
           const Node& node = nodes_[static_cast<size_t>(p.node)];
           if (p.fresh) p.sum += node.weight;
-          const unsigned char* x = w[p.window];
-          int32_t child = -1;
-          if (node.single >= 0) {
-            const int k = FastMatch(t, x, node.single, p.depth, limit, node.ahead, 2);
-            if (k > p.depth) p.sum += coef_[node.single] * static_cast<double>(P[k] - P[p.depth]);
-          } else if (p.depth < limit) {
-            const unsigned char letter = x[t - p.depth];
-            const unsigned char code = code_[letter];
-            child = code < 4 ? node.child[code] : ChildOf(node, letter);
-          }
+          const int32_t child = WalkStep<true>(t, w[p.window], node, p.depth, limit, p.sum);
           if (child < 0) {
             out[first + p.window] += p.sum;
             continue;

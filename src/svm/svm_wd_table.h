@@ -65,6 +65,12 @@ class WdTable {
   // kFast: single vectors compared through their nodes' letters.
   template <bool kFast>
   void Walk(int t, const unsigned char* z, int32_t node, int depth, double& sum) const;
+  // One step of that walk at `node` (at `depth`, limit = min(d, t + 1)):
+  // the child to go on to, or -1 when the walk ends there (a single
+  // vector's run added to sum).
+  template <bool kFast>
+  int32_t WalkStep(int t, const unsigned char* z, const Node& node, int depth, int limit,
+                   double& sum) const;
   // How far back from depth the letters of vector v and of z agree (at most
   // limit), letter by letter.
   int Match(int t, const unsigned char* z, int32_t v, int depth, int limit) const;
