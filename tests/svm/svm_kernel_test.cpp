@@ -127,6 +127,40 @@ TEST(StringKernelTest, LetterPathsEqualTheDefinitions) {
   }
 }
 
+TEST(StringKernelTest, RowsEightAtATimeEqualTheValuesOneByOne) {
+  // Rows of windows held one after another, each row its own mix: few
+  // letters (runs past d and across words), equal windows, a letter changed
+  // at a word's end; counts that leave a few values over after the eights.
+  if (!WdKernelRowIsWide(64)) GTEST_SKIP() << "this processor takes the one-by-one way";
+  CRandom rng(35);
+  for (int n : {1, 5, 42, 63, 64, 65, 100, 128, 141, 192, 193, 255, 256, 257}) {
+    const int count = 8 * 5 + n % 8;
+    const std::string a = testing::RandomLetters(rng, n, 3);
+    std::string rows;
+    for (int k = 0; k < count; ++k) {
+      std::string b = testing::RandomLetters(rng, n, 1 + k % 4);
+      if (k % 7 == 3) b = a;
+      if (k % 7 == 5) b = a, b[std::min(n - 1, 63)] = 'T';
+      rows += b;
+    }
+    std::vector<const unsigned char*> b(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) {
+      b[k] = reinterpret_cast<const unsigned char*>(rows.data()) + static_cast<size_t>(k) * n;
+    }
+    const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+    for (int d : {1, 3, 4, 5, 20, 300}) {
+      const WdWeights w(d, n);
+      std::vector<double> wide(static_cast<size_t>(count)), narrow(wide.size());
+      WdKernelRow(pa, b.data(), count, n, w, wide.data());
+      WdKernelRowNarrow(pa, b.data(), count, n, w, narrow.data());
+      for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(wide[k], narrow[k]) << n << " " << d << " " << k;
+        ASSERT_EQ(narrow[k], WdKernelLetters(pa, b[k], n, w)) << n << " " << d << " " << k;
+      }
+    }
+  }
+}
+
 TEST(StringKernelTest, ShiftLimitGrowsWithThePosition) {
   // sigma = 0.5: position 4 may shift by 2, position 3 by 1 only.
   // u has its C at 6, v at 4: only a shift of 2 at position 4 lines them up.

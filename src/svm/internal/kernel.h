@@ -84,6 +84,12 @@ double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, co
 // out[i] = WdKernelLetters(a, b[i], n, w) for i < count.
 void WdKernelRow(const unsigned char* a, const unsigned char* const* b, int count, int n,
                  const WdWeights& w, double* out);
+// WdKernelRow one value at a time (the way processors without AVX-512 take),
+// and whether windows of n letters take the eight-at-a-time way here (for
+// tests: both must give the same numbers).
+void WdKernelRowNarrow(const unsigned char* a, const unsigned char* const* b, int count, int n,
+                       const WdWeights& w, double* out);
+bool WdKernelRowIsWide(int n);
 // The same without the processor's vector extensions (for tests).
 double WdKernelLettersPortable(const unsigned char* a, const unsigned char* b, int n,
                                const WdWeights& w);
