@@ -442,13 +442,14 @@ void Solver::swap_index(int i, int j, bool later) {
 
 void Solver::reconstruct_gradient() {
   if (active_size == l) return;
-  int nr_free = 0;
   Spread(l - active_size, [&](int begin, int end, int) {
     for (int j = active_size + begin; j < active_size + end; ++j) G[j] = G_bar[j] + p[j];
   });
+  std::vector<int> free;
   for (int j = 0; j < active_size; ++j) {
-    if (is_free(j)) ++nr_free;
+    if (is_free(j)) free.push_back(j);
   }
+  const int nr_free = static_cast<int>(free.size());
   if (static_cast<double>(nr_free) * l > 2.0 * active_size * (l - active_size)) {
     for (int i = active_size; i < l; ++i) {
       const float* Q_i = Q->get_Q(i, active_size);
@@ -456,7 +457,7 @@ void Solver::reconstruct_gradient() {
         if (is_free(j)) G[i] += alpha[j] * Q_i[j];
       }
     }
-  } else {
+  } else if (!add_free_terms(free)) {
     for (int i = 0; i < active_size; ++i) {
       if (is_free(i)) {
         const float* Q_i = Q->get_Q(i, l);
@@ -468,6 +469,43 @@ void Solver::reconstruct_gradient() {
       }
     }
   }
+}
+
+// G[t] += alpha_i Q_it for every inactive t over the free i in their order:
+// the sums the columns of the free variables give, without taking those
+// columns through the cache (their inactive part is seldom used again). The
+// inactive variables are cut into pieces over the run's threads. False when
+// the matrix cannot compute entries past its cache.
+bool Solver::add_free_terms(const std::vector<int>& free) {
+  float none;
+  if (!Q->entries(active_size, free.data(), 0, false, &none)) return false;
+  const int nr_free = static_cast<int>(free.size());
+  std::vector<double> alpha_free(free.size());
+  for (int k = 0; k < nr_free; ++k) alpha_free[k] = alpha[free[k]];
+  // A few inactive variables against a chunk of the free ones at a time, so
+  // that the chunk's windows stay in the processor's cache.
+  constexpr int kBlock = 32, kChunk = 512;
+  const int parts = (l - active_size + kBlock - 1) / kBlock;
+  const std::function<void(int)> piece = [&](int part) {
+    float out[kChunk];
+    const int begin = active_size + part * kBlock, end = std::min(l, begin + kBlock);
+    for (int first = 0; first < nr_free; first += kChunk) {
+      const int m = std::min(kChunk, nr_free - first);
+      for (int t = begin; t < end; ++t) {
+        Q->entries(t, free.data() + first, m, false, out);
+        double g = G[t];
+        for (int k = 0; k < m; ++k) g += alpha_free[first + k] * out[k];
+        G[t] = g;
+      }
+    }
+  };
+  if (team_ != nullptr && team_->size() > 1 && parts > 1) {
+    team_->Run(parts, piece);
+  } else {
+    for (int part = 0; part < parts; ++part) piece(part);
+  }
+  Q->count_entries(static_cast<long long>(l - active_size) * nr_free);
+  return true;
 }
 
 void Solver::Solve(int l_in, QMatrix& Q_in, const double* p_in, const signed char* y_in,

@@ -27,6 +27,16 @@ class QMatrix {
   virtual void finish_swaps() {}
   // Its column cache, for the progress lines (null when it has none).
   virtual const Cache* cache() const { return nullptr; }
+  // Entries of Q computed afresh, past the cache, safe from several threads
+  // at once: out[k] is entry others[k] of column t (t_column), or entry t of
+  // column others[k], the same numbers get_Q gives. False, nothing written,
+  // where the matrix has no such way.
+  virtual bool entries(int /*t*/, const int* /*others*/, int /*count*/, bool /*t_column*/,
+                       float* /*out*/) const {
+    return false;
+  }
+  // Adds entries computed that way to the run's count of kernel values.
+  virtual void count_entries(long long /*count*/) {}
 };
 
 // Sparse dot product.
@@ -110,6 +120,13 @@ class Kernel : public QMatrix {
 
  protected:
   double kernel(int i, int j);
+  void count_entries(long long count) override {
+    if (run_ != nullptr) run_->kernel_evaluations += count;
+  }
+  // QMatrix::entries with Q_ij = factor(j) K(x_i, x_j) (factor symmetric).
+  template <typename Factor>
+  void entries_of(int t, const int* others, int count, bool t_column, float* out,
+                  Factor factor) const;
   // K(x_i, x_j) without counting it: safe from several threads at once.
   double value(int i, int j) const;
   // Whether copying an entry from a cached mirror column beats computing it:
@@ -192,6 +209,33 @@ bool Kernel::string_column(int i, int begin, int end, float* data, Factor factor
       data[first + k] = static_cast<float>(factor(first + k) * values[k]);
   }
   return true;
+}
+
+template <typename Factor>
+void Kernel::entries_of(int t, const int* others, int count, bool t_column, float* out,
+                        Factor factor) const {
+  if (letters_ && kernel_type_ == wd && one_length_) {
+    // Windows of one length: the value is the same whichever is the column
+    // (the same match bits), so t's window goes against many at once.
+    constexpr int kChunk = 256;
+    const unsigned char* rows[kChunk];
+    double values[kChunk];
+    const int n = row_length_[t];
+    const WdWeights& w = weights_for(n);
+    for (int first = 0; first < count; first += kChunk) {
+      const int m = std::min(kChunk, count - first);
+      for (int k = 0; k < m; ++k) rows[k] = row(others[first + k]);
+      WdKernelRow(row(t), rows, m, n, w, values);
+      for (int k = 0; k < m; ++k) {
+        out[first + k] = static_cast<float>(factor(others[first + k]) * values[k]);
+      }
+    }
+    return;
+  }
+  for (int k = 0; k < count; ++k) {
+    const int o = others[k];
+    out[k] = static_cast<float>(factor(o) * (t_column ? value(t, o) : value(o, t)));
+  }
 }
 
 template <typename Mirror, typename Factor>

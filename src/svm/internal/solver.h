@@ -136,6 +136,10 @@ class SVC_Q : public Kernel {
   void swap_index_later(int i, int j) override;
   void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
+  bool entries(int t, const int* others, int count, bool t_column, float* out) const override {
+    entries_of(t, others, count, t_column, out, [&](int o) { return y_[t] * y_[o]; });
+    return true;
+  }
 
  private:
   std::vector<signed char> y_;
@@ -153,6 +157,10 @@ class ONE_CLASS_Q : public Kernel {
   void swap_index_later(int i, int j) override;
   void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
+  bool entries(int t, const int* others, int count, bool t_column, float* out) const override {
+    entries_of(t, others, count, t_column, out, [](int) { return 1; });
+    return true;
+  }
 
  private:
   std::unique_ptr<Cache> cache_;
@@ -259,6 +267,7 @@ class Solver {
   // later: the kernel cache's entries follow at Q->finish_swaps().
   void swap_index(int i, int j, bool later = false);
   void reconstruct_gradient();
+  bool add_free_terms(const std::vector<int>& free);
   virtual int select_working_set(int& i, int& j);
   virtual double calculate_rho();
   virtual void do_shrinking();
