@@ -259,6 +259,7 @@ bool Cache::give_up(Head* taker) {
 int Cache::get_data(int index, float** data, int len) {
   Head* h = &head_[index];
   if (h->len) lru_delete(h);
+  follow_log(h);  // a column cut to nothing keeps its memory for its new entries
   const int more = len - h->len;
   requested_ += len;
   if (more > 0) missed_ += more;
@@ -290,41 +291,56 @@ int Cache::get_data(int index, float** data, int len) {
   return len;
 }
 
-void Cache::swap_heads(int i, int j) {
+void Cache::swap_index(int i, int j) {
   if (i == j) return;
   if (head_[i].len) lru_delete(&head_[i]);
   if (head_[j].len) lru_delete(&head_[j]);
   std::swap(head_[i].data, head_[j].data);
   std::swap(head_[i].len, head_[j].len);
+  std::swap(head_[i].swaps, head_[j].swaps);
   if (head_[i].len) lru_insert(&head_[i]);
   if (head_[j].len) lru_insert(&head_[j]);
-  pending_.emplace_back(std::min(i, j), std::max(i, j));
+  log_.emplace_back(std::min(i, j), std::max(i, j));
+}
+
+void Cache::follow_log(Head* h) {
+  const long long behind = swaps_done() - h->swaps;
+  h->swaps = swaps_done();
+  if (h->len == 0 || behind == 0) return;
+  const size_t first = log_.size() - static_cast<size_t>(behind);
+  // Following a swap reads 8 bytes of the log; computing an entry again
+  // costs a few times more.
+  if (behind > 4 * static_cast<long long>(h->len)) {
+    h->len = 0;
+    return;
+  }
+  float* data = h->data.data();
+  for (size_t k = first; k < log_.size(); ++k) {
+    const auto [i, j] = log_[k];
+    if (h->len <= i) continue;
+    if (h->len > j) {
+      std::swap(data[i], data[j]);
+    } else {
+      h->len = i;  // entry i would be column j's: the entries before it stay
+      if (i == 0) return;
+    }
+  }
 }
 
 void Cache::apply_swaps() {
-  if (pending_.empty()) return;
-  // Column by column, every waiting swap in turn: a column that holds i but
-  // not j is given up.
+  // A long log is followed by every column at once and started again.
+  if (log_.size() < std::max<size_t>(4 * head_.size(), size_t{1} << 20)) return;
   for (Head* h = lru_head_.next; h != &lru_head_;) {
     Head* next = h->next;
-    for (const auto& [i, j] : pending_) {
-      if (h->len <= i) continue;
-      if (h->len > j) {
-        std::swap(h->data.data()[i], h->data.data()[j]);
-      } else {
-        lru_delete(h);
-        release(h);
-        break;
-      }
+    follow_log(h);
+    if (h->len == 0) {
+      lru_delete(h);
+      release(h);
     }
     h = next;
   }
-  pending_.clear();
-}
-
-void Cache::swap_index(int i, int j) {
-  swap_heads(i, j);
-  apply_swaps();
+  log_start_ = swaps_done();
+  log_.clear();
 }
 
 SVC_Q::SVC_Q(const svm_problem& prob, const svm_parameter& param, const signed char* y,

@@ -680,11 +680,60 @@ TEST(SvmCacheTest, HoldsTwoColumnsAtLeastAndEvictsTheLeastRecentlyUsed) {
   for (int k = 0; k < 4; ++k) data[k] = static_cast<float>(10 + k);
   big.get_data(1, &data, 2);
   for (int k = 0; k < 2; ++k) data[k] = static_cast<float>(20 + k);
-  big.swap_index(1, 3);  // column 0 holds both: entries swapped; column 1 holds only 1: dropped
+  big.swap_index(1, 3);  // column 0 holds both: entries swapped; column 1 holds only 1: cut there
   EXPECT_EQ(big.get_data(0, &data, 4), 4);
   EXPECT_EQ(data[1], 13.0f);
   EXPECT_EQ(data[3], 11.0f);
-  EXPECT_EQ(big.get_data(3, &data, 2), 0);
+  EXPECT_EQ(big.get_data(3, &data, 2), 1);
+  EXPECT_EQ(data[0], 20.0f);
+}
+
+TEST(SvmCacheTest, ColumnsFollowTheSwaps) {
+  // Entries named by the two variables, columns asked for at random lengths
+  // between random swaps (a budget of about forty columns, so some are given
+  // up), then a log long enough to be followed by every column at once:
+  // every entry a column holds, or lends through peek, is the one of the
+  // variables now at its places.
+  constexpr int l = 300;
+  std::vector<int> at(l);
+  for (int p = 0; p < l; ++p) at[p] = p;
+  const auto entry = [&](int column, int k) { return static_cast<float>(at[column] * l + at[k]); };
+  Cache cache(l, (40LL * l + l * 8) * 4);
+  CRandom rng(41);
+  float* data;
+  const auto ask = [&](int column, int len) {
+    const int held = cache.get_data(column, &data, len);
+    for (int k = 0; k < held; ++k) ASSERT_EQ(data[k], entry(column, k)) << column << " " << k;
+    for (int k = held; k < len; ++k) data[k] = entry(column, k);
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const int r = static_cast<int>(rng.Next() % 10);
+    const int a = static_cast<int>(rng.Next() % l), b = static_cast<int>(rng.Next() % l);
+    if (r < 4) {
+      cache.swap_index(a, b);
+      std::swap(at[a], at[b]);
+    } else if (r < 9) {
+      ASSERT_NO_FATAL_FAILURE(ask(a, 1 + b));
+    } else if (const float* column = cache.peek(a, b)) {
+      ASSERT_EQ(column[b], entry(a, b));
+    }
+  }
+  for (int column = 0; column < 20; ++column) ASSERT_NO_FATAL_FAILURE(ask(column, l));
+  for (int k = 0; k < (1 << 20); ++k) {
+    // Some columns asked for shortly before the end are close enough to be
+    // followed, not dropped.
+    if (k == (1 << 20) - 100) {
+      for (int column = 0; column < 20; ++column) ASSERT_NO_FATAL_FAILURE(ask(column, l));
+    }
+    const int a = static_cast<int>(rng.Next() % l), b = static_cast<int>(rng.Next() % l);
+    cache.swap_index(a, b);
+    std::swap(at[a], at[b]);
+  }
+  cache.apply_swaps();
+  int followed = 0;  // the twenty columns, wherever the swaps took them
+  for (int column = 0; column < l; ++column) followed += cache.peek(column, l - 1) != nullptr;
+  EXPECT_EQ(followed, 20);
+  for (int column = 0; column < l; ++column) ASSERT_NO_FATAL_FAILURE(ask(column, l));
 }
 
 TEST(SvmCacheTest, LargeColumnsKeepTheirNumbersAndTheBudget) {

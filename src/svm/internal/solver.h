@@ -79,16 +79,19 @@ class Cache {
   // Returns how many leading numbers were already there.
   int get_data(int index, float** data, int len);
   // Column index when it holds entry entry already, else null; the order of
-  // use is not changed.
+  // use is not changed. A column still to follow swaps counts as not held.
   const float* peek(int index, int entry) const {
     const Head& h = head_[index];
-    return h.len > entry ? h.data.data() : nullptr;
+    return h.len > entry && h.swaps == swaps_done() ? h.data.data() : nullptr;
   }
+  // Swaps variables i and j: the columns change hands at once, and the swap
+  // goes to a log that each column follows when it is next asked for (a
+  // swap costs nothing for the columns never asked for again).
   void swap_index(int i, int j);
-  // The same in two parts, for many swaps at once: the columns change hands
-  // at once, their entries when apply_swaps is called (one pass over the
-  // columns for all of them; no column may be read in between).
-  void swap_heads(int i, int j);
+  // The same two steps apart, for many swaps at once (kept for the callers
+  // that swap in batches): swap_heads logs, apply_swaps keeps the log
+  // bounded.
+  void swap_heads(int i, int j) { swap_index(i, j); }
   void apply_swaps();
   // What the columns take, and the share of the entries asked for that were
   // there already.
@@ -104,7 +107,13 @@ class Cache {
     Head* next = nullptr;
     ColumnMemory data;
     int len = 0;
+    long long swaps = 0;  // the swaps of the log its entries follow
   };
+  long long swaps_done() const { return log_start_ + static_cast<long long>(log_.size()); }
+  // Makes h's entries follow the swaps logged since it last did: a pair it
+  // holds both of is swapped, one it holds only the first of cuts it there.
+  // A column far behind is dropped (computing it again costs less).
+  void follow_log(Head* h);
   void lru_delete(Head* h);
   void lru_insert(Head* h);
   void release(Head* h);
@@ -121,7 +130,9 @@ class Cache {
   long long size_;  // remaining budget in numbers
   long long budget_ = 0;
   long long requested_ = 0, missed_ = 0;
-  std::vector<std::pair<int, int>> pending_;  // swaps whose entries wait, i < j
+  // The swaps (i < j) since number log_start_, which the columns follow.
+  std::vector<std::pair<int, int>> log_;
+  long long log_start_ = 0;
   std::vector<Head> head_;
   Head lru_head_;
 };
