@@ -1,6 +1,7 @@
 #include "recognizers/svm_recognizer.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/error.h"
 #include "core/numeric.h"
@@ -80,7 +81,15 @@ std::unique_ptr<svm_model> TrainChecked(const svm_problem& prob, const svm_param
       if (team != nullptr && run->team == team) run->team = nullptr;
     }
   } forget{run, &progress, team.get()};
+  const long long steps = run->iterations, values = run->kernel_evaluations;
   std::unique_ptr<svm_model> trained = svm_train(prob, param, rng, run);
+  if (show_progress) {
+    const long long n = run->iterations - steps, computed = run->kernel_evaluations - values;
+    std::fprintf(
+        stderr,
+        "varnik: SVM training: %lld solver steps, %lld kernel values computed (%.0f a step)\n", n,
+        computed, n > 0 ? static_cast<double>(computed) / static_cast<double>(n) : 0.0);
+  }
   return svm_model_as_stored(*trained);
 }
 
