@@ -369,7 +369,7 @@ void SVC_Q::swap_index(int i, int j) {
 }
 
 void SVC_Q::swap_index_later(int i, int j) {
-  cache_->swap_heads(i, j);
+  cache_->swap_index(i, j);
   Kernel::swap_index(i, j);
   std::swap(y_[i], y_[j]);
   std::swap(QD_[i], QD_[j]);
@@ -396,7 +396,7 @@ void ONE_CLASS_Q::swap_index(int i, int j) {
 }
 
 void ONE_CLASS_Q::swap_index_later(int i, int j) {
-  cache_->swap_heads(i, j);
+  cache_->swap_index(i, j);
   Kernel::swap_index(i, j);
   std::swap(QD_[i], QD_[j]);
 }

@@ -88,10 +88,8 @@ class Cache {
   // goes to a log that each column follows when it is next asked for (a
   // swap costs nothing for the columns never asked for again).
   void swap_index(int i, int j);
-  // The same two steps apart, for many swaps at once (kept for the callers
-  // that swap in batches): swap_heads logs, apply_swaps keeps the log
-  // bounded.
-  void swap_heads(int i, int j) { swap_index(i, j); }
+  // Keeps the log bounded (after a batch of swaps): a long one is followed
+  // by every column at once and started again.
   void apply_swaps();
   // What the columns take, and the share of the entries asked for that were
   // there already.
