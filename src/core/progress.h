@@ -27,6 +27,8 @@ class Progress {
   // The same; a line that is due also tells detail() (where the work
   // stands), which is asked for only then.
   void Advance(long long n, const std::function<std::string()>& detail);
+  // Whether a line was printed (the work was long enough to be followed).
+  bool printed() const { return printed_; }
 
  private:
   void Print(long long done, bool last, const std::string& detail = "");
@@ -38,7 +40,7 @@ class Progress {
   std::atomic<long long> done_{0};
   std::chrono::steady_clock::time_point start_, next_;
   std::mutex print_;
-  bool printed_ = false;
+  std::atomic<bool> printed_{false};
 };
 
 }  // namespace varnik

@@ -83,7 +83,8 @@ std::unique_ptr<svm_model> TrainChecked(const svm_problem& prob, const svm_param
   } forget{run, &progress, team.get()};
   const long long steps = run->iterations, values = run->kernel_evaluations;
   std::unique_ptr<svm_model> trained = svm_train(prob, param, rng, run);
-  if (show_progress) {
+  // A training long enough to be followed ends with its figures.
+  if (run->progress == &progress && progress.printed()) {
     const long long n = run->iterations - steps, computed = run->kernel_evaluations - values;
     std::fprintf(
         stderr,
