@@ -217,8 +217,10 @@ done
 echo "== Genome scanning: wd tables, a large model, PWM, candidates of a donor model"
 # OLD_VARNIK=path/to/an/older/varnik adds its figures beside these, in the same sitting.
 if [ ! -f "$work/ten.fa" ]; then
-  { echo ">ten"; for _ in 1 2 3 4 5; do grep -hv '^>' "$work/medium_train_pos" "$work/medium_train_neg"; done |
-      tr -d '\n' | head -c 10000000 | fold -w 80; echo; } > "$work/ten.fa"
+  # head stops reading early: the commands before it end on a broken pipe.
+  { echo ">ten"; (set +o pipefail; for _ in 1 2 3 4 5; do grep -hv '^>' "$work/medium_train_pos" "$work/medium_train_neg"; done |
+      tr -d '\n' | head -c 10000000 | fold -w 80); echo; } > "$work/ten.fa.part"
+  mv "$work/ten.fa.part" "$work/ten.fa"
 fi
 printf 'Recognition_method: SVM\nKernel: 5\nDegree (WD): 22\nCross-validate parameters: false\nSeed: 3\n' > "$work/wd.params"
 [ -f "$work/wd.model" ] || (cd "$work" && "$OLDPWD/$varnik" --model wd.model medium_train_ NIL wd.params wd_model.report >/dev/null 2>&1) || true
