@@ -28,6 +28,8 @@ best_of() {  # best wall time in seconds of a command, over $repeats runs (or $R
   printf '%.4f' "$best"
 }
 
+knows() { "$1" --help 2>&1 | grep -- "$2" >/dev/null; }  # whether a build (an older one too) has an option
+
 echo "== Reading one million 100-letter windows"
 [ -f "$work/million_pos" ] || "$gen" "$work/million_" 1000000 0 100 7
 read_s=$("$read_fasta" "$repeats" "$work/million_pos" | cut -d' ' -f1)
@@ -229,15 +231,18 @@ scan_rate() {  # binary, model, fasta, extra options: seconds and windows per se
   s=$(cd "$work" && REPEATS=1 best_of "$1" --threads 1 scan --min-score 1e30 $4 "$2" "$3")
   echo "$s $(awk -v n="$(grep -v '^>' "$work/$3" | tr -d '\n' | wc -c)" -v s="$s" 'BEGIN { printf "%.0f", (n - 99) / s }')"
 }
+# (The figures of /usr/bin/time are its last line: a non-zero status is noted on one before.)
 for binary in "$PWD/$varnik" ${OLD_VARNIK:+"$(realpath "$OLD_VARNIK")"}; do
+  knows "$binary" --all-windows || { echo "$binary: scans no model file alone (skipped)"; continue; }
   set -- $(scan_rate "$binary" wd.model ten.fa --all-windows)
   echo "$binary: wd model (7,490 vectors, 100 letters, degree 22), every position of 10 million letters, plus strand: $1 s, $2 windows per second"
 done
 [ -f "$work/big.model" ] || /usr/bin/python3 "$here/make_wd_model.py" "$work/wd.model" "$work/big.model" 200000 60 7
 printf '>short\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGT\n' > "$work/short.fa"
 for binary in "$PWD/$varnik" ${OLD_VARNIK:+"$(realpath "$OLD_VARNIK")"}; do
+  knows "$binary" --all-windows || continue
   (cd "$work" && /usr/bin/time -f "%e %M" -o big.time "$binary" --threads 1 scan --all-windows big.model short.fa >/dev/null 2>&1) || true
-  read -r secs kb < "$work/big.time"
+  read -r secs kb < <(tail -n 1 "$work/big.time")
   echo "$binary: 200,000 vectors of 60 letters ($(du -h "$work/big.model" | cut -f1)): read and tabled in $secs s, peak memory $((kb / 1024)) MB"
 done
 if [ -f "$work/pwm60.model" ]; then
@@ -255,7 +260,7 @@ if [ -f "$worm/donor_train_pos" ]; then
   for m in pwm wd; do
     [ -f "$work/worm_$m.model" ] || (cd "$work" && "$OLDPWD/$varnik" --model "worm_$m.model" worm_ NIL "worm_$m.params" "worm_$m.report" >/dev/null 2>&1) || true
     (cd "$work" && /usr/bin/time -f "%e %M" -o genome.time "$OLDPWD/$varnik" --threads 2 scan --strands both "worm_$m.model" genome100.fa > "genome_$m.bed" 2> genome.err) || true
-    read -r secs kb < "$work/genome.time"
+    read -r secs kb < <(tail -n 1 "$work/genome.time")
     scored=$(sed -nE 's/.* ([0-9]+) windows scored.*/\1/p' "$work/genome.err")
     echo "worm donor $m model ($(grep '^core' "$work/worm_$m.model")), 100 Mb, both strands, 2 threads: $secs s wall," \
          "peak $((kb / 1024)) MB, $scored candidates scored ($(awk -v n="$scored" -v s="$secs" 'BEGIN { printf "%.0f", n / s }') per second), $(wc -l < "$work/genome_$m.bed") above the threshold"
@@ -268,7 +273,6 @@ echo "== SVM training at scale: the worm donors (wd, degree 20, C 1, no search) 
 # OLD_VARNIK=path/to/an/older/varnik adds its figures beside these, in the same sitting, and
 # the SVM model files of the two (save-model) are compared whole. Options an older build
 # does not know (--memory) are left out for it.
-knows() { "$1" --help 2>&1 | grep -q -- "$2"; }
 train_row() {  # binary, threads, prefix, params, tag, extra options: wall seconds and peak MB,
                # the best of $TRAIN_REPEATS runs (1 unless set); the SVM model in <prefix>.train_<tag>.model
   local best="" peak=0 extra=""
@@ -276,14 +280,16 @@ train_row() {  # binary, threads, prefix, params, tag, extra options: wall secon
   for _ in $(seq "${TRAIN_REPEATS:-1}"); do
     (cd "$work" && /usr/bin/time -f "%e %M" -o train.time "$1" --threads "$2" $extra "$3" NIL "$4" "train_$5" save-model \
        >/dev/null 2>&1) || true
-    read -r secs kb < "$work/train.time"
+    read -r secs kb < <(tail -n 1 "$work/train.time")
     if [ -z "$best" ] || awk -v t="$secs" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$secs; fi
     [ "$kb" -gt "$peak" ] && peak=$kb
   done
   echo "$best $((peak / 1024))"
 }
-compare_models() {  # prefix, tag, tag
-  cmp -s "$work/$1.train_$2.model" "$work/$1.train_$3.model" && echo "models identical" || echo "models DIFFER"
+compare_models() {  # prefix, tag, tag: the SVM files, and the files naming them but for the name
+  local a="$work/$1.train_$2.model" b="$work/$1.train_$3.model"
+  cmp -s "$a.svm" "$b.svm" && cmp -s <(grep -v '^SVM model file name' "$a") <(grep -v '^SVM model file name' "$b") &&
+    echo "models identical" || echo "models DIFFER"
 }
 printf 'Recognition_method: SVM\nKernel: 2\nGamma: 0.01\nC: 1\nCross-validate parameters: false\nSeed: 3\n' > "$work/rbf_train.params"
 for kind in rbf wd; do
