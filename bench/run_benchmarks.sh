@@ -276,7 +276,7 @@ echo "== SVM training at scale: the worm donors (wd, degree 20, C 1, no search) 
 train_row() {  # binary, threads, prefix, params, tag, extra options: wall seconds and peak MB,
                # the best of $TRAIN_REPEATS runs (1 unless set); the SVM model in <prefix>.train_<tag>.model
   local best="" peak=0 extra=""
-  knows "$1" "${6%% *}" && extra=$6
+  [ -n "${6:-}" ] && knows "$1" "${6%% *}" && extra=$6
   for _ in $(seq "${TRAIN_REPEATS:-1}"); do
     (cd "$work" && /usr/bin/time -f "%e %M" -o train.time "$1" --threads "$2" $extra "$3" NIL "$4" "train_$5" save-model \
        >/dev/null 2>&1) || true
