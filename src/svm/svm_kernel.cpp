@@ -508,8 +508,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vpopcntdq,popcnt"))) void
 }
 
 bool HasWideRow() {
-  static const bool has = __builtin_cpu_supports("avx512f") &&
-                          __builtin_cpu_supports("avx512bw") &&
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                           __builtin_cpu_supports("avx512dq") &&
                           __builtin_cpu_supports("avx512vpopcntdq") &&
                           __builtin_cpu_supports("popcnt");
@@ -529,15 +528,10 @@ double WdKernelLetters(const unsigned char* a, const unsigned char* b, int n, co
 
 void WdKernelRow(const unsigned char* a, const unsigned char* const* b, int count, int n,
                  const WdWeights& w, double* out) {
-  if (n <= 0) {
-    for (int i = 0; i < count; ++i) out[i] = 1.0;
-    return;
-  }
 #ifdef VARNIK_WD_POPCOUNT
-  if (n <= 64 * kWideWords && HasWideRow()) return WdKernelRowAvx512(a, b, count, n, w, out);
-  if (HasPopcount()) return WdKernelRowPopcount(a, b, count, n, w, out);
+  if (WdKernelRowIsWide(n)) return WdKernelRowAvx512(a, b, count, n, w, out);
 #endif
-  WdKernelRowPortable(a, b, count, n, w, out);
+  WdKernelRowNarrow(a, b, count, n, w, out);
 }
 
 void WdKernelRowNarrow(const unsigned char* a, const unsigned char* const* b, int count, int n,

@@ -493,8 +493,7 @@ void Solver::reconstruct_gradient() {
 // inactive variables are cut into pieces over the run's threads. False when
 // the matrix cannot compute entries past its cache.
 bool Solver::add_free_terms(const std::vector<int>& free) {
-  float none;
-  if (!Q->entries(active_size, free.data(), 0, false, &none)) return false;
+  if (!Q->has_entries()) return false;
   const int nr_free = static_cast<int>(free.size());
   std::vector<double> alpha_free(free.size());
   for (int k = 0; k < nr_free; ++k) alpha_free[k] = alpha[free[k]];

@@ -27,14 +27,13 @@ class QMatrix {
   virtual void finish_swaps() {}
   // Its column cache, for the progress lines (null when it has none).
   virtual const Cache* cache() const { return nullptr; }
+  // Whether it computes entries past its cache (entries below).
+  virtual bool has_entries() const { return false; }
   // Entries of Q computed afresh, past the cache, safe from several threads
   // at once: out[k] is entry others[k] of column t (t_column), or entry t of
-  // column others[k], the same numbers get_Q gives. False, nothing written,
-  // where the matrix has no such way.
-  virtual bool entries(int /*t*/, const int* /*others*/, int /*count*/, bool /*t_column*/,
-                       float* /*out*/) const {
-    return false;
-  }
+  // column others[k], the same numbers get_Q gives.
+  virtual void entries(int /*t*/, const int* /*others*/, int /*count*/, bool /*t_column*/,
+                       float* /*out*/) const {}
   // Adds entries computed that way to the run's count of kernel values.
   virtual void count_entries(long long /*count*/) {}
 };
@@ -151,6 +150,10 @@ class Kernel : public QMatrix {
   // (false, nothing written, for other kernels or a shorter row).
   template <typename Factor>
   bool string_column(int i, int begin, int end, float* data, Factor factor) const;
+  // out[k] = factor(j) K(x_i, x_j) for j = other(k), k < count: wd on
+  // letters, row i's window against many at once (none shorter than it).
+  template <typename Other, typename Factor>
+  void string_values(int i, int count, Other other, float* out, Factor factor) const;
   double kernel_string(int i, int j) const;
 
   std::vector<const svm_node*> x_;
@@ -184,30 +187,34 @@ class Kernel : public QMatrix {
   void add_weights_for(int n);
 };
 
-template <typename Factor>
-bool Kernel::string_column(int i, int begin, int end, float* data, Factor factor) const {
-  if (!letters_ || kernel_type_ != wd) return false;
-  const int n = row_length_[i];
-  if (!one_length_) {
-    for (int j = begin; j < end; ++j) {
-      if (row_length_[j] < n) return false;  // a shorter row: entry by entry
-    }
-  }
+template <typename Other, typename Factor>
+void Kernel::string_values(int i, int count, Other other, float* out, Factor factor) const {
   // A few hundred entries at a time, on the stack (no allocation per column).
   constexpr int kChunk = 256;
   const unsigned char* rows[kChunk];
   double values[kChunk];
-  const unsigned char* a = row(i);
+  const int n = row_length_[i];
   const WdWeights& w = weights_for(n);
-  for (int first = begin; first < end; first += kChunk) {
-    const int count = std::min(kChunk, end - first);
-    for (int k = 0; k < count; ++k) {
-      rows[k] = row(first + k);
+  for (int first = 0; first < count; first += kChunk) {
+    const int m = std::min(kChunk, count - first);
+    for (int k = 0; k < m; ++k) rows[k] = row(other(first + k));
+    WdKernelRow(row(i), rows, m, n, w, values);
+    for (int k = 0; k < m; ++k) {
+      out[first + k] = static_cast<float>(factor(other(first + k)) * values[k]);
     }
-    WdKernelRow(a, rows, count, n, w, values);
-    for (int k = 0; k < count; ++k)
-      data[first + k] = static_cast<float>(factor(first + k) * values[k]);
   }
+}
+
+template <typename Factor>
+bool Kernel::string_column(int i, int begin, int end, float* data, Factor factor) const {
+  if (!letters_ || kernel_type_ != wd) return false;
+  if (!one_length_) {
+    for (int j = begin; j < end; ++j) {
+      if (row_length_[j] < row_length_[i]) return false;  // a shorter row: entry by entry
+    }
+  }
+  string_values(
+      i, end - begin, [begin](int k) { return begin + k; }, data + begin, factor);
   return true;
 }
 
@@ -217,19 +224,8 @@ void Kernel::entries_of(int t, const int* others, int count, bool t_column, floa
   if (letters_ && kernel_type_ == wd && one_length_) {
     // Windows of one length: the value is the same whichever is the column
     // (the same match bits), so t's window goes against many at once.
-    constexpr int kChunk = 256;
-    const unsigned char* rows[kChunk];
-    double values[kChunk];
-    const int n = row_length_[t];
-    const WdWeights& w = weights_for(n);
-    for (int first = 0; first < count; first += kChunk) {
-      const int m = std::min(kChunk, count - first);
-      for (int k = 0; k < m; ++k) rows[k] = row(others[first + k]);
-      WdKernelRow(row(t), rows, m, n, w, values);
-      for (int k = 0; k < m; ++k) {
-        out[first + k] = static_cast<float>(factor(others[first + k]) * values[k]);
-      }
-    }
+    string_values(
+        t, count, [others](int k) { return others[k]; }, out, factor);
     return;
   }
   for (int k = 0; k < count; ++k) {

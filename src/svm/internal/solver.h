@@ -145,9 +145,9 @@ class SVC_Q : public Kernel {
   void swap_index_later(int i, int j) override;
   void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
-  bool entries(int t, const int* others, int count, bool t_column, float* out) const override {
+  bool has_entries() const override { return true; }
+  void entries(int t, const int* others, int count, bool t_column, float* out) const override {
     entries_of(t, others, count, t_column, out, [&](int o) { return y_[t] * y_[o]; });
-    return true;
   }
 
  private:
@@ -166,9 +166,9 @@ class ONE_CLASS_Q : public Kernel {
   void swap_index_later(int i, int j) override;
   void finish_swaps() override { cache_->apply_swaps(); }
   const Cache* cache() const override { return cache_.get(); }
-  bool entries(int t, const int* others, int count, bool t_column, float* out) const override {
+  bool has_entries() const override { return true; }
+  void entries(int t, const int* others, int count, bool t_column, float* out) const override {
     entries_of(t, others, count, t_column, out, [](int) { return 1; });
-    return true;
   }
 
  private:
